@@ -39,9 +39,8 @@ void throw_null_in_column(int column)
                             " cannot be read into a non-optional result element"));
 }
 
-void check_result_column_count(Query& query, int wanted)
+void check_result_column_count(int available, int wanted)
 {
-    const int available = query.get_column_count();
     if (available < wanted)
         throw Error(tessel::cat("Result has no column ", std::to_string(available + 1), ": the statement returns ",
                                 std::to_string(available), " columns but ", std::to_string(wanted),

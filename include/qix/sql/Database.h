@@ -27,7 +27,7 @@ template <typename T>
 struct is_optional<std::optional<T>> : std::true_type {};
 
 [[noreturn]] void throw_null_in_column(int column);
-void check_result_column_count(Query& query, int wanted);
+void check_result_column_count(int available, int wanted);
 
 template <typename T>
 T read_tuple_element_nullable(Query& query, int column, bool* was_null)
@@ -128,9 +128,11 @@ std::vector<std::tuple<Types...>> Database::execute_query(const std::string& sql
     std::vector<std::tuple<Types...>> result;
     try {
         Query query = send_query(sql_query);
+        // A statement without a result set (one that only changes data or settings) has no rows.
+        const int columns = query.get_column_count();
         if constexpr (sizeof...(Types) > 0)
-            detail::check_result_column_count(query, static_cast<int>(sizeof...(Types)));
-        while (query.fetch()) {
+            detail::check_result_column_count(columns, static_cast<int>(sizeof...(Types)));
+        while (columns > 0 && query.fetch()) {
             if constexpr (sizeof...(Types) == 0)
                 result.emplace_back();
             else

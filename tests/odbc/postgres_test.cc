@@ -1,0 +1,167 @@
+// The ODBC access layer against PostgreSQL through psqlODBC, a driver we did not write.
+#include <qix/sql/Database.h>
+#include <qix/util/exceptions.h>
+
+#include "DataSource.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using qix::sql::CDataType;
+using qix::sql::Database;
+using qix::sql::ParameterOption;
+using qix::sql::ParameterType;
+using qix::sql::Query;
+using qix::sql::SqlDataType;
+
+template <typename F>
+std::string message_of(F&& f)
+{
+    try {
+        f();
+    } catch (const qix::Error& e) {
+        return e.get_message();
+    }
+    return "(no qix::Error thrown)";
+}
+
+class Postgres : public ::testing::Test {
+protected:
+    qix::test::PostgresSource source_;
+    Database db_{source_.dsn(), source_.user(), ""};
+
+    void exec(const std::string& sql) { (void)db_.execute_query<>(sql); }
+};
+
+TEST_F(Postgres, NullParametersAreStoredAsNull)
+{
+    exec("CREATE TABLE t (id integer, v integer, s text)");
+    Query insert = db_.get_query("INSERT INTO t VALUES (?, ?, ?)");
+    const int id = 1;
+    insert.bind_parameter<int>(1, &id, 1, ParameterOption::none);
+    insert.bind_parameter(2, nullptr);
+    insert.bind_parameter(3, nullptr);
+    insert.send();
+    const auto rows = db_.execute_query<int, std::optional<int>, std::optional<std::string>>("SELECT id, v, s FROM t");
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(std::get<1>(rows[0]), std::nullopt);
+    EXPECT_EQ(std::get<2>(rows[0]), std::nullopt);
+}
+
+TEST_F(Postgres, ProcedureOutputParametersIncludingNull)
+{
+    exec("CREATE FUNCTION twice(IN a integer, OUT b integer) AS $$ SELECT CASE WHEN a < 0 THEN NULL ELSE 2 * a END $$ "
+         "LANGUAGE sql");
+    auto procedure = db_.get_procedure("{call twice(?, ?)}");
+    int input = 21;
+    int output = -1;
+    procedure.bind_parameter(1, ParameterType::in, CDataType::c_slong, SqlDataType::s_integer, 10, 0, &input,
+                             sizeof input, ParameterOption::none);
+    procedure.bind_parameter(2, ParameterType::out, CDataType::c_slong, SqlDataType::s_integer, 10, 0, &output,
+                             sizeof output, ParameterOption::none);
+    procedure.exec();
+    EXPECT_EQ(output, 42);
+    EXPECT_FALSE(procedure.is_null(2));
+    EXPECT_EQ(procedure.get_bytes_read(2), sizeof output);
+
+    // The call runs again with the new input; bindings stay.
+    input = -5;
+    procedure.exec();
+    EXPECT_TRUE(procedure.is_null(2));
+    EXPECT_EQ(procedure.get_bytes_read(2), 0U);
+    EXPECT_THROW((void)procedure.is_null(3), std::out_of_range);
+}
+
+TEST_F(Postgres, MovedProcedureKeepsItsParameterCells)
+{
+    exec("CREATE PROCEDURE greet(IN who text, INOUT greeting text) AS $$ BEGIN greeting := 'hello ' || who; END $$ "
+         "LANGUAGE plpgsql");
+    auto original = db_.get_procedure("CALL greet(?, ?)");
+    const std::string who = "world";
+    char greeting[64] = "";
+    original.bind_parameter(1, ParameterType::in, CDataType::c_char, SqlDataType::s_varchar, 0, 0,
+                            const_cast<char*>(who.data()), static_cast<SQLLEN>(who.size()), ParameterOption::none);
+    original.bind_parameter(2, ParameterType::in_out, CDataType::c_char, SqlDataType::s_varchar, 63, 0, greeting,
+                            sizeof greeting, ParameterOption::nts);
+    auto moved = std::move(original);
+    moved.exec();
+    EXPECT_STREQ(greeting, "hello world");
+    EXPECT_EQ(moved.get_bytes_read(2), 11U);
+
+    auto broken = db_.get_procedure("CALL no_such_procedure()");
+    const std::string message = message_of([&] { broken.exec(); });
+    EXPECT_TRUE(message.starts_with("Error executing 'CALL no_such_procedure()': ")) << message;
+    EXPECT_NE(message.find("does not exist"), std::string::npos) << message;
+}
+
+TEST_F(Postgres, LongTextAndBinaryValues)
+{
+    for (const int length : {1023, 1024, 2500, 5000}) {
+        Query query = db_.send_query("SELECT repeat('ab', " + std::to_string(length) + ")");
+        ASSERT_TRUE(query.fetch());
+        const std::string text = query.get_column_as_string(1);
+        ASSERT_EQ(text.size(), 2U * length);
+        EXPECT_EQ(text.substr(2 * length - 4), "abab");
+    }
+    Query odd = db_.send_query("SELECT repeat('x', 2500)");
+    ASSERT_TRUE(odd.fetch());
+    EXPECT_EQ(odd.get_column_as_string(1), std::string(2500, 'x'));
+
+    for (const int length : {4096, 4097, 10000}) {
+        Query query = db_.send_query("SELECT decode(repeat('00ff', " + std::to_string(length / 2) + ") || " +
+                                     (length % 2 ? "'7f'" : "''") + ", 'hex')");
+        ASSERT_TRUE(query.fetch());
+        bool was_null = true;
+        const auto bytes = query.get_column_as_binary(1, &was_null);
+        ASSERT_EQ(bytes.size(), static_cast<std::size_t>(length));
+        EXPECT_FALSE(was_null);
+        EXPECT_EQ(bytes[1], 0xff);
+        EXPECT_EQ(bytes[4095], length % 2 && length == 4097 ? 0xff : 0xff);
+    }
+}
+
+TEST_F(Postgres, ColumnNamesFromTheDictionaryView)
+{
+    exec("CREATE SCHEMA veduv");
+    exec("CREATE TABLE veduv.lumen_things (name text, flag_quad integer, x double precision)");
+    exec("CREATE VIEW all_tab_columns AS SELECT table_schema AS owner, table_name, column_name, ordinal_position "
+         "FROM information_schema.columns");
+    auto names = db_.read_column_names("Lumen_Things", "VedUV");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"flag_quad", "name", "x"}));
+    EXPECT_TRUE(db_.read_column_names("missing", "veduv").empty());
+
+    // Quotes inside the names cannot end the string literal they are placed in.
+    EXPECT_TRUE(db_.read_column_names("lumen_things' OR '1' = '1", "veduv").empty());
+    EXPECT_TRUE(db_.read_column_names("x", "veduv'; DROP TABLE veduv.lumen_things; --").empty());
+    EXPECT_EQ(db_.read_column_names("lumen_things", "veduv").size(), 3U);
+}
+
+TEST_F(Postgres, FailedQueriesCarryTheDriverText)
+{
+    const std::string message = message_of([&] { exec("SELECT * FROM missing_table"); });
+    EXPECT_TRUE(message.starts_with("Query failed: ")) << message;
+    EXPECT_NE(message.find("relation \"missing_table\" does not exist"), std::string::npos) << message;
+    EXPECT_TRUE(message.ends_with(" (SELECT * FROM missing_table)")) << message;
+}
+
+TEST(PostgresFetch, AnErrorInTheMiddleOfTheRowsThrows)
+{
+    // Fetching in blocks of two rows makes the server's error arrive with the third row.
+    qix::test::PostgresSource source({{"UseDeclareFetch", "1"}, {"Fetch", "2"}});
+    Database db(source.dsn(), source.user(), "");
+    Query query = db.send_query("SELECT 10 / (3 - v) FROM generate_series(1, 5) AS v");
+    int rows = 0;
+    const std::string message = message_of([&] {
+        while (query.fetch())
+            ++rows;
+    });
+    EXPECT_EQ(rows, 2);
+    EXPECT_TRUE(message.starts_with("Unable to fetch row: ")) << message;
+    EXPECT_NE(message.find("division by zero"), std::string::npos) << message;
+}
+
+} // namespace

@@ -1,0 +1,337 @@
+// The ODBC access layer against the SQLite ODBC driver (a driver we did not write), through
+// the unixODBC driver manager.
+#include <qix/sql/Database.h>
+#include <qix/util/exceptions.h>
+
+#include "DataSource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+
+namespace {
+
+using qix::sql::CDataType;
+using qix::sql::Database;
+using qix::sql::ParameterOption;
+using qix::sql::ParameterType;
+using qix::sql::Query;
+using qix::sql::SqlDataType;
+
+template <typename F>
+std::string message_of(F&& f)
+{
+    try {
+        f();
+    } catch (const qix::Error& e) {
+        return e.get_message();
+    }
+    return "(no qix::Error thrown)";
+}
+
+class SqliteOdbc : public ::testing::Test {
+protected:
+    qix::test::SqliteOdbcSource source_;
+    Database db_{source_.dsn(), "", ""};
+
+    void exec(const std::string& sql) { (void)db_.send_query(sql); }
+
+    void make_table()
+    {
+        exec("CREATE TABLE t (id INTEGER, name TEXT, value REAL)");
+        exec("INSERT INTO t VALUES (1, 'one', 1.5), (2, NULL, NULL), (3, 'three', -2.25)");
+    }
+
+    std::string read_text(const std::string& sql, bool* was_null = nullptr)
+    {
+        Query query = db_.send_query(sql);
+        EXPECT_TRUE(query.fetch());
+        return query.get_column_as_string(1, was_null);
+    }
+};
+
+TEST_F(SqliteOdbc, ConnectsLazilyAndOnlyOnce)
+{
+    EXPECT_FALSE(db_.is_connected());
+    db_.disconnect(); // never connected: nothing happens
+    Query query = db_.get_query("SELECT 1");
+    EXPECT_TRUE(db_.is_connected());
+    EXPECT_EQ(message_of([&] { db_.connect(); }), "SQL connection is already open");
+}
+
+TEST_F(SqliteOdbc, ReconnectsAfterDisconnectOnTheSameHandles)
+{
+    make_table();
+    db_.disconnect();
+    EXPECT_FALSE(db_.is_connected());
+    db_.connect();
+    EXPECT_EQ(db_.execute_query<>("SELECT * FROM t").size(), 3U);
+}
+
+TEST(Connection, WrongDataSourceMessageIsExact)
+{
+    qix::test::odbc_config_dir();
+    Database db("no_such_dsn", "user", "secret");
+    const std::string expected =
+        "Could not connect to data source no_such_dsn.\nMake sure that the data source is a valid DSN specified in "
+        "your odbc.ini file, check that username and password are correct, and verify your LD_LIBRARY_PATH setting.";
+    EXPECT_EQ(message_of([&] { db.connect(); }), expected);
+    // Lazy connection reports the same, and a failed connect leaves the object usable.
+    EXPECT_EQ(message_of([&] { (void)db.get_query("SELECT 1"); }), expected);
+    EXPECT_FALSE(db.is_connected());
+}
+
+TEST_F(SqliteOdbc, BoundColumnsReceiveEveryRow)
+{
+    make_table();
+    Query query = db_.send_query("SELECT id, name, value FROM t ORDER BY id");
+    double value = -1;
+    char name[16];
+    unsigned short id = 0;
+    query.bind_column<unsigned short>(1, &id, 1);
+    query.bind_column<char>(2, name, sizeof name);
+    query.bind_column<double>(3, &value, 1);
+
+    ASSERT_TRUE(query.fetch());
+    EXPECT_EQ(id, 1);
+    EXPECT_STREQ(name, "one");
+    EXPECT_EQ(query.get_bytes_read(2), 3U);
+    EXPECT_FALSE(query.is_null(2));
+    EXPECT_EQ(value, 1.5);
+
+    ASSERT_TRUE(query.fetch());
+    EXPECT_EQ(id, 2);
+    EXPECT_TRUE(query.is_null(2));
+    EXPECT_EQ(query.get_bytes_read(2), 0U);
+    EXPECT_TRUE(query.is_null(3));
+
+    ASSERT_TRUE(query.fetch());
+    EXPECT_EQ(value, -2.25);
+    EXPECT_FALSE(query.fetch());
+    EXPECT_THROW((void)query.is_null(7), std::out_of_range);
+    EXPECT_THROW((void)query.get_bytes_read(7), std::out_of_range);
+}
+
+TEST_F(SqliteOdbc, TypedGettersAndNulls)
+{
+    make_table();
+    Query query = db_.send_query("SELECT id, name, value FROM t WHERE id = 2");
+    ASSERT_TRUE(query.fetch());
+    bool was_null = false;
+    EXPECT_EQ(query.get_column_as_int32_t(1, &was_null), 2);
+    EXPECT_FALSE(was_null);
+    EXPECT_EQ(query.get_column_as_string(2, &was_null), "");
+    EXPECT_TRUE(was_null);
+    EXPECT_EQ(query.get_column_as_double(3, &was_null), 0.0);
+    EXPECT_TRUE(was_null);
+    bool empty_null = true;
+    EXPECT_EQ(read_text("SELECT ''", &empty_null), "");
+    EXPECT_FALSE(empty_null);
+    EXPECT_EQ(read_text("SELECT 'abc'"), "abc"); // was_null may be null
+}
+
+TEST_F(SqliteOdbc, LongTextIsReadInChunks)
+{
+    for (const std::size_t length : {1022U, 1023U, 1024U, 2046U, 2500U, 10000U}) {
+        const std::string sql = "SELECT substr(replace(hex(zeroblob(" + std::to_string(length) + ")), '00', 'xy'), 1, " +
+                                std::to_string(length) + ")";
+        const std::string text = read_text(sql);
+        EXPECT_EQ(text.size(), length);
+        EXPECT_EQ(text.find_first_not_of("xy"), std::string::npos);
+    }
+}
+
+TEST_F(SqliteOdbc, BinaryValuesOfAnyLength)
+{
+    for (const int length : {0, 1, 4095, 4096, 4097, 10000}) {
+        Query query = db_.send_query("SELECT zeroblob(" + std::to_string(length) + ")");
+        ASSERT_TRUE(query.fetch());
+        bool was_null = true;
+        const auto bytes = query.get_column_as_binary(1, &was_null);
+        EXPECT_EQ(bytes.size(), static_cast<std::size_t>(length));
+        EXPECT_FALSE(was_null);
+    }
+    Query query = db_.send_query("SELECT NULL");
+    ASSERT_TRUE(query.fetch());
+    bool was_null = false;
+    EXPECT_TRUE(query.get_column_as_binary(1, &was_null).empty());
+    EXPECT_TRUE(was_null);
+}
+
+TEST_F(SqliteOdbc, ParametersOfEveryKind)
+{
+    exec("CREATE TABLE p (i INTEGER, d REAL, s TEXT, n INTEGER)");
+    Query insert = db_.get_query("INSERT INTO p VALUES (?, ?, ?, ?)");
+    const int i = -7;
+    const double d = 0.125;
+    const std::string s = "it's \"quoted\"";
+    insert.bind_parameter<int>(1, &i, 1, ParameterOption::none);
+    insert.bind_parameter<double>(2, &d, 1, ParameterOption::none);
+    insert.bind_parameter<char>(3, s.data(), s.size(), ParameterOption::none);
+    insert.bind_parameter(4, nullptr);
+    insert.send();
+
+    // A NUL-terminated text, and an explicit NULL indicator.
+    Query second = db_.get_query("INSERT INTO p (s, n) VALUES (?, ?)");
+    const char nts[] = "terminated\0ignored";
+    const int unused = 5;
+    second.bind_parameter<char>(1, nts, sizeof nts, ParameterOption::nts);
+    second.bind_parameter<int>(2, &unused, 1, ParameterOption::null_data);
+    second.send();
+
+    auto rows = db_.execute_query<std::optional<int>, std::optional<double>, std::string, std::optional<int>>(
+        "SELECT i, d, s, n FROM p ORDER BY rowid");
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(std::get<0>(rows[0]), -7);
+    EXPECT_EQ(std::get<1>(rows[0]), 0.125);
+    EXPECT_EQ(std::get<2>(rows[0]), s);
+    EXPECT_EQ(std::get<3>(rows[0]), std::nullopt);
+    EXPECT_EQ(std::get<0>(rows[1]), std::nullopt);
+    EXPECT_EQ(std::get<2>(rows[1]), "terminated");
+    EXPECT_EQ(std::get<3>(rows[1]), std::nullopt);
+}
+
+TEST_F(SqliteOdbc, RebindingAParameterUsesTheNewBuffer)
+{
+    exec("CREATE TABLE r (v INTEGER)");
+    Query insert = db_.get_query("INSERT INTO r VALUES (?)");
+    const int first = 1;
+    const int second = 2;
+    insert.bind_parameter<int>(1, &first, 1, ParameterOption::none);
+    insert.bind_parameter<int>(1, &second, 1, ParameterOption::none);
+    insert.send();
+    insert.send(); // sending again executes again
+    EXPECT_EQ((db_.execute_query<int>("SELECT v FROM r")), (std::vector<std::tuple<int>>{{2}, {2}}));
+}
+
+TEST_F(SqliteOdbc, MovedQueriesKeepTheirBindings)
+{
+    make_table();
+    Query original = db_.get_query("SELECT name FROM t WHERE id = ?");
+    const int id = 3;
+    char name[16] = {};
+    original.bind_parameter<int>(1, &id, 1, ParameterOption::none);
+    Query moved(std::move(original));
+    moved.send();
+    moved.bind_column<char>(1, name, sizeof name);
+    Query assigned = db_.get_query("SELECT 1");
+    assigned = std::move(moved);
+    ASSERT_TRUE(assigned.fetch());
+    EXPECT_STREQ(name, "three");
+    EXPECT_EQ(assigned.get_bytes_read(1), 5U);
+    EXPECT_FALSE(assigned.fetch());
+    EXPECT_FALSE(original.statement().is_allocated());
+}
+
+TEST_F(SqliteOdbc, FetchBeforeSendAndFailedQueriesThrow)
+{
+    Query query = db_.get_query("SELECT 1");
+    EXPECT_EQ(message_of([&] { (void)query.fetch(); }), "Must send query before fecthing data!");
+    query.send();
+    EXPECT_TRUE(query.fetch());
+    EXPECT_FALSE(query.fetch());
+
+    const std::string message = message_of([&] { exec("SELEKT 1"); });
+    EXPECT_TRUE(message.starts_with("Query failed: ")) << message;
+    EXPECT_NE(message.find("syntax error"), std::string::npos) << message;
+    EXPECT_TRUE(message.ends_with(" (SELEKT 1)")) << message;
+}
+
+TEST_F(SqliteOdbc, ExecuteQueryCountsRowsOrReportsThroughTheCallback)
+{
+    make_table();
+    EXPECT_EQ(db_.execute_query<>("SELECT * FROM t").size(), 3U);
+    EXPECT_TRUE(db_.execute_query<>("UPDATE t SET value = 0 WHERE id = 99").empty());
+
+    EXPECT_TRUE(message_of([&] { (void)db_.execute_query<>("SELECT * FROM missing"); }).starts_with("Query failed: "));
+
+    int calls = 0;
+    std::string reported;
+    const auto rows = db_.execute_query<>("SELECT * FROM missing", [&](const char* text) {
+        ++calls;
+        reported = text;
+    });
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(reported.starts_with("Query failed: "));
+}
+
+TEST_F(SqliteOdbc, TypedExecuteQueryChecksNullsAndColumnCount)
+{
+    make_table();
+    const auto rows = db_.execute_query<int, std::optional<std::string>, double>(
+        "SELECT id, name, coalesce(value, 0) FROM t ORDER BY id");
+    ASSERT_EQ(rows.size(), 3U);
+    EXPECT_EQ(rows[0], std::make_tuple(1, std::optional<std::string>("one"), 1.5));
+    EXPECT_EQ(std::get<1>(rows[1]), std::nullopt);
+
+    EXPECT_EQ(message_of([&] { (void)db_.execute_query<int, std::string>("SELECT id, name FROM t ORDER BY id"); }),
+              "NULL value in column 2 cannot be read into a non-optional result element");
+    EXPECT_EQ(message_of([&] { (void)db_.execute_query<int, int, int>("SELECT id, id FROM t"); }),
+              "Result has no column 3: the statement returns 2 columns but 3 were requested");
+
+    // With a callback the rows read before the failure are returned.
+    std::string reported;
+    const auto partial = db_.execute_query<int, std::string>("SELECT id, name FROM t ORDER BY id",
+                                                             [&](const char* text) { reported = text; });
+    EXPECT_EQ(partial.size(), 1U);
+    EXPECT_FALSE(reported.empty());
+}
+
+TEST_F(SqliteOdbc, HandleOwnersRefuseDoubleAllocationAndMoveCleanly)
+{
+    using namespace qix::sql;
+    EnvironmentHandle env;
+    env.alloc();
+    EXPECT_EQ(message_of([&] { env.alloc(); }), "Refusing to allocate an already allocated SQL environment handle");
+    ConnectionHandle conn;
+    EXPECT_EQ(message_of([&] { conn.alloc(EnvironmentHandle{}); }), "SQL environment handle is not allocated");
+    conn.alloc(env);
+    EXPECT_EQ(message_of([&] { conn.alloc(env); }), "Refusing to allocate an already allocated SQL connection handle");
+    StatementHandle stmt;
+    EXPECT_EQ(message_of([&] { stmt.alloc(ConnectionHandle{}); }), "SQL connection handle is not allocated");
+    EXPECT_EQ(message_of([&] { stmt.send_query("SELECT 1"); }),
+              "Need to allocate a statement handle before a query can be executed");
+    EXPECT_EQ(message_of([&] { (void)stmt.fetch(); }), "Cannot fetch from an unallocated SQL handle");
+    EXPECT_EQ(message_of([&] { stmt.cancel(); }), "Cannot cancel an unallocated SQL handle");
+    EXPECT_EQ(message_of([&] { stmt.execute("x"); }), "Unallocated SQL statement");
+    EXPECT_EQ(message_of([&] { (void)stmt.get_data_as_string(1, nullptr); }), "Unallocated SQL statement");
+
+    ConnectionHandle moved(std::move(conn));
+    EXPECT_FALSE(conn.is_allocated());
+    EXPECT_TRUE(moved.is_allocated());
+    moved.free();
+    moved.free();
+    EXPECT_FALSE(moved.is_allocated());
+}
+
+TEST_F(SqliteOdbc, StatementErrorsCarryTheDriverDiagnostics)
+{
+    make_table();
+    Query query = db_.send_query("SELECT id FROM t");
+    int value = 0;
+    // An unknown buffer type makes the driver refuse; the column number is printed as given.
+    const std::string message =
+        message_of([&] { query.bind_column(-1, static_cast<CDataType>(12345), &value, 4); });
+    EXPECT_TRUE(message.starts_with("Unable to bind to column -1: ")) << message;
+}
+
+TEST_F(SqliteOdbc, ProcedureExecutesStatementsAndReportsFailures)
+{
+    make_table();
+    auto procedure = db_.get_procedure("UPDATE t SET name = ? WHERE id = 1");
+    procedure.bind_input_parameter(1, nullptr);
+    procedure.exec();
+    EXPECT_EQ(db_.execute_query<std::optional<std::string>>("SELECT name FROM t WHERE id = 1")[0],
+              std::make_tuple(std::optional<std::string>{}));
+    EXPECT_TRUE(procedure.is_null(1));
+    EXPECT_EQ(procedure.get_bytes_read(1), 0U);
+    EXPECT_THROW((void)procedure.get_bytes_read(2), std::out_of_range);
+
+    auto broken = db_.get_procedure("{call no_such_procedure(?)}");
+    EXPECT_TRUE(message_of([&] { broken.exec(); }).starts_with("Error executing '{call no_such_procedure(?)}': "));
+}
+
+} // namespace

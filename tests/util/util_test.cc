@@ -1,0 +1,230 @@
+#include <qix/sql/Cache.h>
+#include <qix/sql/functions.h>
+#include <qix/util/exceptions.h>
+#include <qix/util/file_system.h>
+#include <qix/util/sha3.h>
+#include <qix/util/string_util.h>
+#include <qix/util/tessel.h>
+
+#include "DataSource.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <sstream>
+
+namespace qix::sql {
+
+// Reaches the private file helpers of Cache.
+struct CacheTestAccess {
+    static void check_header(std::istream& stream) { Cache::read_and_check_magic_header(stream); }
+    static void create_folder(const Cache& cache) { cache.create_folder(); }
+    static std::ifstream open_input(const Cache& cache, const std::string& name) { return cache.open_file_input_stream(name); }
+    static std::ofstream open_output(const Cache& cache, const std::string& name) { return cache.open_file_output_stream(name); }
+};
+
+} // namespace qix::sql
+
+namespace {
+
+using qix::sql::Cache;
+using qix::sql::CacheTestAccess;
+
+template <typename F>
+std::string message_of(F&& f)
+{
+    try {
+        f();
+    } catch (const qix::Error& e) {
+        return e.get_message();
+    }
+    return "(no qix::Error thrown)";
+}
+
+TEST(Error, MessageIsTheSameThroughEveryInterface)
+{
+    const qix::Error from_string(std::string("text with\nline"));
+    const qix::Error from_chars("plain");
+    EXPECT_EQ(from_string.get_message(), "text with\nline");
+    EXPECT_EQ(from_chars.get_message(), "plain");
+    try {
+        throw qix::Error("thrown");
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "thrown");
+    }
+    const qix::Error copy = from_string;
+    EXPECT_EQ(copy.get_message(), from_string.get_message());
+}
+
+TEST(Hex, TwoLowercaseDigitsPerByte)
+{
+    const unsigned char bytes[] = {0x00, 0x0f, 0xa0, 0xff, 0x42};
+    EXPECT_EQ(qix::to_hex(bytes, bytes + 5), "000fa0ff42");
+    EXPECT_EQ(qix::to_hex(bytes, bytes), "");
+}
+
+TEST(Sha3, MatchesKnownDigests)
+{
+    const auto empty = qix::sha3_224({});
+    EXPECT_EQ(qix::to_hex(empty.begin(), empty.end()), "6b4e03423667dbb73b6e15454f0eb1abd4597f9a1b078e3f5b5a6bc7");
+    const std::string text = "SELECT 1";
+    const auto digest =
+        qix::sha3_224(std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+    EXPECT_EQ(qix::to_hex(digest.begin(), digest.end()), "cb2e2a292be5f498062dddbbebdbe3083ab03cd9fea5279722ca7569");
+}
+
+TEST(FacilityName, EverySpellingMapsToItsCanonicalName)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},           {"   ", ""},         {"  lumen  ", "LUMEN"},      {"lumen.sim", "LUMEN_SIM"},
+        {"vlumen", "LUMEN_SIM"}, {"VLUMEN2", "LUMEN_SIM"}, {"LUMEN.SIMULATION", "LUMEN_SIM"},
+        {"orb", "LUMEN"},   {"ORB-LINAC", "LUMEN"}, {"CORAL4.TEST", "CORAL4"}, {"vcoral4", "CORAL4_SIM"},
+        {"coral4.sim", "CORAL4_SIM"}, {"tandem.sim", "TANDEM_SIM"}, {"vtandem", "TANDEM_SIM"},
+        {"TANDEM.ABC.DEF", "TANDEM"}, {".X", ""},   {"AB", "AB"},          {"LU MEN", "LU MEN"},
+        {"\tcoral4\n", "CORAL4"},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(qix::sql::standardize_facility_name(input), expected) << "input: '" << input << "'";
+}
+
+TEST(Strings, TrimUppercaseJoinCat)
+{
+    EXPECT_EQ(tessel::trim(" \t a b \r\n"), "a b");
+    EXPECT_EQ(tessel::trim_sv("   "), "");
+    EXPECT_EQ(tessel::trim("xxaxx", "x"), "a");
+    EXPECT_EQ(tessel::uppercase_ascii("abz-\xe4Z"), "ABZ-\xe4Z");
+    EXPECT_EQ(tessel::join({}, ", "), "");
+    EXPECT_EQ(tessel::join({"a", "", "c"}, ", "), "a, , c");
+    EXPECT_EQ(tessel::cat("n=", std::string("1"), ',', "x"), "n=1,x");
+}
+
+TEST(Escape, PrintableTextStaysUnchanged)
+{
+    EXPECT_EQ(tessel::escape("Quad 1"), "Quad 1");
+    EXPECT_EQ(tessel::escape("a<b>c!~\"'"), "a<b>c!~\"'");
+    EXPECT_EQ(tessel::escape(""), "");
+    EXPECT_EQ(tessel::escape("a\\b\nc\rd\te"), "a\\\\b\\nc\\rd\\te");
+}
+
+// The escaped form must survive being a line of a trimmed, line-oriented file.
+void expect_line_safe(const std::string& value)
+{
+    const std::string escaped = tessel::escape(value);
+    EXPECT_EQ(escaped.find('\n'), std::string::npos);
+    EXPECT_EQ(escaped.find('\r'), std::string::npos);
+    EXPECT_EQ(tessel::trim(escaped), escaped);
+    EXPECT_FALSE(escaped.starts_with('<'));
+    EXPECT_EQ(tessel::unescape(escaped), value);
+}
+
+TEST(Escape, EveryByteRoundTripsInEveryPosition)
+{
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        for (const std::string& value : {std::string(1, c), std::string("a") + c + "b", std::string(2, c),
+                                         std::string(1, c) + "x", std::string("x") + c})
+            expect_line_safe(value);
+    }
+    expect_line_safe(" leading and trailing ");
+    expect_line_safe("</component>");
+    expect_line_safe(std::string("nul\0inside", 10));
+}
+
+TEST(Escape, RandomByteStringsRoundTrip)
+{
+    std::mt19937 random(12345);
+    for (int round = 0; round < 2000; ++round) {
+        std::string value(random() % 40, '\0');
+        for (char& c : value)
+            c = static_cast<char>(random() % 256);
+        expect_line_safe(value);
+    }
+}
+
+TEST(Escape, MalformedSequencesAreKeptAsTheyStand)
+{
+    EXPECT_EQ(tessel::unescape("end\\"), "end\\");
+    EXPECT_EQ(tessel::unescape("\\x4"), "\\x4");
+    EXPECT_EQ(tessel::unescape("\\xZZ"), "\\xZZ");
+    EXPECT_EQ(tessel::unescape("\\q"), "\\q");
+    EXPECT_EQ(tessel::unescape("\\x41\\x4a"), "AJ");
+}
+
+TEST(Cache, FileNamesFollowTheQueryDigest)
+{
+    Cache cache;
+    EXPECT_EQ(cache.get_folder(), "db_cache");
+    const std::string empty_name = cache.get_full_file_name("");
+    EXPECT_EQ(empty_name, "db_cache/6b4e03423667dbb73b6e15454f0eb1abd4597f9a1b078e3f5b5a6bc7.dat");
+    EXPECT_EQ(empty_name.size(), 69U);
+    EXPECT_EQ(cache.get_full_file_name("SELECT 1"), cache.get_full_file_name("SELECT 1"));
+    EXPECT_NE(cache.get_full_file_name("SELECT 1"), cache.get_full_file_name("SELECT  1"));
+    EXPECT_NE(cache.get_full_file_name("SELECT 1"), cache.get_full_file_name("select 1"));
+
+    cache.set_folder("/tmp/cache/");
+    EXPECT_EQ(cache.get_full_file_name("SELECT 1"),
+              "/tmp/cache//cb2e2a292be5f498062dddbbebdbe3083ab03cd9fea5279722ca7569.dat");
+    EXPECT_EQ(message_of([&] { cache.set_folder(""); }), "Invalid cache folder: \"\"");
+    EXPECT_EQ(cache.get_folder(), "/tmp/cache/");
+}
+
+TEST(Cache, MagicHeaderIsChecked)
+{
+    std::istringstream short_stream("qix_sql_cache_0");
+    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(short_stream); }), "Cannot read header");
+
+    std::istringstream wrong(std::string("qix_sql_cache_0X\x01payload", 24));
+    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(wrong); }),
+              "Invalid header \"qix_sql_cache_0X\", expected \"qix_sql_cache_00\"");
+
+    std::istringstream good("qix_sql_cache_00payload");
+    CacheTestAccess::check_header(good);
+    std::string rest;
+    good >> rest;
+    EXPECT_EQ(rest, "payload");
+}
+
+TEST(Cache, FilesAndFoldersOnDisk)
+{
+    qix::test::TempDir dir;
+    Cache cache;
+    cache.set_folder((dir / "a/b/c").string());
+    CacheTestAccess::create_folder(cache);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
+    CacheTestAccess::create_folder(cache); // an existing folder is fine
+
+    const std::string missing = (dir / "missing.dat").string();
+    EXPECT_EQ(message_of([&] { (void)CacheTestAccess::open_input(cache, missing); }),
+              "Cannot open input file \"" + missing + "\"");
+    const std::string no_folder = (dir / "none/x.dat").string();
+    EXPECT_EQ(message_of([&] { (void)CacheTestAccess::open_output(cache, no_folder); }),
+              "Cannot open output file \"" + no_folder + "\"");
+
+    const std::string file = cache.get_full_file_name("SELECT 1");
+    CacheTestAccess::open_output(cache, file) << "qix_sql_cache_00" << "data";
+    auto in = CacheTestAccess::open_input(cache, file);
+    CacheTestAccess::check_header(in);
+    std::string payload;
+    in >> payload;
+    EXPECT_EQ(payload, "data");
+
+    // A regular file where a folder should be makes the folder impossible to create.
+    std::ofstream(dir / "plain") << "x";
+    Cache blocked;
+    blocked.set_folder((dir / "plain/new").string());
+    EXPECT_EQ(message_of([&] { CacheTestAccess::create_folder(blocked); }),
+              "Unable to create cache folder \"" + (dir / "plain/new").string() + "\"");
+}
+
+TEST(FileSystem, MakeDirectoryReportsFailure)
+{
+    qix::test::TempDir dir;
+    EXPECT_TRUE(qix::make_directory((dir / "x/y").string(), 0755));
+    std::ofstream(dir / "file") << "x";
+    EXPECT_FALSE(qix::make_directory((dir / "file").string(), 0755));
+    EXPECT_FALSE(qix::make_directory((dir / "file/sub").string(), 0755));
+    EXPECT_FALSE(qix::make_directory("", 0755));
+}
+
+} // namespace
