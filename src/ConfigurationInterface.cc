@@ -110,12 +110,15 @@ std::size_t parse_strict_calendar(std::string_view text, std::tm& fields)
 // Any other text goes through std::get_time. Returns the length read; throws when it fails.
 std::size_t parse_general_calendar(const std::string& text, std::tm& fields)
 {
-    std::istringstream stream(text);
+    // std::get_time stops quietly where its input ends, which would pass "2024-01" as the
+    // zeroth day of January. A sentinel that no part of the format accepts makes a text that
+    // ends early fail like any other mismatch.
+    std::istringstream stream(text + '|');
     stream.imbue(std::locale::classic());
     stream >> std::get_time(&fields, kTimestampFormatCpp);
     if (stream.fail())
         throw std::runtime_error(kParseTimeFailed);
-    return stream.eof() ? text.size() : static_cast<std::size_t>(stream.tellg());
+    return static_cast<std::size_t>(stream.tellg());
 }
 
 // Nanoseconds of the fraction after the seconds: "." (white space around it allowed) and
@@ -406,10 +409,16 @@ time_point ConfigurationInterface::convert_string_to_time(const std::string& ts)
         length = parse_general_calendar(ts, fields);
     fields.tm_isdst = 0;
     const std::int64_t fraction = parse_fraction(std::string_view(ts).substr(length));
-    const std::int64_t seconds = timegm(&fields);
+    std::int64_t seconds = timegm(&fields);
+    std::int64_t nanos = fraction;
+    // Before 1970 count back from the next second, so that the first second that 64-bit
+    // nanoseconds reach (in 1677) does not overflow on the way.
+    if (seconds < 0 && nanos > 0) {
+        ++seconds;
+        nanos -= kNanosPerSecond;
+    }
     std::int64_t ticks = 0;
-    // Years outside 1678 to 2261 do not fit into 64-bit nanoseconds.
-    if (__builtin_mul_overflow(seconds, kNanosPerSecond, &ticks) || __builtin_add_overflow(ticks, fraction, &ticks))
+    if (__builtin_mul_overflow(seconds, kNanosPerSecond, &ticks) || __builtin_add_overflow(ticks, nanos, &ticks))
         throw std::runtime_error(kParseTimeFailed);
     return time_point(time_point::duration(ticks));
 }

@@ -1,0 +1,218 @@
+// The parts of the configuration interface that need no database: timestamp text, the name
+// check, item names, and the schema-name checks that come before any statement.
+#include <qix/sql/ConfigurationInterface.h>
+#include <qix/sql/Database.h>
+#include <qix/util/exceptions.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using namespace qix::sql;
+using namespace std::string_literals;
+using CI = ConfigurationInterface;
+
+template <typename F>
+std::string message_of(F&& f)
+{
+    try {
+        f();
+    } catch (const qix::Error& e) {
+        return e.get_message();
+    }
+    return "(no qix::Error thrown)";
+}
+
+// The parse failure is a plain std::runtime_error, which a handler for qix::Error misses.
+std::string parse_failure_of(const std::string& text)
+{
+    try {
+        static_cast<void>(CI::convert_string_to_time(text));
+    } catch (const qix::Error&) {
+        return "(qix::Error thrown)";
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "(nothing thrown)";
+}
+
+std::int64_t ticks_of(const std::string& text) { return CI::convert_string_to_time(text).time_since_epoch().count(); }
+std::string text_of(std::int64_t ticks) { return CI::convert_time_to_string(time_point(std::chrono::nanoseconds(ticks))); }
+
+constexpr std::int64_t kNewYear2024 = 1704067200'000000000;
+
+TEST(TimestampText, FormatsSixFractionDigitsOnBothSidesOfTheEpoch)
+{
+    EXPECT_EQ(text_of(0), "1970-01-01 00:00:00.000000");
+    EXPECT_EQ(text_of(999), "1970-01-01 00:00:00.000000");
+    EXPECT_EQ(text_of(1000), "1970-01-01 00:00:00.000001");
+    EXPECT_EQ(text_of(1704067201000002999), "2024-01-01 00:00:01.000002");
+    EXPECT_EQ(text_of(-1), "1969-12-31 23:59:59.999999");
+    EXPECT_EQ(text_of(-1000), "1969-12-31 23:59:59.999999");
+    EXPECT_EQ(text_of(-1001), "1969-12-31 23:59:59.999998");
+    EXPECT_EQ(text_of(-1'000'000'000), "1969-12-31 23:59:59.000000");
+    EXPECT_EQ(text_of(std::numeric_limits<std::int64_t>::min()), "1677-09-21 00:12:43.145224");
+    EXPECT_EQ(text_of(std::numeric_limits<std::int64_t>::max()), "2262-04-11 23:47:16.854775");
+}
+
+TEST(TimestampText, ReadsTheFractionAsADecimalFractionOfASecond)
+{
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00"), kNewYear2024);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.123456"), kNewYear2024 + 123456000);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.5"), kNewYear2024 + 500000000);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.000001"), kNewYear2024 + 1000);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.123456789"), kNewYear2024 + 123456789);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.1234567899"), kNewYear2024 + 123456789);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.000000000000000000000000009"), kNewYear2024);
+    EXPECT_EQ(ticks_of("1969-12-31 23:59:59.999999"), -1000);
+    EXPECT_EQ(ticks_of("1900-01-01 00:00:00"), -2208988800'000000000);
+    // The shortest and longest texts that fit into 64-bit nanoseconds.
+    EXPECT_EQ(ticks_of("1677-09-21 00:12:43.145224192"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(ticks_of("2262-04-11 23:47:16.854775807"), std::numeric_limits<std::int64_t>::max());
+}
+
+TEST(TimestampText, IgnoresWhatFollowsAndAcceptsLooseCalendarFields)
+{
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00 . 25"), kNewYear2024 + 250000000);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.5Z"), kNewYear2024 + 500000000);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00Z.5"), kNewYear2024);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.-5"), kNewYear2024);
+    EXPECT_EQ(ticks_of("2024-01-01 00:00:00."), kNewYear2024);
+    EXPECT_EQ(ticks_of("2024-1-5 3:04:05.25"), 1704423845'250000000);
+    EXPECT_EQ(ticks_of("2024-01-01  00:00:00"), kNewYear2024);
+}
+
+TEST(TimestampText, RejectsTextThatIsNotATimestampOrDoesNotFit)
+{
+    for (const char* text : {"", "garbage", "2024", "2024-01", "2024-01-01", "2024-01-01 ", "2024-01-01 00:00", "2024-13-01 00:00:00",
+                             "2024-01-32 00:00:00", "2024-01-01 24:00:00", " 2024-01-01T00:00:00",
+                             "2262-04-12 00:00:00", "1677-09-21 00:12:43.145224191", "9999-12-31 23:59:59"})
+        EXPECT_EQ(parse_failure_of(text), "Failed to parse time string") << text;
+}
+
+// Zero-padded texts take a short road; texts with unpadded fields take the general parser.
+// Both must agree on every calendar day, valid or not.
+TEST(TimestampText, PaddedAndUnpaddedFieldsGiveTheSameInstant)
+{
+    char padded[40];
+    char loose[40];
+    for (const int year : {1900, 1969, 2023, 2024, 2100})
+        for (int month = 0; month <= 13; ++month)
+            for (int day = 0; day <= 32; ++day) {
+                std::snprintf(padded, sizeof padded, "%04d-%02d-%02d 01:02:60.5", year, month, day);
+                std::snprintf(loose, sizeof loose, "%d-%d-%d 1:2:60.5", year, month, day);
+                EXPECT_EQ(parse_failure_of(padded), parse_failure_of(loose)) << padded;
+                if (month >= 1 && month <= 12 && day >= 1 && day <= 31) {
+                    EXPECT_EQ(ticks_of(padded), ticks_of(loose)) << padded;
+                }
+            }
+}
+
+TEST(TimestampText, RoundTripsEveryWholeMicrosecond)
+{
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min() / 1000 * 1000;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max() / 1000 * 1000;
+    std::uint64_t state = 88172645463325252u;
+    for (int i = 0; i < 2000; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        const std::int64_t ticks = static_cast<std::int64_t>(state) / 1000 * 1000;
+        ASSERT_EQ(ticks_of(text_of(ticks)), ticks) << ticks;
+    }
+    for (const std::int64_t ticks : {kMin, kMax, std::int64_t{0}, std::int64_t{-1000}, kNewYear2024 + 1000})
+        EXPECT_EQ(ticks_of(text_of(ticks)), ticks) << ticks;
+}
+
+TEST(FieldNames, AcceptCapitalsDigitsAndUnderscoreAfterACapital)
+{
+    for (const std::string& name : {"BPM_2"s, "A"s, "A1_"s, "Z"s + std::string(127, '_')})
+        EXPECT_NO_THROW(detail::validate_field_name(name)) << name;
+    for (const std::string& name : {""s, "bpm"s, "2BPM"s, "BPM-2"s, "_A"s, "BPM 2"s, "BPM\n"s, "A\0B"s, "\xc3\x84"s,
+                                   "A"s + std::string(128, 'B')})
+        EXPECT_EQ(message_of([&] { detail::validate_field_name(name); }), "Invalid field name") << name;
+    // Far too long to be a column: refused without working through it.
+    EXPECT_EQ(message_of([] { detail::validate_field_name(std::string(1'000'000, 'A')); }), "Invalid field name");
+}
+
+ConfigurationField field(int type_id, int id, const std::string& name, char code, bool name_flag)
+{
+    ConfigurationField f;
+    f.type_id_ = type_id;
+    f.id_ = id;
+    f.name_ = name;
+    f.data_type_ = code;
+    f.name_flag_ = name_flag;
+    return f;
+}
+
+ConfigurationFieldMap field_map(std::initializer_list<ConfigurationField> fields)
+{
+    ConfigurationFieldMap map;
+    for (const auto& f : fields)
+        map.emplace(f.name_, f);
+    return map;
+}
+
+TEST(ItemNames, JoinNameFieldsInIdOrder)
+{
+    const auto fields = field_map({field(1, 3, "SECTION", 'C', true), field(1, 4, "COMMENT", 'C', false),
+                                   field(1, 5, "NUMBER", 'I', true)});
+    EXPECT_EQ(CI::make_item_name({{"SECTION", "L2"s}, {"COMMENT", "x"s}, {"NUMBER", 7}}, fields), "L2/7");
+    EXPECT_EQ(CI::make_item_name({{"SECTION", null_value{}}, {"NUMBER", 7}}, fields), "/7");
+    EXPECT_EQ(CI::make_item_name({{"SECTION", "L2"s}, {"NUMBER", null_value{}}}, fields), "L2/");
+    EXPECT_EQ(CI::make_item_name({{"NUMBER", -7}, {"OTHER", 1}}, fields), "-7");
+    EXPECT_EQ(CI::make_item_name({}, fields), "");
+    // Data for which no name field has a value makes no name at all.
+    EXPECT_EQ(CI::make_item_name({{"COMMENT", "x"s}, {"OTHER", 1}}, fields), "");
+
+    const auto by_id = field_map({field(2, 9, "A_PART", 'C', true), field(2, 2, "B_PART", 'C', true),
+                                  field(2, 5, "MIDDLE", 'C', true)});
+    EXPECT_EQ(CI::make_item_name({{"A_PART", "a"s}, {"B_PART", "b"s}}, by_id), "b/a");
+    EXPECT_EQ(CI::make_item_name({{"A_PART", null_value{}}, {"B_PART", null_value{}}, {"MIDDLE", "m"s}}, by_id),
+              "/m/");
+}
+
+TEST(ItemNames, WriteEachValueByItsOwnAlternativeAndSkipBlobFields)
+{
+    const auto fields = field_map({field(1, 1, "A", 'F', true), field(1, 2, "B", 'B', true),
+                                   field(1, 3, "C", 'T', true), field(1, 4, "D", 'I', true)});
+    const time_point second_one(std::chrono::nanoseconds(1704067201000002999));
+    EXPECT_EQ(CI::make_item_name({{"A", 0.1}, {"B", "blob"s}, {"C", second_one}, {"D", 1e-07}}, fields),
+              "0.1/2024-01-01 00:00:01.000002/1e-07");
+    EXPECT_EQ(CI::make_item_name({{"A", 1234567.0}, {"D", 3.0}}, fields), "1.23457e+06/3");
+    EXPECT_EQ(CI::make_item_name({{"A", 2.5}, {"C", "text"s}, {"D", "x"s}}, fields), "2.5/text/x");
+    EXPECT_EQ(CI::make_item_name({{"B", "only a blob"s}}, fields), "");
+}
+
+TEST(ItemNames, RefuseNoFieldsAndFieldsOfSeveralTypes)
+{
+    EXPECT_EQ(message_of([] { static_cast<void>(CI::make_item_name({{"A", 1}}, ConfigurationFieldMap{})); }),
+              "Fields cannot be empty.");
+    EXPECT_EQ(message_of([] { static_cast<void>(CI::make_item_name({}, ConfigurationFieldMap{})); }),
+              "Fields cannot be empty.");
+    // Only type 1 has name fields; the field of type 2 still makes the map invalid.
+    const auto mixed = field_map({field(1, 1, "A", 'C', true), field(2, 2, "B", 'C', false)});
+    EXPECT_EQ(message_of([&] { static_cast<void>(CI::make_item_name({{"A", "a"s}}, mixed)); }),
+              "Multiple item types are not allowed.");
+    EXPECT_EQ(CI::make_item_name({}, mixed), "");
+}
+
+TEST(ConfigurationInterfaceSchema, RefusesBadSchemaNamesBeforeAnyStatement)
+{
+    Database db("qix_config_no_such_dsn", "", "");
+    EXPECT_EQ(message_of([&] { CI ci(db, ""); }), "Schema name cannot be empty.");
+    for (const std::string& name : {"CFG; DROP TABLE X"s, "1CFG"s, "CFG.X"s, "C-FG"s, "_CFG"s, "CFG "s, "'CFG'"s})
+        EXPECT_EQ(message_of([&] { CI ci(db, name); }), "Invalid schema name: " + name);
+    EXPECT_FALSE(db.is_connected());
+    // A well-formed name gets as far as the connection attempt.
+    EXPECT_NE(message_of([&] { CI ci(db, "Cfg_1$#"); }).find("qix_config_no_such_dsn"), std::string::npos);
+}
+
+} // namespace
