@@ -58,7 +58,14 @@ void Procedure::bind_input_parameter(int param_idx, std::nullptr_t)
                    ParameterOption::null_data);
 }
 
-void Procedure::exec() { statement_.execute(procedure_); }
+void Procedure::exec()
+{
+    // A call may leave a result set open (psqlODBC returns the output values as a row too);
+    // close it so that the call can run again with new input values.
+    if (statement_.is_allocated())
+        statement_.close_cursor();
+    statement_.execute(procedure_);
+}
 
 unsigned long Procedure::get_bytes_read(int param_idx) const
 {

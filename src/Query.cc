@@ -137,6 +137,9 @@ void Query::bind_parameter(int param_idx, std::nullptr_t)
 
 void Query::send()
 {
+    // Sending again must not fail on the cursor that the previous execution left open.
+    if (is_sent_)
+        statement_.close_cursor();
     statement_.send_query(query_);
     is_sent_ = true;
 }

@@ -178,6 +178,13 @@ void StatementHandle::cancel()
     SQLCancel(handle_);
 }
 
+void StatementHandle::close_cursor()
+{
+    if (!is_allocated_)
+        throw Error("Unallocated SQL statement");
+    SQLFreeStmt(handle_, SQL_CLOSE);
+}
+
 void StatementHandle::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len, SQLLEN* ret_len)
 {
     if (!is_allocated_)

@@ -89,6 +89,9 @@ public:
     [[nodiscard]] bool fetch();
     /// Cancels the statement (closing an open cursor); the driver's answer is ignored.
     void cancel();
+    /// Closes an open cursor, if any, keeping every binding (SQLFreeStmt with SQL_CLOSE);
+    /// the driver's answer is ignored.
+    void close_cursor();
     void bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len, SQLLEN* ret_len);
     void bind_parameter(SQLUSMALLINT param_idx, ParameterType param_type, CDataType c_data_type,
                         SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
