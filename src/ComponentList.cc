@@ -1,0 +1,440 @@
+// The component list model, its queries and its loading from the database. The list file
+// format lives in ComponentListFile.cc.
+
+#include <qix/sql/ComponentList.h>
+#include <qix/sql/Database.h>
+#include <qix/sql/functions.h>
+#include <qix/util/exceptions.h>
+#include <qix/util/tessel.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <regex>
+
+namespace qix::sql {
+
+namespace {
+
+using SortOrder = ComponentList::SortOrder;
+
+constexpr std::string_view kSchema = "VEDUV";
+constexpr std::string_view kFlagPrefix = "FLAG_";
+constexpr std::string_view kSelectFixedColumns =
+    "SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME";
+constexpr int kFirstFlagColumn = 14;
+// Oracle's VARCHAR2 holds at most 4000 bytes; one more for the terminator.
+constexpr std::size_t kTextCapacity = 4001;
+
+struct TextColumn {
+    int number;
+    std::string_view name;
+    std::string Component::*member;
+};
+
+constexpr std::array<TextColumn, 9> kTextColumns{{
+    {1, "NAME", &Component::name_},
+    {2, "REAL_NAME", &Component::real_name_},
+    {3, "NAME2", &Component::name2_},
+    {4, "SECTION", &Component::section_},
+    {5, "GROUP_", &Component::group_},
+    {6, "CLASS", &Component::class_},
+    {7, "TYPE_", &Component::type_},
+    {8, "FRIENDLY_NAME", &Component::friendly_name_},
+    {13, "LINK_NAME", &Component::link_name_},
+}};
+
+constexpr std::array<double Component::*, 4> kNumberMembers{&Component::x_, &Component::y_, &Component::z_,
+                                                           &Component::s_};
+constexpr int kFirstNumberColumn = 9;
+
+// The bound buffers of one load: allocated once, cleared before every fetch so that a NULL
+// (for which the driver writes only the indicator) reads as "", 0.0 or false.
+struct RowBuffers {
+    std::array<std::array<char, kTextCapacity>, kTextColumns.size()> texts;
+    std::array<double, kNumberMembers.size()> numbers;
+    std::vector<unsigned short> flags;
+
+    void clear() noexcept
+    {
+        for (auto& text : texts)
+            text[0] = '\0';
+        numbers.fill(0.0);
+        std::fill(flags.begin(), flags.end(), static_cast<unsigned short>(0));
+    }
+};
+
+bool is_facility_character(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
+
+// The canonical facility name. It becomes part of SQL text and of file names, so anything
+// beyond upper-case letters, digits and '_' is refused.
+std::string checked_facility_name(std::string_view machine)
+{
+    std::string facility = standardize_facility_name(machine);
+    if (facility.empty() || !std::all_of(facility.begin(), facility.end(), is_facility_character))
+        throw Error(tessel::cat("Invalid facility name: ", facility));
+    return facility;
+}
+
+std::string component_statement(const std::vector<std::string>& flag_names, const std::string& view)
+{
+    std::string statement(kSelectFixedColumns);
+    for (const std::string& flag : flag_names)
+        statement.append(", ").append(kFlagPrefix).append(flag);
+    return statement.append(" FROM ").append(kSchema).append(".").append(view);
+}
+
+void bind_row_buffers(Query& query, RowBuffers& buffers)
+{
+    for (std::size_t i = 0; i < kTextColumns.size(); ++i)
+        query.bind_column<char>(kTextColumns[i].number, buffers.texts[i].data(), kTextCapacity);
+    for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
+        query.bind_column<double>(kFirstNumberColumn + static_cast<int>(i), &buffers.numbers[i], 1);
+    for (std::size_t i = 0; i < buffers.flags.size(); ++i)
+        query.bind_column<unsigned short>(kFirstFlagColumn + static_cast<int>(i), &buffers.flags[i], 1);
+}
+
+std::string_view buffer_text(const std::array<char, kTextCapacity>& buffer) noexcept
+{
+    return {buffer.data(), ::strnlen(buffer.data(), buffer.size())};
+}
+
+// A value the buffer could not hold would be stored cut; refuse it instead. The indicator is
+// the full length, or SQL_NO_TOTAL (a huge value here) when the driver does not know it.
+void check_text_lengths(const Query& query, const RowBuffers& buffers)
+{
+    for (const TextColumn& column : kTextColumns) {
+        const unsigned long length = query.get_bytes_read(column.number);
+        if (length >= kTextCapacity)
+            throw Error(tessel::cat("Value of column ", column.name, " of component ", buffer_text(buffers.texts[0]),
+                                    " is longer than ", std::to_string(kTextCapacity - 1), " bytes"));
+    }
+}
+
+void fill_component(Component& component, const RowBuffers& buffers)
+{
+    for (std::size_t i = 0; i < kTextColumns.size(); ++i)
+        component.*kTextColumns[i].member = buffer_text(buffers.texts[i]);
+    for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
+        component.*kNumberMembers[i] = buffers.numbers[i];
+    component.flags_.resize(buffers.flags.size());
+    for (std::size_t i = 0; i < buffers.flags.size(); ++i)
+        component.flags_[i] = buffers.flags[i] != 0;
+}
+
+bool same_component(const Component& a, const Component& b) noexcept
+{
+    for (const TextColumn& column : kTextColumns)
+        if (a.*column.member != b.*column.member)
+            return false;
+    for (const auto member : kNumberMembers)
+        if (!(a.*member == b.*member))
+            return false;
+    return a.flags_ == b.flags_;
+}
+
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) noexcept
+{
+    const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return fold(x) == fold(y);
+           });
+}
+
+// Position key of a sort order; null for orders that have none.
+double Component::*position_key(SortOrder sort_order) noexcept
+{
+    switch (sort_order) {
+    case SortOrder::z:
+        return &Component::z_;
+    case SortOrder::s:
+        return &Component::s_;
+    default:
+        return nullptr;
+    }
+}
+
+// Ascending, with NaN after every number: a strict weak order even when keys are NaN.
+bool position_less(double a, double b) noexcept { return a < b || (!std::isnan(a) && std::isnan(b)); }
+
+// A component with fewer flag bits than the list has names lacks the missing flags.
+bool has_flag(const Component& component, int idx) noexcept
+{
+    return idx >= 0 && static_cast<std::size_t>(idx) < component.flags_.size() && component.flags_[idx];
+}
+
+template <typename ComponentPtr, typename Components>
+std::vector<ComponentPtr> all_pointers(Components& components)
+{
+    std::vector<ComponentPtr> pointers;
+    pointers.reserve(components.size());
+    for (auto& component : components)
+        pointers.push_back(&component);
+    return pointers;
+}
+
+} // namespace
+
+namespace detail {
+
+template <typename ComponentPtr>
+ComponentPtr find_component_by_name(const_like_t<ComponentPtr, std::vector<Component>>& components,
+                                    std::string_view name) noexcept
+{
+    for (auto& component : components)
+        if (equal_ignoring_ascii_case(component.name_, name))
+            return &component;
+    return nullptr;
+}
+
+template <typename ComponentPtr>
+void sort_component_pointers(std::vector<ComponentPtr>& components, ComponentList::SortOrder sort_order)
+{
+    const auto key = position_key(sort_order);
+    if (key == nullptr)
+        return;
+    std::sort(components.begin(), components.end(),
+              [key](ComponentPtr a, ComponentPtr b) { return position_less(a->*key, b->*key); });
+}
+
+template <typename ComponentPtr>
+std::vector<ComponentPtr> find_components_with_flag(const_like_t<ComponentPtr, ComponentList>& list,
+                                                    const std::string& flag_name, ComponentList::SortOrder sort_order)
+{
+    std::vector<ComponentPtr> result;
+    const int idx = list.get_flag_idx(flag_name);
+    if (idx < 0)
+        return result;
+    for (auto& component : list.components_)
+        if (has_flag(component, idx))
+            result.push_back(&component);
+    sort_component_pointers(result, sort_order);
+    return result;
+}
+
+template <typename ComponentPtr>
+std::vector<ComponentPtr> extract_beamline(const_like_t<ComponentPtr, ComponentList>& list, const std::string& flag,
+                                           double z_or_s_start, double z_or_s_end, ComponentList::SortOrder sort_order)
+{
+    auto result = find_components_with_flag<ComponentPtr>(list, flag, SortOrder::none);
+    if (sort_order == SortOrder::none)
+        throw Error("SortOrder::none is not allowed for extract_beamline()");
+    const auto key = position_key(sort_order);
+    if (key == nullptr)
+        return {};
+    std::erase_if(result, [&](ComponentPtr component) {
+        const double position = component->*key;
+        return std::isnan(position) || position < z_or_s_start || position > z_or_s_end;
+    });
+    sort_component_pointers(result, sort_order);
+    return result;
+}
+
+/// From `start_idx`, skips the elements outside the cell, then takes elements while they are
+/// in it.
+template <typename ComponentPtr, typename InCell>
+std::vector<ComponentPtr> create_cell_from_range(const std::vector<ComponentPtr>& sorted_component_ptrs,
+                                                 std::size_t start_idx, InCell is_in_cell)
+{
+    std::size_t idx = start_idx;
+    while (idx < sorted_component_ptrs.size() && !is_in_cell(sorted_component_ptrs[idx]))
+        ++idx;
+    std::vector<ComponentPtr> cell;
+    for (; idx < sorted_component_ptrs.size() && is_in_cell(sorted_component_ptrs[idx]); ++idx)
+        cell.push_back(sorted_component_ptrs[idx]);
+    return cell;
+}
+
+template <typename ComponentPtr>
+std::vector<std::vector<ComponentPtr>> extract_cells_around_components(const std::vector<ComponentPtr>& component_ptrs,
+                                                                       const std::string& name_regex,
+                                                                       ComponentList::SortOrder sort_order,
+                                                                       double meters_before, double meters_after)
+{
+    if (!(meters_before <= 0.0))
+        throw Error("meters_before must be negative or zero");
+    if (!(meters_after >= 0.0))
+        throw Error("meters_after must be positive or zero");
+    const std::regex pattern(name_regex, std::regex::ECMAScript | std::regex::icase);
+    std::vector<ComponentPtr> sorted(component_ptrs);
+    sort_component_pointers(sorted, sort_order);
+
+    std::vector<std::vector<ComponentPtr>> cells;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        if (!std::regex_match(sorted[i]->name_, pattern))
+            continue;
+        const auto key = position_key(sort_order);
+        if (key == nullptr)
+            throw Error("Invalid sort order (must be z or s)");
+        const double low = sorted[i]->*key + meters_before;
+        const double high = sorted[i]->*key + meters_after;
+        const auto is_in_cell = [key, low, high](ComponentPtr component) {
+            return low <= component->*key && component->*key <= high;
+        };
+        std::size_t start = i;
+        while (start > 0 && is_in_cell(sorted[start - 1]))
+            --start;
+        cells.push_back(create_cell_from_range(sorted, start, is_in_cell));
+    }
+    return cells;
+}
+
+#define QIX_INSTANTIATE_COMPONENT_QUERIES(Ptr)                                                                        \
+    template Ptr find_component_by_name<Ptr>(const_like_t<Ptr, std::vector<Component>>&, std::string_view) noexcept; \
+    template void sort_component_pointers<Ptr>(std::vector<Ptr>&, ComponentList::SortOrder);                        \
+    template std::vector<Ptr> find_components_with_flag<Ptr>(const_like_t<Ptr, ComponentList>&, const std::string&, \
+                                                             ComponentList::SortOrder);                             \
+    template std::vector<Ptr> extract_beamline<Ptr>(const_like_t<Ptr, ComponentList>&, const std::string&, double,  \
+                                                    double, ComponentList::SortOrder);                              \
+    template std::vector<std::vector<Ptr>> extract_cells_around_components<Ptr>(                                    \
+        const std::vector<Ptr>&, const std::string&, ComponentList::SortOrder, double, double);
+
+QIX_INSTANTIATE_COMPONENT_QUERIES(Component*)
+QIX_INSTANTIATE_COMPONENT_QUERIES(const Component*)
+
+#undef QIX_INSTANTIATE_COMPONENT_QUERIES
+
+} // namespace detail
+
+void ComponentList::clear() noexcept
+{
+    components_.clear();
+    flag_names_.clear();
+}
+
+std::vector<Component*> ComponentList::extract_beamline(const std::string& flag, double z_or_s_start,
+                                                        double z_or_s_end, SortOrder sort_order)
+{
+    return detail::extract_beamline<Component*>(*this, flag, z_or_s_start, z_or_s_end, sort_order);
+}
+
+std::vector<const Component*> ComponentList::extract_beamline(const std::string& flag, double z_or_s_start,
+                                                              double z_or_s_end, SortOrder sort_order) const
+{
+    return detail::extract_beamline<const Component*>(*this, flag, z_or_s_start, z_or_s_end, sort_order);
+}
+
+std::vector<std::vector<Component*>>
+ComponentList::extract_cells_around_components(const std::vector<Component*>& component_ptrs,
+                                               const std::string& name_regex, SortOrder sort_order,
+                                               double meters_before, double meters_after)
+{
+    return detail::extract_cells_around_components(component_ptrs, name_regex, sort_order, meters_before,
+                                                   meters_after);
+}
+
+std::vector<std::vector<const Component*>>
+ComponentList::extract_cells_around_components(const std::vector<const Component*>& component_ptrs,
+                                               const std::string& name_regex, SortOrder sort_order,
+                                               double meters_before, double meters_after)
+{
+    return detail::extract_cells_around_components(component_ptrs, name_regex, sort_order, meters_before,
+                                                   meters_after);
+}
+
+Component* ComponentList::find_component_by_name(std::string_view name) noexcept
+{
+    return detail::find_component_by_name<Component*>(components_, name);
+}
+
+const Component* ComponentList::find_component_by_name(std::string_view name) const noexcept
+{
+    return detail::find_component_by_name<const Component*>(components_, name);
+}
+
+std::vector<Component*> ComponentList::find_components_with_flag(const std::string& flag_name, SortOrder sort_order)
+{
+    return detail::find_components_with_flag<Component*>(*this, flag_name, sort_order);
+}
+
+std::vector<const Component*> ComponentList::find_components_with_flag(const std::string& flag_name,
+                                                                       SortOrder sort_order) const
+{
+    return detail::find_components_with_flag<const Component*>(*this, flag_name, sort_order);
+}
+
+int ComponentList::get_flag_idx(const std::string& name) const
+{
+    const std::string wanted = tessel::uppercase_ascii(name);
+    const auto found = std::find(flag_names_.begin(), flag_names_.end(), wanted);
+    return found == flag_names_.end() ? -1 : static_cast<int>(found - flag_names_.begin());
+}
+
+std::vector<Component*> ComponentList::get_sorted_list(SortOrder sort_order)
+{
+    auto result = all_pointers<Component*>(components_);
+    detail::sort_component_pointers(result, sort_order);
+    return result;
+}
+
+std::vector<const Component*> ComponentList::get_sorted_list(SortOrder sort_order) const
+{
+    auto result = all_pointers<const Component*>(components_);
+    detail::sort_component_pointers(result, sort_order);
+    return result;
+}
+
+std::string ComponentList::read_from_db_with_backup(Database& db, const std::string& machine,
+                                                    std::string backup_filename)
+{
+    const std::string facility = checked_facility_name(machine);
+    if (backup_filename.empty())
+        backup_filename = tessel::cat("db_component_list_", facility, ".txt");
+    std::string message;
+    try {
+        read_from_db(db, facility);
+    } catch (const Error& db_error) {
+        message = db_error.get_message();
+        try {
+            read_from_file(backup_filename);
+        } catch (const Error& file_error) {
+            throw Error(tessel::cat(message, "; ", file_error.get_message()));
+        }
+    }
+    try {
+        write_to_file(backup_filename);
+    } catch (const Error& write_error) {
+        message = write_error.get_message();
+    }
+    return message;
+}
+
+void ComponentList::read_from_db(Database& db, const std::string& machine)
+{
+    const std::string facility = checked_facility_name(machine);
+    clear();
+    const std::string view = tessel::cat(facility, "_VIEW_COMPONENTS");
+    read_flag_names_from_db_table(db, view);
+
+    Query query = db.send_query(component_statement(flag_names_, view));
+    auto buffers = std::make_unique<RowBuffers>();
+    buffers->flags.resize(flag_names_.size());
+    bind_row_buffers(query, *buffers);
+    for (buffers->clear(); query.fetch(); buffers->clear()) {
+        check_text_lengths(query, *buffers);
+        fill_component(components_.emplace_back(), *buffers);
+    }
+}
+
+void ComponentList::read_flag_names_from_db_table(Database& db, const std::string& table)
+{
+    flag_names_.clear();
+    for (const std::string& column : db.read_column_names(table, kSchema)) {
+        std::string name = tessel::uppercase_ascii(column);
+        if (name.starts_with(kFlagPrefix))
+            flag_names_.push_back(name.substr(kFlagPrefix.size()));
+    }
+}
+
+bool operator==(const ComponentList& a, const ComponentList& b)
+{
+    return std::equal(a.components_.begin(), a.components_.end(), b.components_.begin(), b.components_.end(),
+                      same_component) &&
+           a.flag_names_ == b.flag_names_;
+}
+
+bool operator!=(const ComponentList& a, const ComponentList& b) { return !(a == b); }
+
+} // namespace qix::sql

@@ -1,0 +1,379 @@
+// The component list file: a line-oriented text file with a flag-name section and a
+// components section of 16-line records. See ComponentList::write_to_file and read_from_file.
+
+#include "list_number.h"
+
+#include <qix/sql/ComponentList.h>
+#include <qix/util/exceptions.h>
+#include <qix/util/tessel.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <istream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qix::sql {
+
+namespace detail {
+
+namespace {
+
+// "inf", "infinity" or "nan" with an optional "(" [A-Za-z0-9_]* ")"; nothing otherwise.
+std::optional<double> parse_special_number(std::string_view text) noexcept
+{
+    const auto lower_equals = [](std::string_view a, std::string_view lower) {
+        if (a.size() != lower.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if ((a[i] | 0x20) != lower[i])
+                return false;
+        return true;
+    };
+    if (lower_equals(text, "inf") || lower_equals(text, "infinity"))
+        return std::numeric_limits<double>::infinity();
+    if (text.size() < 3 || !lower_equals(text.substr(0, 3), "nan"))
+        return std::nullopt;
+    std::string_view rest = text.substr(3);
+    if (rest.empty())
+        return std::numeric_limits<double>::quiet_NaN();
+    if (rest.size() < 2 || rest.front() != '(' || rest.back() != ')')
+        return std::nullopt;
+    for (const char c : rest.substr(1, rest.size() - 2)) {
+        const bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+        if (!letter && !(c >= '0' && c <= '9') && c != '_')
+            return std::nullopt;
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// Checks the exponent part ("e", optional sign, digits fitting int32) that starts at `text`.
+bool valid_exponent(std::string_view text, std::int64_t& exponent) noexcept
+{
+    std::size_t i = 1;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    if (i == text.size())
+        return false;
+    const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (!is_digit(text[i]))
+            return false;
+        value = value * 10 + (text[i] - '0');
+        if (value > limit)
+            return false;
+    }
+    exponent = negative ? -value : value;
+    return true;
+}
+
+// A mantissa of digits with at most one '.' and at least one digit, and an optional exponent.
+// from_chars rounds correctly but reports values beyond the double range only as an error, so
+// the decimal magnitude of the first significant digit decides between infinity and zero.
+std::optional<double> parse_decimal_number(std::string_view text) noexcept
+{
+    std::size_t i = 0;
+    std::int64_t digits = 0;
+    std::int64_t integer_digits = -1; // set at the point or at the end of the mantissa
+    std::int64_t first_nonzero = -1;  // index of the first non-zero digit among all digits
+    for (; i < text.size() && (is_digit(text[i]) || text[i] == '.'); ++i) {
+        if (text[i] == '.') {
+            if (integer_digits >= 0)
+                return std::nullopt;
+            integer_digits = digits;
+            continue;
+        }
+        if (text[i] != '0' && first_nonzero < 0)
+            first_nonzero = digits;
+        ++digits;
+    }
+    if (digits == 0)
+        return std::nullopt;
+    if (integer_digits < 0)
+        integer_digits = digits;
+    std::int64_t exponent = 0;
+    if (i < text.size() && ((text[i] != 'e' && text[i] != 'E') || !valid_exponent(text.substr(i), exponent)))
+        return std::nullopt;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (end != text.data() + text.size())
+        return std::nullopt;
+    if (error == std::errc::result_out_of_range) {
+        const std::int64_t magnitude = exponent + integer_digits - 1 - first_nonzero;
+        return magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    if (error != std::errc{})
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<double> parse_list_number(std::string_view text) noexcept
+{
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view body = negative ? text.substr(1) : text;
+    std::optional<double> value = parse_special_number(body);
+    if (!value)
+        value = parse_decimal_number(body);
+    if (value && negative)
+        *value = -*value; // sets the sign bit of a NaN as well
+    return value;
+}
+
+char* format_list_number(char* out, double value) noexcept
+{
+    return std::to_chars(out, out + kListNumberMaxLength, value, std::chars_format::scientific, 15).ptr;
+}
+
+} // namespace detail
+
+namespace {
+
+constexpr std::string_view kFlagNamesOpen = "<flag_names>";
+constexpr std::string_view kFlagNamesClose = "</flag_names>";
+constexpr std::string_view kComponentsOpen = "<components>";
+constexpr std::string_view kComponentsClose = "</components>";
+constexpr std::string_view kComponentOpen = "<component>";
+constexpr std::string_view kComponentClose = "</component>";
+constexpr std::size_t kReadBufferSize = 1 << 16;
+
+std::string_view trimmed(std::string_view line) noexcept
+{
+    return tessel::trim_sv(line, tessel::default_whitespace_characters());
+}
+
+// Reads the next line into `line`; a failed read leaves it empty and the stream failed.
+std::istream& read_line(std::istream& stream, std::string& line)
+{
+    line.clear();
+    return std::getline(stream, line);
+}
+
+std::string read_line_with_escaped_string(std::istream& stream, std::string& line)
+{
+    read_line(stream, line);
+    return tessel::unescape(line);
+}
+
+double read_line_with_double(std::istream& stream, std::string& line)
+{
+    read_line(stream, line);
+    const auto value = detail::parse_list_number(trimmed(line));
+    if (!value)
+        throw Error(tessel::cat("Cannot parse floating point number \"", tessel::escape(line), "\""));
+    return *value;
+}
+
+std::vector<bool> parse_flags(std::string_view flags_line, const std::string& name)
+{
+    std::vector<bool> flags;
+    flags.reserve(flags_line.size());
+    for (const char c : flags_line) {
+        if (c != '0' && c != '1')
+            throw Error(tessel::cat("Flag format error for component ", name, ": Expected '0' or '1', found '", c,
+                                    "'"));
+        flags.push_back(c == '1');
+    }
+    return flags;
+}
+
+// One record after its opening tag. `line` and `flags_line` are scratch buffers.
+Component read_component(std::istream& stream, std::string& line, std::string& flags_line)
+{
+    Component component;
+    for (std::string* text : {&component.name_, &component.real_name_, &component.name2_, &component.section_,
+                              &component.group_, &component.class_, &component.type_, &component.friendly_name_})
+        *text = read_line_with_escaped_string(stream, line);
+    for (double* number : {&component.x_, &component.y_, &component.z_, &component.s_})
+        *number = read_line_with_double(stream, line);
+    read_line(stream, flags_line);
+    // The link-name line is optional. Escaped text never starts with '<', so only the raw
+    // closing tag reads as one, whatever the link name is.
+    read_line(stream, line);
+    if (trimmed(line) != kComponentClose) {
+        component.link_name_ = tessel::unescape(line);
+        read_line(stream, line);
+    }
+    if (stream.fail() || trimmed(line) != kComponentClose)
+        throw Error("Cannot parse component list");
+    component.flags_ = parse_flags(flags_line, component.name_);
+    return component;
+}
+
+// Throws the inconsistency message for the first component without one flag per flag name.
+void check_flag_counts(const ComponentList& list, const std::string& filename)
+{
+    for (const Component& component : list.components_)
+        if (component.flags_.size() != list.flag_names_.size())
+            throw Error(tessel::cat(filename, " is inconsistent: Component ", component.name_, " has ",
+                                    std::to_string(component.flags_.size()), " flags instead of ",
+                                    std::to_string(list.flag_names_.size()), " as prescribed by the header"));
+}
+
+void append_line(std::string& text, std::string_view line)
+{
+    text.append(line);
+    text.push_back('\n');
+}
+
+void writeln_double(std::string& text, double value)
+{
+    char buffer[detail::kListNumberMaxLength];
+    text.append(buffer, detail::format_list_number(buffer, value));
+    text.push_back('\n');
+}
+
+void append_component(std::string& text, const Component& component)
+{
+    append_line(text, kComponentOpen);
+    for (const std::string* value : {&component.name_, &component.real_name_, &component.name2_, &component.section_,
+                                     &component.group_, &component.class_, &component.type_,
+                                     &component.friendly_name_})
+        append_line(text, tessel::escape(*value));
+    for (const double value : {component.x_, component.y_, component.z_, component.s_})
+        writeln_double(text, value);
+    for (const bool flag : component.flags_)
+        text.push_back(flag ? '1' : '0');
+    text.push_back('\n');
+    append_line(text, tessel::escape(component.link_name_));
+    append_line(text, kComponentClose);
+}
+
+std::string file_text(const ComponentList& list)
+{
+    std::string text;
+    text.reserve(64 + list.components_.size() * (256 + list.flag_names_.size()));
+    append_line(text, kFlagNamesOpen);
+    for (const std::string& name : list.flag_names_)
+        append_line(text, tessel::escape(name));
+    append_line(text, kFlagNamesClose);
+    append_line(text, kComponentsOpen);
+    for (const Component& component : list.components_)
+        append_component(text, component);
+    append_line(text, kComponentsClose);
+    return text;
+}
+
+// Creates a new file next to `target` that no one else uses, with the usual permissions of a
+// new file; -1 on failure.
+int create_temporary_file(const std::string& target, std::string& temporary)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = tessel::cat(target, ".tmp", std::to_string(::getpid()), "_", std::to_string(counter++));
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool write_all(int fd, std::string_view text) noexcept
+{
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Replaces `filename` by a file holding `text`, or leaves it as it was.
+void replace_file(const std::string& filename, std::string_view text)
+{
+    std::string temporary;
+    const int fd = create_temporary_file(filename, temporary);
+    if (fd < 0)
+        throw Error(tessel::cat("Unable to open ", filename, " for writing"));
+    bool ok = write_all(fd, text) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temporary.c_str(), filename.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        throw Error(tessel::cat("Error while writing to ", filename));
+    }
+}
+
+} // namespace
+
+void ComponentList::write_to_file(const std::string& filename) const
+{
+    check_flag_counts(*this, filename);
+    replace_file(filename, file_text(*this));
+}
+
+void ComponentList::read_from_file(const std::string& filename)
+{
+    clear();
+    std::vector<char> buffer(kReadBufferSize);
+    std::ifstream stream;
+    stream.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    stream.open(filename, std::ios::binary);
+    if (!stream)
+        throw Error(tessel::cat("Unable to open ", filename, " for reading"));
+    std::string line;
+    while (read_line(stream, line)) {
+        const std::string_view tag = trimmed(line);
+        if (tag.empty())
+            continue;
+        if (tag == kFlagNamesOpen)
+            read_flag_names_from_stream(stream);
+        else if (tag == kComponentsOpen)
+            read_components_from_stream(stream);
+        else
+            throw Error(tessel::cat("Unexpected line in ", filename, ": ", tag));
+    }
+    check_flag_counts(*this, filename);
+}
+
+void ComponentList::read_flag_names_from_stream(std::istream& stream)
+{
+    flag_names_.clear();
+    std::string line;
+    // Every line up to the closing tag is a flag name. A blank line is the empty name (from a
+    // column called FLAG_): escaped names never have blanks at either end to lose.
+    while (read_line(stream, line)) {
+        const std::string_view name = trimmed(line);
+        if (name == kFlagNamesClose)
+            return;
+        flag_names_.push_back(tessel::unescape(name));
+    }
+    flag_names_.clear();
+    throw Error("Found no closing </flag_names> tag");
+}
+
+void ComponentList::read_components_from_stream(std::istream& stream)
+{
+    components_.clear();
+    std::string line;
+    std::string flags_line;
+    while (read_line(stream, line)) {
+        const std::string_view tag = trimmed(line);
+        if (tag == kComponentsClose)
+            return;
+        if (tag == kComponentOpen)
+            components_.push_back(read_component(stream, line, flags_line));
+        // Anything else between records is ignored.
+    }
+    components_.clear();
+    throw Error("Found no closing </components> tag");
+}
+
+} // namespace qix::sql

@@ -1,0 +1,221 @@
+// The component model and the queries over it: flag look-up, name search, equality, sorting,
+// flags, beamline sections and cells.
+
+#include <qix/sql/ComponentList.h>
+#include <qix/util/exceptions.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qix::sql::Component;
+using qix::sql::ComponentList;
+using SortOrder = ComponentList::SortOrder;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+Component make(const std::string& name, double z, double s, std::vector<bool> flags)
+{
+    Component component;
+    component.name_ = name;
+    component.z_ = z;
+    component.s_ = s;
+    component.flags_ = std::move(flags);
+    return component;
+}
+
+template <typename Ptr>
+std::vector<std::string> names(const std::vector<Ptr>& components)
+{
+    std::vector<std::string> result;
+    for (const auto* component : components)
+        result.push_back(component->name_);
+    return result;
+}
+
+using Names = std::vector<std::string>;
+
+// Flags MAGNET and QUAD. Positions by s: QF1 10, QD1 15, B1 20, QF2 20, QD2 NaN, QF3 5.
+ComponentList beamline()
+{
+    ComponentList list;
+    list.flag_names_ = {"MAGNET", "QUAD"};
+    list.components_ = {make("QF1", 1.0, 10.0, {true, true}),  make("QD1", 2.0, 15.0, {true, true}),
+                        make("B1", 3.0, 20.0, {true, false}),  make("QF2", 4.0, 20.0, {true, true}),
+                        make("QD2", kNaN, kNaN, {true, true}), make("QF3", 0.5, 5.0, {false, true})};
+    return list;
+}
+
+TEST(ComponentModel, FlagIndexUpperCasesOnlyTheArgument)
+{
+    ComponentList list;
+    EXPECT_EQ(list.get_flag_idx("QUAD"), -1);
+    list.flag_names_ = {"MAGNET", "QUAD"};
+    for (const char* name : {"QUAD", "quad", "Quad"})
+        EXPECT_EQ(list.get_flag_idx(name), 1) << name;
+    list.flag_names_ = {"MAGNET", "quad"};
+    for (const char* name : {"QUAD", "quad", "Quad"})
+        EXPECT_EQ(list.get_flag_idx(name), -1) << name;
+}
+
+TEST(ComponentModel, FindsTheFirstComponentByNameInAnyCase)
+{
+    ComponentList list;
+    EXPECT_EQ(list.find_component_by_name(""), nullptr);
+    list.components_ = {make("QF.01", 0, 0, {}), make("qf.01", 0, 0, {}), make("", 0, 0, {})};
+    EXPECT_EQ(list.find_component_by_name("qf.01"), &list.components_[0]);
+    EXPECT_EQ(list.find_component_by_name(""), &list.components_[2]);
+    EXPECT_EQ(list.find_component_by_name("QF.0"), nullptr);
+    const ComponentList& view = list;
+    EXPECT_EQ(view.find_component_by_name("Qf.01"), &list.components_[0]);
+}
+
+TEST(ComponentModel, EqualityComparesEveryValue)
+{
+    const ComponentList list = beamline();
+    ComponentList finite = list;
+    finite.components_[4].z_ = finite.components_[4].s_ = 7.0;
+    EXPECT_NE(list, list) << "a NaN position is unequal even to itself";
+    EXPECT_EQ(finite, ComponentList(finite));
+
+    ComponentList changed = finite;
+    changed.components_[0].x_ = -0.0;
+    EXPECT_EQ(changed, finite) << "0.0 equals -0.0";
+    changed.components_[0].link_name_ = "L";
+    EXPECT_NE(changed, finite);
+    changed = finite;
+    changed.components_[5].flags_.push_back(false);
+    EXPECT_NE(changed, finite);
+    changed = finite;
+    std::swap(changed.flag_names_[0], changed.flag_names_[1]);
+    EXPECT_NE(changed, finite);
+    changed = finite;
+    std::swap(changed.components_[0], changed.components_[1]);
+    EXPECT_NE(changed, finite);
+
+    changed.clear();
+    EXPECT_EQ(changed, ComponentList());
+}
+
+TEST(ComponentQueries, SortsWithTiesAndNaNKeysLast)
+{
+    ComponentList list = beamline();
+    EXPECT_EQ(names(list.get_sorted_list(SortOrder::none)), (Names{"QF1", "QD1", "B1", "QF2", "QD2", "QF3"}));
+    const auto by_s = names(list.get_sorted_list(SortOrder::s));
+    EXPECT_EQ(Names(by_s.begin(), by_s.begin() + 3), (Names{"QF3", "QF1", "QD1"}));
+    EXPECT_TRUE(std::is_permutation(by_s.begin() + 3, by_s.begin() + 5, Names{"B1", "QF2"}.begin()));
+    EXPECT_EQ(by_s.back(), "QD2");
+    const ComponentList& view = list;
+    EXPECT_EQ(names(view.get_sorted_list(SortOrder::z)), (Names{"QF3", "QF1", "QD1", "B1", "QF2", "QD2"}));
+
+    // Enough elements for introsort's partitioning, where an inconsistent order can run off
+    // the end of the range.
+    ComponentList many;
+    for (int i = 0; i < 2000; ++i)
+        many.components_.push_back(make("C", 0, i % 3 == 0 ? kNaN : (i * 7919) % 1000, {}));
+    const auto sorted = many.get_sorted_list(SortOrder::s);
+    ASSERT_EQ(sorted.size(), many.components_.size());
+    const auto first_nan = std::find_if(sorted.begin(), sorted.end(), [](auto* c) { return std::isnan(c->s_); });
+    EXPECT_EQ(sorted.end() - first_nan, 667);
+    EXPECT_TRUE(std::all_of(first_nan, sorted.end(), [](auto* c) { return std::isnan(c->s_); }));
+    EXPECT_TRUE(std::is_sorted(sorted.begin(), first_nan, [](auto* a, auto* b) { return a->s_ < b->s_; }));
+}
+
+TEST(ComponentQueries, FindsFlagsInAnyCaseAndTreatsMissingBitsAsUnset)
+{
+    ComponentList list = beamline();
+    list.components_.push_back(make("SHORT", 0.0, 0.0, {true})); // has no QUAD bit
+    EXPECT_EQ(names(list.find_components_with_flag("quad", SortOrder::s)), (Names{"QF3", "QF1", "QD1", "QF2", "QD2"}));
+    EXPECT_EQ(names(list.find_components_with_flag("Magnet", SortOrder::none)),
+              (Names{"QF1", "QD1", "B1", "QF2", "QD2", "SHORT"}));
+    EXPECT_TRUE(list.find_components_with_flag("KICKER", SortOrder::z).empty());
+    const ComponentList& view = list;
+    EXPECT_EQ(view.find_components_with_flag("QUAD", SortOrder::none).size(), 5u);
+}
+
+TEST(ComponentQueries, ExtractsBeamlineBetweenInclusiveBounds)
+{
+    ComponentList list = beamline();
+    EXPECT_EQ(names(list.extract_beamline("quad", 10.0, 20.0, SortOrder::s)), (Names{"QF1", "QD1", "QF2"}));
+    EXPECT_EQ(names(list.extract_beamline("MAGNET", 2.0, 4.0, SortOrder::z)), (Names{"QD1", "B1", "QF2"}));
+    EXPECT_TRUE(list.extract_beamline("QUAD", 20.0, 10.0, SortOrder::s).empty());
+    EXPECT_TRUE(list.extract_beamline("QUAD", -1e300, 1e300, static_cast<SortOrder>(7)).empty());
+    const ComponentList& view = list;
+    const auto all = view.extract_beamline("QUAD", -std::numeric_limits<double>::infinity(),
+                                           std::numeric_limits<double>::infinity(), SortOrder::s);
+    EXPECT_EQ(names(all), (Names{"QF3", "QF1", "QD1", "QF2"})) << "NaN positions lie in no range";
+    for (const char* flag : {"QUAD", "UNKNOWN"})
+        EXPECT_THROW(
+            {
+                try {
+                    (void)list.extract_beamline(flag, 0.0, 1.0, SortOrder::none);
+                } catch (const qix::Error& e) {
+                    EXPECT_STREQ(e.what(), "SortOrder::none is not allowed for extract_beamline()");
+                    throw;
+                }
+            },
+            qix::Error);
+}
+
+std::string cells_error(const std::vector<Component*>& ptrs, const std::string& pattern, SortOrder order,
+                        double before, double after)
+{
+    try {
+        (void)ComponentList::extract_cells_around_components(ptrs, pattern, order, before, after);
+    } catch (const qix::Error& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(ComponentQueries, CellsCheckTheirArguments)
+{
+    ComponentList list = beamline();
+    const auto all = list.get_sorted_list(SortOrder::none);
+    EXPECT_EQ(cells_error(all, "QF1", SortOrder::s, 0.5, 1.0), "meters_before must be negative or zero");
+    EXPECT_EQ(cells_error(all, "QF1", SortOrder::s, kNaN, 1.0), "meters_before must be negative or zero");
+    EXPECT_EQ(cells_error(all, "(", SortOrder::s, -1.0, -0.5), "meters_after must be positive or zero");
+    EXPECT_EQ(cells_error(all, "QF1", SortOrder::s, -1.0, kNaN), "meters_after must be positive or zero");
+    EXPECT_EQ(cells_error(all, "QF1", SortOrder::none, -1.0, 1.0), "Invalid sort order (must be z or s)");
+    EXPECT_EQ(cells_error(all, "nothing", SortOrder::none, -1.0, 1.0), "no error");
+    EXPECT_THROW((void)ComponentList::extract_cells_around_components(all, "(", SortOrder::s, -1.0, 1.0),
+                 std::regex_error);
+    EXPECT_TRUE(ComponentList::extract_cells_around_components(std::vector<Component*>{}, "QF1", SortOrder::s, -1.0, 1.0).empty());
+}
+
+TEST(ComponentQueries, CellsSurroundEveryWholeNameMatch)
+{
+    ComponentList list = beamline();
+    const auto all = list.get_sorted_list(SortOrder::none);
+    EXPECT_TRUE(ComponentList::extract_cells_around_components(all, "QF", SortOrder::s, -5.0, 5.0).empty());
+
+    const auto single = ComponentList::extract_cells_around_components(all, "qf1", SortOrder::s, -5.0, 5.0);
+    ASSERT_EQ(single.size(), 1u);
+    EXPECT_EQ(names(single[0]), (Names{"QF3", "QF1", "QD1"}));
+
+    // B1 and QF2 share s = 20: each cell at an exact position holds both, in sorted order.
+    const auto exact = ComponentList::extract_cells_around_components(all, "B1|qf2", SortOrder::s, -0.0, 0.0);
+    ASSERT_EQ(exact.size(), 2u);
+    EXPECT_EQ(exact[0], exact[1]);
+    EXPECT_EQ(exact[0].size(), 2u);
+
+    // QF1 (10) and QD1 (15) lie within each other's range; QD2 has no position and an empty cell.
+    const ComponentList& view = list;
+    const auto overlapping = ComponentList::extract_cells_around_components(view.get_sorted_list(SortOrder::none),
+                                                                            "Q[FD][12]", SortOrder::s, -5.0, 0.0);
+    ASSERT_EQ(overlapping.size(), 4u);
+    EXPECT_EQ(names(overlapping[0]), (Names{"QF3", "QF1"}));
+    EXPECT_EQ(names(overlapping[1]), (Names{"QF1", "QD1"}));
+    EXPECT_EQ(overlapping[2].size(), 3u) << "QD1, then B1 and QF2 in either order";
+    EXPECT_EQ(overlapping[2].front()->name_, "QD1");
+    EXPECT_TRUE(overlapping[3].empty());
+}
+
+} // namespace
