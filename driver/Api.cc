@@ -1,0 +1,439 @@
+// The ODBC entry points the driver manager looks up by name. Each one checks its handle against
+// the registry, clears the handle's diagnostics (except the diagnostic functions themselves),
+// and turns exceptions into diagnostic records, so that no call sequence can crash the process.
+#include "Connection.h"
+#include "Info.h"
+#include "Statement.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <new>
+
+using namespace qix::lite;
+
+namespace {
+
+void record(Diagnostics& diagnostics, std::string_view state, std::string_view message) noexcept
+{
+    try {
+        diagnostics.add(state, message);
+    } catch (...) {
+        // Out of memory while reporting: the return code still tells the failure.
+    }
+}
+
+template <typename T, typename Call>
+SQLRETURN guarded(SQLHANDLE handle, Call&& call) noexcept
+{
+    T* object = find_handle<T>(handle);
+    if (object == nullptr)
+        return SQL_INVALID_HANDLE;
+    Diagnostics& diagnostics = object->diagnostics();
+    diagnostics.clear();
+    SQLRETURN rc = SQL_ERROR;
+    try {
+        rc = call(*object);
+    } catch (const DriverError& e) {
+        try {
+            diagnostics.add(e);
+        } catch (...) {
+        }
+    } catch (const std::bad_alloc&) {
+        record(diagnostics, "HY001", "Memory allocation error");
+    } catch (const std::exception& e) {
+        record(diagnostics, "HY000", e.what());
+    }
+    diagnostics.set_return_code(rc);
+    return rc;
+}
+
+Handle* any_handle(SQLSMALLINT type, SQLHANDLE handle) noexcept
+{
+    switch (type) {
+    case SQL_HANDLE_ENV: return Handle::find(handle, HandleKind::environment);
+    case SQL_HANDLE_DBC: return Handle::find(handle, HandleKind::connection);
+    case SQL_HANDLE_STMT: return Handle::find(handle, HandleKind::statement);
+    default: return nullptr;
+    }
+}
+
+template <typename T>
+SQLRETURN put(SQLPOINTER value, T number)
+{
+    if (value != nullptr)
+        *static_cast<T*>(value) = number;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle) noexcept
+{
+    switch (type) {
+    case SQL_HANDLE_ENV: {
+        auto* environment = find_handle<Environment>(handle);
+        if (environment == nullptr)
+            return SQL_INVALID_HANDLE;
+        environment->diagnostics().clear();
+        if (environment->connection_count > 0) {
+            record(environment->diagnostics(), "HY010", "Function sequence error: free the connections first");
+            return SQL_ERROR;
+        }
+        delete environment;
+        return SQL_SUCCESS;
+    }
+    case SQL_HANDLE_DBC: {
+        auto* connection = find_handle<Connection>(handle);
+        if (connection == nullptr)
+            return SQL_INVALID_HANDLE;
+        connection->diagnostics().clear();
+        if (connection->is_connected()) {
+            record(connection->diagnostics(), "HY010", "Function sequence error: disconnect first");
+            return SQL_ERROR;
+        }
+        delete connection;
+        return SQL_SUCCESS;
+    }
+    case SQL_HANDLE_STMT: {
+        auto* statement = find_handle<Statement>(handle);
+        if (statement == nullptr)
+            return SQL_INVALID_HANDLE;
+        statement->connection().free_statement(*statement);
+        return SQL_SUCCESS;
+    }
+    default:
+        return SQL_INVALID_HANDLE;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output)
+{
+    switch (type) {
+    case SQL_HANDLE_ENV:
+        if (output == nullptr)
+            return SQL_ERROR;
+        try {
+            *output = static_cast<Handle*>(new Environment());
+            return SQL_SUCCESS;
+        } catch (...) {
+            *output = SQL_NULL_HANDLE;
+            return SQL_ERROR;
+        }
+    case SQL_HANDLE_DBC:
+        return guarded<Environment>(input, [&](Environment& environment) {
+            if (output == nullptr)
+                throw DriverError("HY009", "Invalid use of null pointer");
+            *output = SQL_NULL_HANDLE;
+            *output = static_cast<Handle*>(new Connection(environment));
+            return SQL_SUCCESS;
+        });
+    case SQL_HANDLE_STMT:
+        return guarded<Connection>(input, [&](Connection& connection) {
+            if (output == nullptr)
+                throw DriverError("HY009", "Invalid use of null pointer");
+            *output = SQL_NULL_HANDLE;
+            *output = static_cast<Handle*>(&connection.allocate_statement());
+            return SQL_SUCCESS;
+        });
+    case SQL_HANDLE_DESC:
+        return guarded<Connection>(input, [&](Connection&) -> SQLRETURN {
+            throw DriverError("HYC00", "Optional feature not implemented: descriptor handles");
+        });
+    default:
+        if (Handle* handle = Handle::find(input, HandleKind::environment); handle == nullptr)
+            return guarded<Connection>(input, [&](Connection&) -> SQLRETURN {
+                throw DriverError("HY092", "Invalid handle type " + std::to_string(type));
+            });
+        return guarded<Environment>(input, [&](Environment&) -> SQLRETURN {
+            throw DriverError("HY092", "Invalid handle type " + std::to_string(type));
+        });
+    }
+}
+
+SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) { return free_handle(type, handle); }
+
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER)
+{
+    return guarded<Environment>(handle, [&](Environment& environment) {
+        const auto number = static_cast<SQLINTEGER>(reinterpret_cast<SQLLEN>(value));
+        switch (attribute) {
+        case SQL_ATTR_ODBC_VERSION:
+            if (number != SQL_OV_ODBC2 && number != SQL_OV_ODBC3 && number != SQL_OV_ODBC3_80)
+                throw DriverError("HY024", "Invalid attribute value for SQL_ATTR_ODBC_VERSION");
+            environment.odbc_version = number;
+            return SQL_SUCCESS;
+        case SQL_ATTR_CONNECTION_POOLING:
+        case SQL_ATTR_CP_MATCH:
+            return SQL_SUCCESS;
+        case SQL_ATTR_OUTPUT_NTS:
+            if (number != SQL_TRUE)
+                throw DriverError("HYC00", "Optional feature not implemented: strings are always NUL-terminated");
+            return SQL_SUCCESS;
+        default:
+            throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+        }
+    });
+}
+
+SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER, SQLINTEGER*)
+{
+    return guarded<Environment>(handle, [&](Environment& environment) {
+        switch (attribute) {
+        case SQL_ATTR_ODBC_VERSION: return put<SQLINTEGER>(value, environment.odbc_version);
+        case SQL_ATTR_OUTPUT_NTS: return put<SQLINTEGER>(value, SQL_TRUE);
+        case SQL_ATTR_CONNECTION_POOLING: return put<SQLUINTEGER>(value, SQL_CP_OFF);
+        case SQL_ATTR_CP_MATCH: return put<SQLUINTEGER>(value, SQL_CP_STRICT_MATCH);
+        default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+        }
+    });
+}
+
+SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* dsn, SQLSMALLINT dsn_length, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                             SQLSMALLINT)
+{
+    // User and password are accepted and ignored: SQLite has no accounts.
+    return guarded<Connection>(handle, [&](Connection& connection) {
+        const std::string name = string_in(dsn, dsn_length);
+        if (name.empty())
+            throw DriverError("IM002", "Data source name not found: no name given");
+        connection.connect(Settings::from_data_source(name));
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, SQLSMALLINT in_length, SQLCHAR* out,
+                                   SQLSMALLINT out_max, SQLSMALLINT* out_length, SQLUSMALLINT)
+{
+    // The driver never prompts: every completion mode behaves like SQL_DRIVER_NOPROMPT.
+    return guarded<Connection>(handle, [&](Connection& connection) {
+        if (out_max < 0)
+            throw DriverError("HY090", "Invalid string or buffer length");
+        connection.connect(Settings::from_connection_string(string_in(in, in_length)));
+        if (copy_string_out(connection.settings().connection_string(), out, out_max, out_length)) {
+            connection.diagnostics().add("01004", "String data, right truncated: the completed connection string");
+            return SQL_SUCCESS_WITH_INFO;
+        }
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle)
+{
+    return guarded<Connection>(handle, [&](Connection& connection) {
+        if (sqlite3_get_autocommit(connection.db()) == 0)
+            throw DriverError("25000", "Invalid transaction state: commit or roll back before disconnecting");
+        connection.disconnect();
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length)
+{
+    return guarded<Connection>(
+        handle, [&](Connection& connection) { return connection.set_attribute(attribute, value, length); });
+}
+
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER buffer_length,
+                                    SQLINTEGER* length)
+{
+    return guarded<Connection>(handle, [&](Connection& connection) {
+        return connection.get_attribute(attribute, value, buffer_length, length);
+    });
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length,
+                             SQLSMALLINT* length)
+{
+    return guarded<Connection>(
+        handle, [&](Connection& connection) { return get_info(connection, type, value, buffer_length, length); });
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion)
+{
+    if (type == SQL_HANDLE_ENV)
+        return guarded<Environment>(handle, [&](Environment&) -> SQLRETURN {
+            throw DriverError("HYC00", "Optional feature not implemented: SQLEndTran on an environment");
+        });
+    if (type != SQL_HANDLE_DBC)
+        return SQL_INVALID_HANDLE;
+    return guarded<Connection>(handle, [&](Connection& connection) {
+        connection.end_transaction(completion);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT number, SQLCHAR* state,
+                                SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT buffer_length, SQLSMALLINT* text_length)
+{
+    Handle* object = any_handle(type, handle);
+    if (object == nullptr)
+        return SQL_INVALID_HANDLE;
+    return object->diagnostics().get_record(number, state, native, text, buffer_length, text_length);
+}
+
+SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT number, SQLSMALLINT identifier,
+                                  SQLPOINTER info, SQLSMALLINT buffer_length, SQLSMALLINT* string_length)
+{
+    Handle* object = any_handle(type, handle);
+    if (object == nullptr)
+        return SQL_INVALID_HANDLE;
+    return object->diagnostics().get_field(type == SQL_HANDLE_STMT, number, identifier, info, buffer_length,
+                                           string_length);
+}
+
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.prepare(text, length);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLExecute(SQLHSTMT handle)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) { return statement.execute(); });
+}
+
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.prepare(text, length);
+        return statement.execute();
+    });
+}
+
+SQLRETURN SQL_API SQLFetch(SQLHSTMT handle)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) { return statement.fetch(); });
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer,
+                             SQLLEN buffer_length, SQLLEN* indicator)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        return statement.get_data(column, c_type, buffer, buffer_length, indicator);
+    });
+}
+
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer,
+                             SQLLEN buffer_length, SQLLEN* indicator)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.bind_column(column, c_type, buffer, buffer_length, indicator);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT io_type, SQLSMALLINT c_type,
+                                   SQLSMALLINT sql_type, SQLULEN column_size, SQLSMALLINT digits, SQLPOINTER buffer,
+                                   SQLLEN buffer_length, SQLLEN* indicator)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.bind_parameter(number, io_type, c_type, sql_type, column_size, digits, buffer, buffer_length,
+                                 indicator);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        return put<SQLSMALLINT>(count, statement.result_column_count());
+    });
+}
+
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count)
+{
+    return guarded<Statement>(handle,
+                              [&](Statement& statement) { return put<SQLSMALLINT>(count, statement.parameter_count()); });
+}
+
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length,
+                                 SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
+                                 SQLSMALLINT* nullable)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        const SQLRETURN rc =
+            statement.describe_column(column, name, buffer_length, name_length, type, size, digits, nullable);
+        if (rc == SQL_SUCCESS_WITH_INFO)
+            statement.diagnostics().add("01004", "String data, right truncated: the column name");
+        return rc;
+    });
+}
+
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER text,
+                                  SQLSMALLINT buffer_length, SQLSMALLINT* length, SQLLEN* number)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        const SQLRETURN rc = statement.column_attribute(column, field, text, buffer_length, length, number);
+        if (rc == SQL_SUCCESS_WITH_INFO)
+            statement.diagnostics().add("01004", "String data, right truncated: the column attribute");
+        return rc;
+    });
+}
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) { return put<SQLLEN>(count, statement.row_count()); });
+}
+
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle)
+{
+    // One statement has at most one result set: discard it and report that no other follows.
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.close_cursor(false);
+        return SQL_NO_DATA;
+    });
+}
+
+SQLRETURN SQL_API SQLCancel(SQLHSTMT handle)
+{
+    // From another thread while the statement runs, only raise its interrupt flag: its
+    // diagnostics belong to the running call.
+    if (auto* statement = find_handle<Statement>(handle); statement != nullptr && statement->interrupt())
+        return SQL_SUCCESS;
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.close_cursor(false);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT handle)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        statement.close_cursor(true);
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT handle, SQLUSMALLINT option)
+{
+    if (option == SQL_DROP)
+        return free_handle(SQL_HANDLE_STMT, handle);
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        switch (option) {
+        case SQL_CLOSE: statement.close_cursor(false); break;
+        case SQL_UNBIND: statement.unbind_columns(); break;
+        case SQL_RESET_PARAMS: statement.reset_parameters(); break;
+        default: throw DriverError("HY092", "Invalid option " + std::to_string(option) + " for SQLFreeStmt");
+        }
+        return SQL_SUCCESS;
+    });
+}
+
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER)
+{
+    return guarded<Statement>(handle,
+                              [&](Statement& statement) { return statement.set_attribute(attribute, value); });
+}
+
+SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER, SQLINTEGER*)
+{
+    return guarded<Statement>(handle,
+                              [&](Statement& statement) { return statement.get_attribute(attribute, value); });
+}
+
+} // extern "C"

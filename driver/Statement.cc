@@ -1,0 +1,649 @@
+#include "Statement.h"
+
+#include <cstring>
+
+namespace qix::lite {
+
+namespace {
+
+bool is_valid_sql_type(SQLSMALLINT type)
+{
+    return (type >= SQL_GUID && type <= SQL_LONGVARCHAR) || (type >= SQL_CHAR && type <= SQL_VARCHAR) ||
+           (type >= SQL_TYPE_DATE && type <= SQL_TYPE_TIMESTAMP) ||
+           (type >= SQL_INTERVAL_YEAR && type <= SQL_INTERVAL_MINUTE_TO_SECOND);
+}
+
+std::string column_text(SQLUSMALLINT column) { return "column " + std::to_string(column); }
+
+SQLLEN display_size(const ColumnType& type)
+{
+    switch (type.sql_type) {
+    case SQL_BIGINT: return 20;
+    case SQL_INTEGER: return 11;
+    case SQL_SMALLINT: return 6;
+    case SQL_TINYINT: return 4;
+    case SQL_DOUBLE: return 24;
+    case SQL_BIT: return 1;
+    case SQL_NUMERIC: return static_cast<SQLLEN>(type.size) + 2;
+    case SQL_VARBINARY: return static_cast<SQLLEN>(type.size) * 2;
+    default: return static_cast<SQLLEN>(type.size);
+    }
+}
+
+bool is_numeric(SQLSMALLINT sql_type)
+{
+    switch (sql_type) {
+    case SQL_BIGINT: case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: case SQL_DOUBLE: case SQL_NUMERIC:
+    case SQL_BIT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <typename T>
+SQLRETURN put(SQLPOINTER value, T number)
+{
+    if (value != nullptr)
+        std::memcpy(value, &number, sizeof number);
+    return SQL_SUCCESS;
+}
+
+SQLULEN ulen(SQLPOINTER value) { return reinterpret_cast<SQLULEN>(value); }
+
+} // namespace
+
+Statement::Statement(Connection& connection) : Handle(kKind), connection_(connection) {}
+
+Statement::~Statement() { finalize(); }
+
+void Statement::finalize() noexcept
+{
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    columns_.clear();
+    state_ = State::allocated;
+    row_pending_ = at_end_ = on_row_ = false;
+}
+
+void Statement::prepare(const SQLCHAR* text, SQLINTEGER length)
+{
+    if (state_ == State::cursor_open)
+        throw DriverError("24000", "Invalid cursor state: close the cursor before preparing another statement");
+    std::string sql = string_in(text, length);
+    finalize();
+    row_count_ = -1;
+    kind_ = classify_statement(sql);
+    if (kind_ == StatementKind::alter_session) {
+        (void)parse_alter_session(sql);  // report a malformed statement at once
+        sql_ = std::move(sql);
+        state_ = State::prepared;
+        return;
+    }
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(connection_.db(), sql.data(), static_cast<int>(sql.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &stmt_, &tail);
+    if (rc != SQLITE_OK)
+        connection_.raise(rc);
+    if (stmt_ == nullptr)
+        throw DriverError("42000", "Syntax error: the statement text holds no statement");
+    const std::string_view rest(tail, static_cast<std::size_t>(sql.data() + sql.size() - tail));
+    if (!is_empty_statement_tail(rest)) {
+        finalize();
+        throw DriverError("42000", "Only one statement per call is supported; more text follows the first: '" +
+                                       std::string(rest) + "'");
+    }
+    sql_ = std::move(sql);
+    read_columns();
+    state_ = State::prepared;
+}
+
+void Statement::read_columns()
+{
+    const int count = sqlite3_column_count(stmt_);
+    columns_.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const char* declared = sqlite3_column_decltype(stmt_, i);
+        Column& column = columns_[static_cast<std::size_t>(i)];
+        column.name = sqlite3_column_name(stmt_, i);
+        column.declared_type = declared != nullptr ? declared : "";
+        column.type = column_type_from_declaration(declared);
+    }
+}
+
+void Statement::bind_parameters()
+{
+    const int count = sqlite3_bind_parameter_count(stmt_);
+    for (int i = 1; i <= count; ++i) {
+        const auto index = static_cast<std::size_t>(i - 1);
+        if (index >= parameters_.size() || !parameters_[index].bound)
+            throw DriverError("07002", "COUNT field incorrect: the statement has " + std::to_string(count) +
+                                           " parameters, parameter " + std::to_string(i) + " is not bound");
+        bind_parameter_value(stmt_, i, parameters_[index], connection_.session_format());
+    }
+}
+
+int Statement::step()
+{
+    running_.store(true, std::memory_order_relaxed);
+    const int rc = sqlite3_step(stmt_);
+    running_.store(false, std::memory_order_relaxed);
+    return rc;
+}
+
+void Statement::fail(int rc)
+{
+    try {
+        connection_.raise(rc);
+    } catch (...) {
+        sqlite3_reset(stmt_);
+        throw;
+    }
+}
+
+SQLRETURN Statement::execute()
+{
+    if (state_ == State::allocated)
+        throw DriverError("HY010", "Function sequence error: no statement is prepared");
+    if (state_ == State::cursor_open)
+        throw DriverError("24000", "Invalid cursor state: a cursor is open");
+    row_pending_ = at_end_ = on_row_ = false;
+    rows_delivered_ = 0;
+    data_column_ = 0;
+    row_count_ = -1;
+    state_ = State::prepared;
+    if (kind_ == StatementKind::alter_session) {
+        connection_.set_session_format(parse_alter_session(sql_));
+        row_count_ = 0;
+        state_ = State::executed;
+        return SQL_SUCCESS;
+    }
+    sqlite3* db = connection_.db();
+    sqlite3_reset(stmt_);
+    bind_parameters();
+    connection_.begin_if_manual_commit();
+    const sqlite3_int64 changes_before = sqlite3_total_changes64(db);
+    cancel_requested_ = false;
+    int rc = SQLITE_OK;
+    {
+        const Connection::Watch watch(connection_, query_timeout_, cancel_requested_);
+        rc = step();
+    }
+    if (rc == SQLITE_ROW) {
+        // Columns without a declared type take the type of the first row's value.
+        for (std::size_t i = 0; i < columns_.size(); ++i)
+            if (columns_[i].declared_type.empty())
+                columns_[i].type = column_type_from_value(sqlite3_column_type(stmt_, static_cast<int>(i)));
+        state_ = State::cursor_open;
+        row_pending_ = true;
+        return SQL_SUCCESS;
+    }
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    if (!columns_.empty()) {
+        state_ = State::cursor_open;
+        at_end_ = true;
+        return SQL_SUCCESS;
+    }
+    // Rows changed by INSTEAD OF triggers of a view count only in the total.
+    const sqlite3_int64 direct = sqlite3_changes64(db);
+    const sqlite3_int64 total = sqlite3_total_changes64(db) - changes_before;
+    row_count_ = static_cast<SQLLEN>(kind_ != StatementKind::other && direct > 0 ? direct : total);
+    diagnostics().set_row_count(row_count_);
+    sqlite3_reset(stmt_);
+    state_ = State::executed;
+    if ((kind_ == StatementKind::update || kind_ == StatementKind::remove) && row_count_ == 0)
+        return SQL_NO_DATA;
+    return SQL_SUCCESS;
+}
+
+void Statement::require_result() const
+{
+    if (state_ == State::cursor_open)
+        return;
+    if (state_ == State::executed)
+        throw DriverError("24000", "Invalid cursor state: the statement has no result set");
+    throw DriverError("HY010", "Function sequence error: the statement has not been executed");
+}
+
+bool Statement::advance()
+{
+    if (max_rows_ > 0 && rows_delivered_ >= max_rows_)
+        at_end_ = true;
+    if (at_end_)
+        return false;
+    if (row_pending_) {
+        row_pending_ = false;
+        return true;
+    }
+    const int rc = step();
+    if (rc == SQLITE_ROW)
+        return true;
+    at_end_ = true;
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return false;
+}
+
+SQLRETURN Statement::fetch()
+{
+    require_result();
+    data_column_ = 0;
+    on_row_ = false;
+    cancel_requested_ = false;
+    const Connection::Watch watch(connection_, query_timeout_, cancel_requested_);
+    const SQLULEN size = row_array_size_;
+    SQLULEN fetched = 0;
+    bool warning = false;
+    bool error = false;
+    for (; fetched < size; ++fetched) {
+        try {
+            if (!advance())
+                break;
+        } catch (const DriverError& e) {
+            if (fetched == 0)
+                throw;
+            // The rows before the failing one are delivered; the failure is reported with them.
+            diagnostics().add(e, static_cast<SQLLEN>(fetched + 1));
+            if (row_status_ != nullptr)
+                row_status_[fetched] = SQL_ROW_ERROR;
+            error = true;
+            ++fetched;
+            break;
+        }
+        ++rows_delivered_;
+        const SQLUSMALLINT status = deliver_row(fetched);
+        warning = warning || status == SQL_ROW_SUCCESS_WITH_INFO;
+        error = error || status == SQL_ROW_ERROR;
+        if (row_status_ != nullptr)
+            row_status_[fetched] = status;
+    }
+    if (row_status_ != nullptr)
+        for (SQLULEN row = fetched; row < size; ++row)
+            row_status_[row] = SQL_ROW_NOROW;
+    if (rows_fetched_ != nullptr)
+        *rows_fetched_ = fetched;
+    if (fetched == 0)
+        return SQL_NO_DATA;
+    on_row_ = true;
+    if (error && size == 1)
+        return SQL_ERROR;
+    return error || warning ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+SQLUSMALLINT Statement::deliver_row(SQLULEN row)
+{
+    const bool by_column = row_bind_type_ == SQL_BIND_BY_COLUMN;
+    const SQLLEN offset = row_bind_offset_ != nullptr ? *row_bind_offset_ : 0;
+    SQLUSMALLINT status = SQL_ROW_SUCCESS;
+    for (std::size_t i = 0; i < bindings_.size(); ++i) {
+        const ColumnBinding& b = bindings_[i];
+        if (b.c_type == 0)
+            continue;
+        const auto column = static_cast<SQLINTEGER>(i + 1);
+        const auto row_number = static_cast<SQLLEN>(row + 1);
+        try {
+            if (i >= columns_.size())
+                throw DriverError("07009", "Invalid descriptor index: " + column_text(static_cast<SQLUSMALLINT>(column)) +
+                                               " is bound but the result has " + std::to_string(columns_.size()));
+            const SQLSMALLINT c_type = b.c_type == SQL_C_DEFAULT ? default_c_type(columns_[i].type.sql_type) : b.c_type;
+            const SQLLEN element = is_variable_length(c_type) ? b.buffer_length : fixed_size(c_type);
+            const auto stride = static_cast<SQLLEN>(by_column ? element : static_cast<SQLLEN>(row_bind_type_));
+            const auto indicator_stride =
+                static_cast<SQLLEN>(by_column ? static_cast<SQLLEN>(sizeof(SQLLEN)) : static_cast<SQLLEN>(row_bind_type_));
+            char* target = b.buffer != nullptr ? static_cast<char*>(b.buffer) + offset + static_cast<SQLLEN>(row) * stride
+                                               : nullptr;
+            auto* indicator = b.indicator != nullptr
+                                  ? reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(b.indicator) + offset +
+                                                              static_cast<SQLLEN>(row) * indicator_stride)
+                                  : nullptr;
+            std::size_t consumed = 0;
+            const Outcome outcome =
+                deliver(static_cast<int>(i), c_type, target, b.buffer_length, indicator, consumed, scratch_);
+            if (outcome == Outcome::truncated)
+                diagnostics().add("01004", "String data, right truncated in " + column_text(static_cast<SQLUSMALLINT>(column)),
+                                  0, row_number, column);
+            else if (outcome == Outcome::fraction_truncated)
+                diagnostics().add("01S07", "Fractional truncation in " + column_text(static_cast<SQLUSMALLINT>(column)), 0,
+                                  row_number, column);
+            if (outcome != Outcome::ok && status == SQL_ROW_SUCCESS)
+                status = SQL_ROW_SUCCESS_WITH_INFO;
+        } catch (const DriverError& e) {
+            diagnostics().add(e, row_number, column);
+            status = SQL_ROW_ERROR;
+        }
+    }
+    return status;
+}
+
+Cell Statement::cell(int index) const
+{
+    Cell cell;
+    switch (sqlite3_column_type(stmt_, index)) {
+    case SQLITE_INTEGER:
+        cell.kind = Cell::Kind::integer;
+        cell.integer = sqlite3_column_int64(stmt_, index);
+        break;
+    case SQLITE_FLOAT:
+        cell.kind = Cell::Kind::real;
+        cell.real = sqlite3_column_double(stmt_, index);
+        break;
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+        cell.kind = Cell::Kind::text;
+        cell.bytes = std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+        const int precision = columns_[static_cast<std::size_t>(index)].type.timestamp_precision;
+        if (precision >= 0) {
+            const auto time = parse_canonical_timestamp(cell.bytes);
+            if (!time)
+                throw DriverError("22007", "Invalid datetime format: " +
+                                               column_text(static_cast<SQLUSMALLINT>(index + 1)) + " holds '" +
+                                               std::string(cell.bytes) +
+                                               "', not a timestamp 'YYYY-MM-DD HH:MM:SS' with up to nine fraction digits");
+            cell.kind = Cell::Kind::timestamp;
+            cell.time = *time;
+            cell.precision = precision;
+        }
+        break;
+    }
+    case SQLITE_BLOB: {
+        const void* blob = sqlite3_column_blob(stmt_, index);
+        cell.kind = Cell::Kind::blob;
+        cell.bytes = std::string_view(static_cast<const char*>(blob), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+        break;
+    }
+    default:
+        break;
+    }
+    return cell;
+}
+
+Outcome Statement::deliver(int index, SQLSMALLINT c_type, void* buffer, SQLLEN buffer_length, SQLLEN* indicator,
+                           std::size_t& offset, std::string& scratch)
+{
+    const Cell value = cell(index);
+    if (value.kind == Cell::Kind::null) {
+        if (indicator == nullptr)
+            throw DriverError("22002", "Indicator variable required but not supplied for the NULL in " +
+                                           column_text(static_cast<SQLUSMALLINT>(index + 1)));
+        *indicator = SQL_NULL_DATA;
+        return Outcome::ok;
+    }
+    if (is_variable_length(c_type)) {
+        const std::string_view bytes = cell_bytes(value, c_type == SQL_C_BINARY, connection_.session_format(), scratch);
+        return write_chunk(bytes, offset, c_type == SQL_C_CHAR, buffer, buffer_length, indicator);
+    }
+    const Outcome outcome = write_fixed(value, c_type, buffer);
+    if (indicator != nullptr)
+        *indicator = fixed_size(c_type);
+    return outcome;
+}
+
+SQLRETURN Statement::get_data(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer, SQLLEN buffer_length,
+                              SQLLEN* indicator)
+{
+    require_result();
+    if (!on_row_)
+        throw DriverError("24000", "Invalid cursor state: there is no current row");
+    if (row_array_size_ > 1)
+        throw DriverError("HYC00", "Optional feature not implemented: SQLGetData with a rowset size above 1");
+    const Column& info = column_at(column);
+    if (!is_supported_c_type(c_type))
+        throw DriverError("HY003", "Invalid application buffer type " + std::to_string(c_type));
+    const SQLSMALLINT type = c_type == SQL_C_DEFAULT ? default_c_type(info.type.sql_type) : c_type;
+    if (is_variable_length(type) && buffer_length < 0)
+        throw DriverError("HY090", "Invalid string or buffer length");
+    if (buffer == nullptr && !(is_variable_length(type) && buffer_length == 0))
+        throw DriverError("HY009", "Invalid use of null pointer: no buffer for " + column_text(column));
+    if (column != data_column_) {
+        data_column_ = column;
+        data_offset_ = 0;
+        data_done_ = false;
+    }
+    if (data_done_)
+        return SQL_NO_DATA;
+    const Outcome outcome = deliver(column - 1, type, buffer, buffer_length, indicator, data_offset_, data_text_);
+    if (outcome == Outcome::truncated) {
+        diagnostics().add("01004", "String data, right truncated in " + column_text(column), 0, 1, column);
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    data_done_ = true;
+    if (outcome == Outcome::fraction_truncated) {
+        diagnostics().add("01S07", "Fractional truncation in " + column_text(column), 0, 1, column);
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    return SQL_SUCCESS;
+}
+
+const Statement::Column& Statement::column_at(SQLUSMALLINT column) const
+{
+    if (state_ == State::allocated)
+        throw DriverError("HY010", "Function sequence error: no statement is prepared");
+    if (column == 0 || column > columns_.size())
+        throw DriverError("07009", "Invalid descriptor index: " + column_text(column) + ", the result has " +
+                                       std::to_string(columns_.size()) + " columns");
+    return columns_[column - 1u];
+}
+
+void Statement::bind_column(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer, SQLLEN buffer_length,
+                            SQLLEN* indicator)
+{
+    if (column == 0)
+        throw DriverError("07009", "Invalid descriptor index: bookmark columns are not supported");
+    if (state_ != State::allocated && column > columns_.size())
+        throw DriverError("07009", "Invalid descriptor index: " + column_text(column) + ", the result has " +
+                                       std::to_string(columns_.size()) + " columns");
+    if (!is_supported_c_type(c_type))
+        throw DriverError("HY003", "Invalid application buffer type " + std::to_string(c_type));
+    if (buffer_length < 0)
+        throw DriverError("HY090", "Invalid string or buffer length");
+    if (buffer == nullptr) {  // a null buffer unbinds the column
+        if (column <= bindings_.size())
+            bindings_[column - 1u] = {};
+        return;
+    }
+    if (column > bindings_.size())
+        bindings_.resize(column);
+    bindings_[column - 1u] = {c_type, buffer, buffer_length, indicator};
+}
+
+void Statement::bind_parameter(SQLUSMALLINT number, SQLSMALLINT io_type, SQLSMALLINT c_type, SQLSMALLINT sql_type,
+                               SQLULEN column_size, SQLSMALLINT digits, SQLPOINTER buffer, SQLLEN buffer_length,
+                               SQLLEN* indicator)
+{
+    if (number == 0)
+        throw DriverError("07009", "Invalid descriptor index: parameters are numbered from 1");
+    switch (io_type) {
+    case SQL_PARAM_INPUT:
+        break;
+    case SQL_PARAM_OUTPUT: case SQL_PARAM_INPUT_OUTPUT: case SQL_PARAM_OUTPUT_STREAM:
+    case SQL_PARAM_INPUT_OUTPUT_STREAM:
+        throw DriverError("HYC00", "Optional feature not implemented: output parameters (SQLite has no procedures)");
+    default:
+        throw DriverError("HY105", "Invalid parameter type " + std::to_string(io_type));
+    }
+    if (!is_supported_c_type(c_type))
+        throw DriverError("HY003", "Invalid application buffer type " + std::to_string(c_type));
+    if (!is_valid_sql_type(sql_type))
+        throw DriverError("HY004", "Invalid SQL data type " + std::to_string(sql_type));
+    if (buffer_length < 0)
+        throw DriverError("HY090", "Invalid string or buffer length");
+    if (number > parameters_.size())
+        parameters_.resize(number);
+    parameters_[number - 1u] = {true, c_type, sql_type, column_size, digits, buffer, buffer_length, indicator};
+}
+
+SQLSMALLINT Statement::result_column_count() const
+{
+    if (state_ == State::allocated)
+        throw DriverError("HY010", "Function sequence error: no statement is prepared");
+    return static_cast<SQLSMALLINT>(columns_.size());
+}
+
+SQLSMALLINT Statement::parameter_count() const
+{
+    if (state_ == State::allocated)
+        throw DriverError("HY010", "Function sequence error: no statement is prepared");
+    return stmt_ != nullptr ? static_cast<SQLSMALLINT>(sqlite3_bind_parameter_count(stmt_)) : 0;
+}
+
+SQLRETURN Statement::describe_column(SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length,
+                                     SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
+                                     SQLSMALLINT* nullable) const
+{
+    const Column& info = column_at(column);
+    if (buffer_length < 0)
+        throw DriverError("HY090", "Invalid string or buffer length");
+    if (type != nullptr)
+        *type = info.type.sql_type;
+    if (size != nullptr)
+        *size = info.type.size;
+    if (digits != nullptr)
+        *digits = info.type.digits;
+    if (nullable != nullptr)
+        *nullable = SQL_NULLABLE_UNKNOWN;
+    return copy_string_out(info.name, name, buffer_length, name_length) ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER text,
+                                      SQLSMALLINT buffer_length, SQLSMALLINT* length, SQLLEN* number) const
+{
+    if (field == SQL_DESC_COUNT || field == SQL_COLUMN_COUNT)
+        return put<SQLLEN>(number, result_column_count());
+    const Column& info = column_at(column);
+    auto string = [&](std::string_view value) {
+        return copy_string_out(value, text, buffer_length, length) ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    };
+    const ColumnType& t = info.type;
+    const bool character = !is_numeric(t.sql_type) && t.sql_type != SQL_TYPE_TIMESTAMP;
+    switch (field) {
+    case SQL_DESC_NAME: case SQL_DESC_LABEL: case SQL_COLUMN_NAME: case SQL_DESC_BASE_COLUMN_NAME:
+        return string(info.name);
+    case SQL_DESC_TYPE_NAME: return string(info.declared_type);
+    case SQL_DESC_TABLE_NAME: case SQL_DESC_BASE_TABLE_NAME: case SQL_DESC_SCHEMA_NAME: case SQL_DESC_CATALOG_NAME:
+    case SQL_DESC_LOCAL_TYPE_NAME:
+        return string("");
+    case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX: return string(character ? "'" : "");
+    case SQL_DESC_CONCISE_TYPE: return put<SQLLEN>(number, t.sql_type);
+    case SQL_DESC_TYPE: return put<SQLLEN>(number, t.sql_type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : t.sql_type);
+    case SQL_DESC_LENGTH: case SQL_DESC_PRECISION: case SQL_COLUMN_LENGTH: case SQL_COLUMN_PRECISION:
+    case SQL_DESC_OCTET_LENGTH:
+        return put<SQLLEN>(number, static_cast<SQLLEN>(t.size));
+    case SQL_DESC_SCALE: case SQL_COLUMN_SCALE: return put<SQLLEN>(number, t.digits);
+    case SQL_DESC_DISPLAY_SIZE: return put<SQLLEN>(number, display_size(t));
+    case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put<SQLLEN>(number, SQL_NULLABLE_UNKNOWN);
+    case SQL_DESC_UNSIGNED: return put<SQLLEN>(number, is_numeric(t.sql_type) ? SQL_FALSE : SQL_TRUE);
+    case SQL_DESC_SEARCHABLE: return put<SQLLEN>(number, SQL_PRED_SEARCHABLE);
+    case SQL_DESC_UPDATABLE: return put<SQLLEN>(number, SQL_ATTR_READWRITE_UNKNOWN);
+    case SQL_DESC_AUTO_UNIQUE_VALUE: case SQL_DESC_FIXED_PREC_SCALE: return put<SQLLEN>(number, SQL_FALSE);
+    case SQL_DESC_CASE_SENSITIVE: return put<SQLLEN>(number, character ? SQL_TRUE : SQL_FALSE);
+    case SQL_DESC_NUM_PREC_RADIX: return put<SQLLEN>(number, is_numeric(t.sql_type) ? 10 : 0);
+    case SQL_DESC_UNNAMED: return put<SQLLEN>(number, SQL_NAMED);
+    default: throw DriverError("HY091", "Invalid descriptor field identifier " + std::to_string(field));
+    }
+}
+
+SQLLEN Statement::row_count() const
+{
+    if (state_ != State::executed && state_ != State::cursor_open)
+        throw DriverError("HY010", "Function sequence error: the statement has not been executed");
+    return row_count_;
+}
+
+void Statement::close_cursor(bool must_be_open)
+{
+    if (state_ != State::cursor_open) {
+        if (must_be_open)
+            throw DriverError("24000", "Invalid cursor state: no cursor is open");
+        return;
+    }
+    sqlite3_reset(stmt_);
+    state_ = State::prepared;
+    row_pending_ = at_end_ = on_row_ = false;
+    data_column_ = 0;
+}
+
+bool Statement::interrupt() noexcept
+{
+    if (!running_.load(std::memory_order_relaxed))
+        return false;
+    cancel_requested_ = true;  // seen by the progress handler of the running statement
+    return true;
+}
+
+SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
+{
+    const SQLULEN number = ulen(value);
+    auto changed = [&](const char* what) {
+        diagnostics().add("01S02", std::string("Option value changed: ") + what);
+        return SQL_SUCCESS_WITH_INFO;
+    };
+    switch (attribute) {
+    case SQL_ATTR_QUERY_TIMEOUT: query_timeout_ = number; return SQL_SUCCESS;
+    case SQL_ATTR_MAX_ROWS: max_rows_ = number; return SQL_SUCCESS;
+    case SQL_ATTR_ROW_ARRAY_SIZE:
+        if (number == 0)
+            throw DriverError("HY024", "Invalid attribute value: the row array size must be at least 1");
+        row_array_size_ = number;
+        return SQL_SUCCESS;
+    case SQL_ATTR_ROW_BIND_TYPE: row_bind_type_ = number; return SQL_SUCCESS;
+    case SQL_ATTR_ROWS_FETCHED_PTR: rows_fetched_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
+    case SQL_ATTR_ROW_STATUS_PTR: row_status_ = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
+    case SQL_ATTR_ROW_BIND_OFFSET_PTR: row_bind_offset_ = static_cast<SQLLEN*>(value); return SQL_SUCCESS;
+    case SQL_ATTR_NOSCAN: case SQL_ATTR_SIMULATE_CURSOR: case SQL_ATTR_METADATA_ID:
+        return SQL_SUCCESS;
+    case SQL_ATTR_MAX_LENGTH: return number == 0 ? SQL_SUCCESS : changed("SQL_ATTR_MAX_LENGTH stays 0");
+    case SQL_ATTR_CURSOR_TYPE:
+        return number == SQL_CURSOR_FORWARD_ONLY ? SQL_SUCCESS : changed("the cursor stays forward-only");
+    case SQL_ATTR_CONCURRENCY:
+        return number == SQL_CONCUR_READ_ONLY ? SQL_SUCCESS : changed("the cursor stays read-only");
+    case SQL_ATTR_CURSOR_SCROLLABLE:
+        return number == SQL_NONSCROLLABLE ? SQL_SUCCESS : changed("the cursor stays non-scrollable");
+    case SQL_ATTR_CURSOR_SENSITIVITY:
+        return number == SQL_UNSPECIFIED || number == SQL_INSENSITIVE ? SQL_SUCCESS
+                                                                       : changed("the cursor stays insensitive");
+    case SQL_ATTR_ASYNC_ENABLE: case SQL_ATTR_USE_BOOKMARKS: case SQL_ATTR_ENABLE_AUTO_IPD:
+        if (number == 0)
+            return SQL_SUCCESS;
+        break;
+    case SQL_ATTR_RETRIEVE_DATA:
+        if (number == SQL_RD_ON)
+            return SQL_SUCCESS;
+        break;
+    case SQL_ATTR_PARAMSET_SIZE:
+        if (number == 1)
+            return SQL_SUCCESS;
+        break;
+    default:
+        throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+    }
+    throw DriverError("HYC00", "Optional feature not implemented: value " + std::to_string(number) +
+                                   " of statement attribute " + std::to_string(attribute));
+}
+
+SQLRETURN Statement::get_attribute(SQLINTEGER attribute, SQLPOINTER value) const
+{
+    switch (attribute) {
+    case SQL_ATTR_QUERY_TIMEOUT: return put<SQLULEN>(value, query_timeout_);
+    case SQL_ATTR_MAX_ROWS: return put<SQLULEN>(value, max_rows_);
+    case SQL_ATTR_ROW_ARRAY_SIZE: return put<SQLULEN>(value, row_array_size_);
+    case SQL_ATTR_ROW_BIND_TYPE: return put<SQLULEN>(value, row_bind_type_);
+    case SQL_ATTR_ROWS_FETCHED_PTR: return put<SQLPOINTER>(value, rows_fetched_);
+    case SQL_ATTR_ROW_STATUS_PTR: return put<SQLPOINTER>(value, row_status_);
+    case SQL_ATTR_ROW_BIND_OFFSET_PTR: return put<SQLPOINTER>(value, row_bind_offset_);
+    case SQL_ATTR_ROW_NUMBER: return put<SQLULEN>(value, on_row_ ? rows_delivered_ : 0);
+    case SQL_ATTR_CURSOR_TYPE: return put<SQLULEN>(value, SQL_CURSOR_FORWARD_ONLY);
+    case SQL_ATTR_CONCURRENCY: return put<SQLULEN>(value, SQL_CONCUR_READ_ONLY);
+    case SQL_ATTR_CURSOR_SCROLLABLE: return put<SQLULEN>(value, SQL_NONSCROLLABLE);
+    case SQL_ATTR_CURSOR_SENSITIVITY: return put<SQLULEN>(value, SQL_INSENSITIVE);
+    case SQL_ATTR_RETRIEVE_DATA: return put<SQLULEN>(value, SQL_RD_ON);
+    case SQL_ATTR_PARAMSET_SIZE: return put<SQLULEN>(value, 1);
+    case SQL_ATTR_NOSCAN: case SQL_ATTR_MAX_LENGTH: case SQL_ATTR_ASYNC_ENABLE: case SQL_ATTR_USE_BOOKMARKS:
+    case SQL_ATTR_ENABLE_AUTO_IPD: case SQL_ATTR_SIMULATE_CURSOR: case SQL_ATTR_METADATA_ID:
+        return put<SQLULEN>(value, 0);
+    default:
+        throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+    }
+}
+
+} // namespace qix::lite
