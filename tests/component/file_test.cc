@@ -5,19 +5,15 @@
 #include <qix/util/exceptions.h>
 
 #include "DataSource.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -26,21 +22,16 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace qix::test::component;
 using qix::sql::Component;
 using qix::sql::ComponentList;
+
+constexpr const char* kNoError = "(no qix::Error thrown)";
 
 constexpr const char* kWorkedExample = "<flag_names>\nA\nB\n</flag_names>\n<components>\n<component>\nQ1\nQ1R\n\nS1\n"
                                        "G1\nQUAD\nT1\nQuad 1\n0.000000000000000e+00\n0.000000000000000e+00\n"
                                        "1.250000000000000e+01\n1.275000000000000e+01\n10\n\n</component>\n"
                                        "</components>\n";
-
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void spit(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 ComponentList worked_example()
 {
@@ -63,22 +54,12 @@ ComponentList worked_example()
 
 std::string read_error(ComponentList& list, const fs::path& path)
 {
-    try {
-        list.read_from_file(path.string());
-    } catch (const qix::Error& e) {
-        return e.get_message();
-    }
-    return "no error";
+    return message_of([&] { list.read_from_file(path.string()); });
 }
 
 std::string write_error(const ComponentList& list, const fs::path& path)
 {
-    try {
-        list.write_to_file(path.string());
-    } catch (const qix::Error& e) {
-        return e.get_message();
-    }
-    return "no error";
+    return message_of([&] { list.write_to_file(path.string()); });
 }
 
 // A record named Q1 without a link-name line.
@@ -186,7 +167,7 @@ TEST(ComponentListFile, ToleratesBlanksStrayLinesAndRepeatedSections)
     // a link-name line, and a second components section that replaces the first.
     spit(file, "\n <flag_names> \nA\n</flag_names>\t\n\n<components>\n" + record("0") + "</components>\n" +
                    "<components>\nstray\n\n" + record("1", "\t-2.5e1 ") + "more stray\n</components>\n");
-    ASSERT_EQ(read_error(list, file), "no error");
+    ASSERT_EQ(read_error(list, file), kNoError);
     ASSERT_EQ(list.components_.size(), 1u);
     EXPECT_EQ(list.components_[0].x_, -25.0);
     EXPECT_EQ(list.components_[0].flags_, std::vector<bool>{true});
@@ -195,7 +176,7 @@ TEST(ComponentListFile, ToleratesBlanksStrayLinesAndRepeatedSections)
     // CR LF line ends: tag and number lines pass, string lines keep the CR, and the flags
     // line fails on it.
     spit(file, "<flag_names>\r\nA\r\n</flag_names>\r\n<components>\r\n</components>\r\n");
-    ASSERT_EQ(read_error(list, file), "no error");
+    ASSERT_EQ(read_error(list, file), kNoError);
     EXPECT_EQ(list.flag_names_, std::vector<std::string>{"A"});
     spit(file, "<components>\r\n<component>\r\nQ1\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n1\r\n2\r\n3\r\n4\r\n\r\n"
                "</component>\r\n</components>\r\n");
@@ -239,19 +220,6 @@ TEST(ComponentListFile, RefusesToWriteAnInconsistentList)
     EXPECT_EQ(write_error(list, file),
               file.string() + " is inconsistent: Component Q1 has 1 flags instead of 2 as prescribed by the header");
     EXPECT_EQ(slurp(file), "old");
-}
-
-// Runs `body` in a child process, as an unprivileged user if asked (root ignores permission
-// bits), and returns whether it returned true.
-bool in_child(bool unprivileged, const std::function<bool()>& body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const bool dropped = !unprivileged || ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
-        ::_exit(dropped && body() ? 0 : 1);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST(ComponentListFile, FailedWritesLeaveTheOldFileIntact)

@@ -1,0 +1,133 @@
+#pragma once
+
+// Database loads of the component list that every driver must pass: the fixtures are plain
+// SQL that SQLite and PostgreSQL both accept, given a schema VEDUV and a dictionary view
+// ALL_TAB_COLUMNS listing columns in their declared order.
+
+#include <qix/sql/ComponentList.h>
+#include <qix/sql/Database.h>
+#include <qix/util/exceptions.h>
+
+#include "DataSource.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qix::test::component {
+
+inline const std::string kLongText(300, 'x');     // beyond the 255 bytes of a small buffer
+inline const std::string kMaximalText(4000, 'y'); // what Oracle's VARCHAR2 holds
+
+inline std::string data_table(const std::string& name, const std::string& flag_columns)
+{
+    return "CREATE TABLE VEDUV." + name +
+           " (POS INTEGER, NAME TEXT, REAL_NAME TEXT, NAME2 TEXT, SECTION TEXT, GROUP_ TEXT, CLASS TEXT, TYPE_ TEXT, "
+           "FRIENDLY_NAME TEXT, X DOUBLE PRECISION, Y DOUBLE PRECISION, Z DOUBLE PRECISION, S DOUBLE PRECISION, "
+           "LINK_NAME TEXT" +
+           flag_columns + ")";
+}
+
+inline std::string component_view(const std::string& facility, const std::string& table,
+                                  const std::string& flag_columns)
+{
+    return "CREATE VIEW VEDUV." + facility + "_VIEW_COMPONENTS AS SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, "
+           "CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME" + flag_columns + " FROM VEDUV." + table +
+           " ORDER BY POS";
+}
+
+/// LUMEN: flags flag_Magnet, FLAG_QUAD and FLAG_ with NULLs everywhere, a flag value 2 and
+/// long texts; LUMEN_SIM: no rows; CORAL4: no flag columns; TANDEM: a text too long to hold.
+inline std::vector<std::string> facility_fixture()
+{
+    return {
+        data_table("LUMEN_DATA", ", flag_Magnet SMALLINT, FLAG_QUAD SMALLINT, FLAG_ SMALLINT"),
+        component_view("LUMEN", "LUMEN_DATA", ", flag_Magnet, FLAG_QUAD, FLAG_"),
+        "INSERT INTO VEDUV.LUMEN_DATA VALUES (3, 'B1', NULL, NULL, NULL, NULL, NULL, NULL, '" + kLongText +
+            "', -1.5, 2.5, 1e300, -0.25, '" + kMaximalText + "', 1, 0, 0)",
+        "INSERT INTO VEDUV.LUMEN_DATA VALUES (1, 'QF1', 'QF1R', 'N2', 'S1', 'G1', 'QUAD', 'T1', 'Quad 1', 0.5, NULL, "
+        "12.5, 12.75, 'L1', 1, 2, NULL)",
+        "INSERT INTO VEDUV.LUMEN_DATA VALUES (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+        "NULL, NULL, NULL, NULL, 1)",
+        data_table("SIM_DATA", ", FLAG_A SMALLINT"),
+        component_view("LUMEN_SIM", "SIM_DATA", ", FLAG_A"),
+        data_table("CORAL4_DATA", ""),
+        component_view("CORAL4", "CORAL4_DATA", ""),
+        "INSERT INTO VEDUV.CORAL4_DATA VALUES (1, 'C1', '', '', '', '', '', '', '', 1, 2, 3, 4, '')",
+        data_table("TANDEM_DATA", ""),
+        component_view("TANDEM", "TANDEM_DATA", ""),
+        "INSERT INTO VEDUV.TANDEM_DATA VALUES (1, 'T1', '', '', '', '', '', '', '', 0, 0, 0, 0, '')",
+        "INSERT INTO VEDUV.TANDEM_DATA VALUES (2, 'T2', '', '', '', '', '', '', '', 0, 0, 0, 0, '" +
+            std::string(4001, 'z') + "')",
+    };
+}
+
+inline sql::Component make_component(std::vector<std::string> texts, std::vector<double> positions,
+                                std::vector<bool> flags)
+{
+    texts.resize(9);
+    positions.resize(4);
+    return sql::Component{texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7], texts[8],
+                     positions[0], positions[1], positions[2], positions[3], std::move(flags)};
+}
+
+inline sql::ComponentList expected_lumen()
+{
+    sql::ComponentList list;
+    list.flag_names_ = {"MAGNET", "QUAD", ""};
+    list.components_ = {
+        make_component({"QF1", "QF1R", "N2", "S1", "G1", "QUAD", "T1", "Quad 1", "L1"}, {0.5, 0.0, 12.5, 12.75},
+                       {true, true, false}),
+        make_component({}, {}, {false, false, true}),
+        make_component({"B1", "", "", "", "", "", "", kLongText, kMaximalText}, {-1.5, 2.5, 1e300, -0.25},
+                       {true, false, false}),
+    };
+    return list;
+}
+
+/// Every facility of facility_fixture(), loaded one after the other into one list.
+inline void check_facility_loads(sql::Database& db)
+{
+    sql::ComponentList list;
+    list.read_from_db(db, " lumen ");
+    EXPECT_EQ(list, expected_lumen());
+
+    list.read_from_db(db, "vlumen");
+    EXPECT_TRUE(list.components_.empty());
+    EXPECT_EQ(list.flag_names_, std::vector<std::string>{"A"});
+
+    list = expected_lumen();
+    list.read_from_db(db, "Coral4.test");
+    sql::ComponentList coral;
+    coral.components_ = {make_component({"C1"}, {1, 2, 3, 4}, {})};
+    EXPECT_EQ(list, coral);
+
+    EXPECT_EQ(message_of([&] { list.read_from_db(db, "tandem"); }),
+              "Value of column LINK_NAME of component T2 is longer than 4000 bytes");
+    ASSERT_EQ(list.components_.size(), 1u);
+    EXPECT_EQ(list.components_[0].name_, "T1");
+
+    EXPECT_TRUE(message_of([&] { list.read_from_db(db, "missing"); }).starts_with("Query failed: "));
+}
+
+/// A load from `facility`, whose view fails after its first rows, throws; the load with a
+/// backup falls back to the file and leaves it as it was.
+inline void check_fetch_failure_falls_back(sql::Database& db, const std::string& facility)
+{
+    sql::ComponentList list;
+    const std::string message = message_of([&] { list.read_from_db(db, facility); });
+    EXPECT_TRUE(message.starts_with("Unable to fetch row: ")) << message;
+
+    TempDir dir;
+    const std::string backup = (dir / "backup.txt").string();
+    expected_lumen().write_to_file(backup);
+    const std::string before = slurp(backup);
+    EXPECT_EQ(list.read_from_db_with_backup(db, facility, backup), message);
+    EXPECT_EQ(list, expected_lumen());
+    EXPECT_EQ(slurp(backup), before);
+}
+
+} // namespace qix::test::component
