@@ -8,6 +8,7 @@
 #include <qix/util/tessel.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <limits>
@@ -296,16 +298,33 @@ bool write_all(int fd, std::string_view text) noexcept
     return true;
 }
 
+// The file to replace: the one a symbolic link points to, so that the link survives.
+std::string replacement_target(const std::string& filename)
+{
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(filename, error);
+    return error ? filename : resolved.string();
+}
+
+// Fills the new file, with the permission bits of the file it replaces, and closes it.
+bool fill_and_close(int fd, const std::string& target, std::string_view text) noexcept
+{
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0)
+        (void)::fchmod(fd, existing.st_mode & 07777);
+    const bool written = write_all(fd, text) && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && written;
+}
+
 // Replaces `filename` by a file holding `text`, or leaves it as it was.
 void replace_file(const std::string& filename, std::string_view text)
 {
+    const std::string target = replacement_target(filename);
     std::string temporary;
-    const int fd = create_temporary_file(filename, temporary);
+    const int fd = create_temporary_file(target, temporary);
     if (fd < 0)
         throw Error(tessel::cat("Unable to open ", filename, " for writing"));
-    bool ok = write_all(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temporary.c_str(), filename.c_str()) != 0) {
+    if (!fill_and_close(fd, target, text) || ::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
         throw Error(tessel::cat("Error while writing to ", filename));
     }
@@ -340,6 +359,9 @@ void ComponentList::read_from_file(const std::string& filename)
         else
             throw Error(tessel::cat("Unexpected line in ", filename, ": ", tag));
     }
+    // Opening a folder succeeds; reading it fails. That is no empty list.
+    if (stream.bad())
+        throw Error(tessel::cat("Unable to open ", filename, " for reading"));
     check_flag_counts(*this, filename);
 }
 

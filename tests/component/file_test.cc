@@ -155,6 +155,9 @@ TEST(ComponentListFile, ReportsEveryFormatErrorAndKeepsWhatWasRead)
     ComponentList list = worked_example();
     EXPECT_EQ(read_error(list, dir / "missing.txt"), "Unable to open " + (dir / "missing.txt").string() + " for reading");
     EXPECT_EQ(list, ComponentList());
+    list = worked_example();
+    EXPECT_EQ(read_error(list, dir.path()), "Unable to open " + dir.path().string() + " for reading");
+    EXPECT_EQ(list, ComponentList());
 }
 
 TEST(ComponentListFile, ToleratesBlanksStrayLinesAndRepeatedSections)
@@ -208,6 +211,18 @@ TEST(ComponentListFile, CutOffAtEveryLineOfARecord)
         EXPECT_EQ(read_error(list, dir / "cut.txt"), expected) << kept;
         EXPECT_EQ(list.components_.size(), kept < 37 ? 1u : 0u) << kept;
     }
+}
+
+TEST(ComponentListFile, ReplacesTheFileBehindALinkAndKeepsItsPermissions)
+{
+    qix::test::TempDir dir;
+    spit(dir / "real.txt", "old");
+    fs::permissions(dir / "real.txt", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("real.txt", dir / "link.txt");
+    worked_example().write_to_file((dir / "link.txt").string());
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(slurp(dir / "real.txt"), kWorkedExample);
+    EXPECT_EQ(fs::status(dir / "real.txt").permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(ComponentListFile, RefusesToWriteAnInconsistentList)
