@@ -1,0 +1,358 @@
+// The configuration interface end to end: library, unixODBC, our SQLite-backed driver, and a
+// configuration schema CFG whose views look like the Oracle ones (data views writable through
+// INSTEAD OF triggers).
+#include <qix/sql/ConfigurationInterface.h>
+#include <qix/sql/Database.h>
+#include <qix/util/exceptions.h>
+
+#include "LiteSource.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qix::sql;
+using namespace std::string_literals;
+
+template <typename F>
+std::string message_of(F&& f)
+{
+    try {
+        f();
+    } catch (const qix::Error& e) {
+        return e.get_message();
+    }
+    return "(no qix::Error thrown)";
+}
+
+time_point at(std::int64_t ticks) { return time_point(std::chrono::nanoseconds(ticks)); }
+
+constexpr std::int64_t kFirstMicro2024 = 1704067200'000001000;    // 2024-01-01 00:00:00.000001
+constexpr std::int64_t kMarchNanos = 1709647629'123456789;        // 2024-03-05 14:07:09.123456789
+constexpr std::int64_t kLastMicro1969 = -1000;                    // 1969-12-31 23:59:59.999999
+constexpr std::int64_t kReviewed = 1704164645'500000000;          // 2024-01-02 03:04:05.5
+constexpr std::int64_t kLatest = std::numeric_limits<std::int64_t>::max();
+
+const std::vector<std::string>& schema_statements()
+{
+    static const std::vector<std::string> statements = {
+        "CREATE TABLE CFG.TYPES_T (TYPE_ID INTEGER, TYPE_NAME TEXT, TYPE_DESCR TEXT, TYPE_FACILITY TEXT, "
+        "TYPE_CATEGORY TEXT, KELVA_GROUP TEXT)",
+        "CREATE VIEW CFG.CM_VIEW_TYPES AS SELECT * FROM TYPES_T",
+        "INSERT INTO CFG.TYPES_T VALUES (1, 'MAGNET', 'Magnets', 'NORTH', 'HW', 'OPS'), "
+        "(2, 'ODD', NULL, NULL, NULL, NULL), (3, 'QUIET', '', NULL, NULL, NULL), (4, 'LOWER', NULL, NULL, NULL, NULL), "
+        "(5, 'DUP', NULL, NULL, NULL, NULL)",
+
+        "CREATE TABLE CFG.FIELDS_T (TYPE_ID INTEGER, TYPE_NAME TEXT, FIELD_ID INTEGER, FIELD_NAME TEXT, "
+        "FIELD_DESCR TEXT, DATA_TYPE TEXT, REF_TYPE_ID INTEGER, REF_TYPE_NAME TEXT, UNIT_NAME TEXT, "
+        "HIDDEN_FLAG INTEGER, NAME_FLAG INTEGER, FACILITY_FLAG INTEGER, ALLOW_NULL_FLAG INTEGER)",
+        "CREATE VIEW CFG.CM_MVIEW_FIELDS AS SELECT * FROM FIELDS_T",
+        "INSERT INTO CFG.FIELDS_T VALUES "
+        "(1, 'MAGNET', 10, 'SECTION', 'Section', 'C', NULL, NULL, NULL, 0, 1, 0, 0), "
+        "(1, 'MAGNET', 20, 'NUMBER', 'Number', 'I', NULL, NULL, '', 0, 2, 0, 0), "
+        "(1, 'MAGNET', 30, 'CURRENT', 'Current', 'F', NULL, NULL, 'A', 0, 0, 0, 1), "
+        "(1, 'MAGNET', 40, 'RANK', 'Rank', 'REF', 2, 'ODD', NULL, -1, 0, NULL, 0), "
+        "(1, 'MAGNET', 50, 'INSTALLED', 'Installed', 'T', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(1, 'MAGNET', 60, 'CALIBRATED', 'Calibrated', 'T', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(1, 'MAGNET', 70, 'REVIEWED', 'Reviewed', 'T', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(1, 'MAGNET', 80, 'NOTES', 'Notes', 'B', NULL, NULL, NULL, 0, 1, 0, 1), "
+        "(2, 'ODD', 1, 'A', '', 'X', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(3, 'QUIET', 1, 'A', '', NULL, NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(3, 'QUIET', 2, 'lower', '', '', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(4, 'LOWER', 1, 'B', '', 'C', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(4, 'LOWER', 2, 'lower', '', 'X', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(5, 'DUP', 1, 'F', '', 'C', NULL, NULL, NULL, 0, 0, 0, 0), "
+        "(5, 'DUP', 2, 'F', '', 'I', NULL, NULL, NULL, 0, 0, 0, 0)",
+
+        "CREATE TABLE CFG.ITEMS_T (TYPE_ID INTEGER, TYPE_NAME TEXT, PUBLIC_ID INTEGER, ITEM_NAME TEXT, "
+        "ITEM_DESCR TEXT, ITEM_FACILITY TEXT, LAST_SEEN TIMESTAMP(6), LAST_MODIFIED TIMESTAMP(9))",
+        "CREATE VIEW CFG.CM_VIEW_ITEMS AS SELECT * FROM ITEMS_T",
+        "INSERT INTO CFG.ITEMS_T VALUES "
+        "(1, 'MAGNET', 1, 'Q1', NULL, 'NORTH', '2024-01-01 00:00:00.000001', NULL), "
+        "(1, 'MAGNET', 2, 'Q2', '  spaced ', 'SOUTH', NULL, '2024-03-05 14:07:09.123456789'), "
+        "(1, 'MAGNET', 3, 'Q1', 'second', 'NORTH', '1969-12-31 23:59:59.999999', '2024-01-01 00:00:00.000001'), "
+        "(2, 'ODD', 0, 'ZERO', NULL, NULL, NULL, NULL)",
+
+        // The view lists its columns in another order than the field names sort.
+        "CREATE TABLE CFG.MAGNET_T (PUBLIC_ID INTEGER, VERSION_ID INTEGER, SECTION TEXT, NUMBER INTEGER, "
+        "CURRENT REAL, RANK INTEGER, INSTALLED TIMESTAMP(6), CALIBRATED TIMESTAMP(9), REVIEWED TEXT, NOTES TEXT)",
+        "CREATE VIEW CFG.CM_VIEW_DATA_MAGNET AS SELECT PUBLIC_ID, VERSION_ID, NOTES, SECTION, CALIBRATED, NUMBER, "
+        "CURRENT, RANK, INSTALLED, REVIEWED FROM MAGNET_T",
+        "CREATE TRIGGER CFG.MAGNET_INSERT INSTEAD OF INSERT ON CM_VIEW_DATA_MAGNET BEGIN "
+        "INSERT INTO MAGNET_T VALUES ((SELECT COALESCE(MAX(PUBLIC_ID), 0) + 1 FROM MAGNET_T), 1, NEW.SECTION, "
+        "NEW.NUMBER, NEW.CURRENT, NEW.RANK, NEW.INSTALLED, NEW.CALIBRATED, NEW.REVIEWED, NEW.NOTES); END",
+        "CREATE TRIGGER CFG.MAGNET_UPDATE INSTEAD OF UPDATE ON CM_VIEW_DATA_MAGNET BEGIN "
+        "UPDATE MAGNET_T SET SECTION = NEW.SECTION, NUMBER = NEW.NUMBER, CURRENT = NEW.CURRENT, RANK = NEW.RANK, "
+        "INSTALLED = NEW.INSTALLED, CALIBRATED = NEW.CALIBRATED, REVIEWED = NEW.REVIEWED, NOTES = NEW.NOTES "
+        "WHERE PUBLIC_ID = OLD.PUBLIC_ID AND VERSION_ID = OLD.VERSION_ID; END",
+        "CREATE TRIGGER CFG.MAGNET_DELETE INSTEAD OF DELETE ON CM_VIEW_DATA_MAGNET BEGIN "
+        "DELETE FROM MAGNET_T WHERE PUBLIC_ID = OLD.PUBLIC_ID AND VERSION_ID = OLD.VERSION_ID; END",
+        "INSERT INTO CFG.MAGNET_T VALUES "
+        "(1, 1, 'L2', 7, 2.5, 3, '2024-01-01 00:00:00.000001', '2024-03-05 14:07:09.123456789', "
+        "'2024-01-02 03:04:05.5', 'blob one'), "
+        "(1, 2, 'L2', 8, -1e-07, NULL, '1969-12-31 23:59:59.999999', NULL, '', ''), "
+        "(2, 1, '', NULL, NULL, 0, NULL, '2262-04-11 23:47:16.854775807', NULL, NULL)",
+
+        "CREATE TABLE CFG.ODD_T (PUBLIC_ID INTEGER, A TEXT)",
+        "CREATE VIEW CFG.CM_VIEW_DATA_ODD AS SELECT * FROM ODD_T",
+        "INSERT INTO CFG.ODD_T VALUES (1, 'a')",
+        "CREATE TABLE CFG.QUIET_T (PUBLIC_ID INTEGER, A TEXT, lower TEXT)",
+        "CREATE VIEW CFG.CM_VIEW_DATA_QUIET AS SELECT * FROM QUIET_T",
+        "CREATE TABLE CFG.LOWER_T (PUBLIC_ID INTEGER, B TEXT, lower TEXT)",
+        "CREATE VIEW CFG.CM_VIEW_DATA_LOWER AS SELECT * FROM LOWER_T",
+        "INSERT INTO CFG.LOWER_T VALUES (1, 'b', 'l')",
+    };
+    return statements;
+}
+
+const std::vector<ConfigurationData>& magnet_rows()
+{
+    static const std::vector<ConfigurationData> rows = {
+        {1,
+         {{"CALIBRATED", at(kMarchNanos)}, {"CURRENT", 2.5}, {"INSTALLED", at(kFirstMicro2024)},
+          {"NOTES", "blob one"s}, {"NUMBER", 7}, {"RANK", 3}, {"REVIEWED", at(kReviewed)}, {"SECTION", "L2"s}}},
+        {1,
+         {{"CALIBRATED", null_value{}}, {"CURRENT", -1e-07}, {"INSTALLED", at(kLastMicro1969)}, {"NOTES", null_value{}},
+          {"NUMBER", 8}, {"RANK", null_value{}}, {"REVIEWED", null_value{}}, {"SECTION", "L2"s}}},
+        {2,
+         {{"CALIBRATED", at(kLatest)}, {"CURRENT", null_value{}}, {"INSTALLED", null_value{}}, {"NOTES", null_value{}},
+          {"NUMBER", null_value{}}, {"RANK", 0}, {"REVIEWED", null_value{}}, {"SECTION", null_value{}}}},
+    };
+    return rows;
+}
+
+std::vector<int> ids_of(const ConfigurationInterface::DataResult& result)
+{
+    std::vector<int> ids;
+    for (const auto& row : result.first)
+        ids.push_back(row.id_);
+    return ids;
+}
+
+// Runs the set-up statements before the Database under test exists.
+struct Schema {
+    qix::test::LiteSource source{{"CFG"}};
+    Schema() { source.execute(schema_statements()); }
+};
+
+class ConfigLite : public ::testing::Test {
+protected:
+    Schema schema_;
+    Database db_{schema_.source.dsn(), "", ""};
+    ConfigurationInterface ci_{db_, "CFG"};
+
+    void execute(const std::string& statement) const { schema_.source.execute({statement}); }
+};
+
+TEST_F(ConfigLite, TheSessionFormatIsWhatMakesTimestampsReadable)
+{
+    const std::string sql = "SELECT LAST_MODIFIED FROM CFG.CM_VIEW_ITEMS WHERE PUBLIC_ID = 2";
+    const auto read_text = [&sql](Database& db) {
+        Query query = db.send_query(sql);
+        EXPECT_TRUE(query.fetch());
+        return query.get_column_as_string(1);
+    };
+    Database plain(schema_.source.dsn(), "", "");
+    const std::string before = read_text(plain);
+    EXPECT_NE(before, "2024-03-05 14:07:09.123456789");
+    EXPECT_THROW(static_cast<void>(ConfigurationInterface::convert_string_to_time(before)), std::runtime_error);
+
+    const ConfigurationInterface on_plain(plain, "CFG");
+    EXPECT_EQ(on_plain.get_schema_name(), "CFG");
+    EXPECT_EQ(read_text(plain), "2024-03-05 14:07:09.123456789");
+}
+
+TEST_F(ConfigLite, ReadsTypesKeyedByName)
+{
+    const auto types = ci_.read_types();
+    ASSERT_EQ(types.size(), 5u);
+    EXPECT_EQ(types.at("MAGNET"), (ConfigurationType{1, "MAGNET", "Magnets"s, "NORTH"s, "HW"s, "OPS"s}));
+    EXPECT_EQ(types.at("QUIET"), (ConfigurationType{3, "QUIET", ""s, {}, {}, {}}));
+    EXPECT_EQ(types.at("ODD"), (ConfigurationType{2, "ODD", {}, {}, {}, {}}));
+
+    execute("INSERT INTO CFG.TYPES_T VALUES (6, 'ODD', NULL, NULL, NULL, NULL)");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_types()); }), "Duplicate type name found: ODD");
+}
+
+TEST_F(ConfigLite, ReadsFieldsWithEveryColumnConverted)
+{
+    const auto fields = ci_.read_fields("MAGNET");
+    ASSERT_EQ(fields.size(), 8u);
+    // A longer code gives its first character; flags are any non-zero value, NULL is false.
+    EXPECT_EQ(fields.at("RANK"),
+              (ConfigurationField{1, "MAGNET", 40, "RANK", "Rank", 'R', 2, "ODD"s, {}, true, false, false, false}));
+    EXPECT_EQ(fields.at("NUMBER"),
+              (ConfigurationField{1, "MAGNET", 20, "NUMBER", "Number", 'I', {}, {}, ""s, false, true, false, false}));
+    EXPECT_EQ(fields.at("CURRENT").unit_name_, "A");
+    EXPECT_TRUE(fields.at("CURRENT").allow_null_flag_);
+
+    const auto quiet = ci_.read_fields("QUIET");
+    EXPECT_EQ(quiet.at("A").data_type_, '\0');
+    EXPECT_EQ(quiet.at("lower").data_type_, '\0');
+
+    EXPECT_TRUE(ci_.read_fields("NOSUCH").empty());
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_fields("DUP")); }), "Duplicate field name found: F");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_fields("")); }), "Type name cannot be empty.");
+    for (const char* bad : {"bpm", "2BPM", "BPM-2", "MAGNET' OR 'A' = 'A"})
+        EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_fields(bad)); }), "Invalid field name") << bad;
+}
+
+TEST_F(ConfigLite, ReadsItemsInDeliveryOrderWithExactTimestamps)
+{
+    const auto items = ci_.read_items("MAGNET", "");
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0], (ConfigurationItem{1, "MAGNET", 1, "Q1", {}, "NORTH"s, at(kFirstMicro2024), {}}));
+    EXPECT_EQ(items[1], (ConfigurationItem{1, "MAGNET", 2, "Q2", "  spaced "s, "SOUTH"s, {}, at(kMarchNanos)}));
+    EXPECT_EQ(items[2].name_, "Q1");
+    EXPECT_EQ(items[2].last_seen_, at(kLastMicro1969));
+
+    const auto north = ci_.read_items("MAGNET", "NORTH");
+    ASSERT_EQ(north.size(), 2u);
+    EXPECT_EQ(north[0].id_, 1);
+    EXPECT_EQ(north[1].id_, 3);
+    EXPECT_TRUE(ci_.read_items("MAGNET", " NORTH").empty());
+    EXPECT_TRUE(ci_.read_items("NOSUCH", "").empty());
+
+    EXPECT_EQ(ci_.read_item("MAGNET", "Q1"), items[0]);
+    EXPECT_EQ(ci_.read_item("MAGNET", "NOPE"), ConfigurationItem{});
+    EXPECT_EQ(ci_.read_item("MAGNET", 2), items[1]);
+    EXPECT_EQ(ci_.read_item("ODD", 0).name_, "ZERO");
+    EXPECT_EQ(ci_.read_item("MAGNET", 7), ConfigurationItem{});
+    EXPECT_EQ(ci_.read_item("bad-name", -1), ConfigurationItem{});
+}
+
+TEST_F(ConfigLite, ItemReadsCheckTheirArguments)
+{
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_items("", "NORTH")); }), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("", "Q1")); }), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("", -1)); }), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("MAGNET", "")); }), "Item name cannot be empty.");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_items("magnet", "")); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("magnet", "Q1")); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("magnet", 1)); }), "Invalid field name");
+}
+
+TEST_F(ConfigLite, ReadsDataRowsConvertedByFieldCode)
+{
+    const auto all = ci_.read_data("MAGNET", -1, -1);
+    EXPECT_EQ(all.first, magnet_rows());
+    EXPECT_EQ(all.second, ci_.read_fields("MAGNET"));
+    EXPECT_EQ(ci_.read_data("MAGNET", ConfigurationDataValueMap{}).first, magnet_rows());
+    // Without a filter the values are not bound at all.
+    EXPECT_EQ(ci_.read_data("MAGNET", "", {1, "x"s, at(0)}).first, magnet_rows());
+
+    EXPECT_EQ(ids_of(ci_.read_data("MAGNET", 1, -1)), (std::vector<int>{1, 1}));
+    EXPECT_EQ(ci_.read_data("MAGNET", 1, 2).first, std::vector<ConfigurationData>{magnet_rows()[1]});
+    EXPECT_EQ(ids_of(ci_.read_data("MAGNET", -1, 1)), (std::vector<int>{1, 2}));
+    EXPECT_TRUE(ci_.read_data("MAGNET", 5, -1).first.empty());
+
+    const ConfigurationDataValueMap l2_seven{{"SECTION", "L2"s}, {"NUMBER", 7}};
+    EXPECT_EQ(ci_.read_data("MAGNET", l2_seven).first, std::vector<ConfigurationData>{magnet_rows()[0]});
+    const ConfigurationDataValueMap installed{{"INSTALLED", at(kLastMicro1969)}, {"CURRENT", -1e-07}};
+    EXPECT_EQ(ci_.read_data("MAGNET", installed).first, std::vector<ConfigurationData>{magnet_rows()[1]});
+}
+
+TEST_F(ConfigLite, EveryTimeParameterKeepsItsOwnText)
+{
+    const auto rows = ci_.read_data("MAGNET", "(INSTALLED = ? OR INSTALLED = ?) AND SECTION = ? AND PUBLIC_ID = ?",
+                                    {at(kFirstMicro2024), at(kLastMicro1969), "L2"s, 1});
+    EXPECT_EQ(rows.first, (std::vector<ConfigurationData>{magnet_rows()[0], magnet_rows()[1]}));
+}
+
+TEST_F(ConfigLite, BadFieldsShowWhenTheFirstRowIsRead)
+{
+    const auto quiet = ci_.read_data("QUIET", -1, -1);
+    EXPECT_TRUE(quiet.first.empty());
+    EXPECT_EQ(quiet.second.size(), 2u);
+
+    execute("INSERT INTO CFG.QUIET_T VALUES (1, 'a', 'l')");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("QUIET", -1, -1)); }), "Data type not implemented");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("ODD", -1, -1)); }), "Data type not implemented");
+    // The name is checked before the code of the same field.
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("LOWER", -1, -1)); }), "Invalid field name");
+
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("", -1, -1)); }), "Type name cannot be empty.");
+    // Filter names are checked before anything else.
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("", {{"A = 1 OR B", 1}})); }), "Invalid field name");
+    EXPECT_NE(message_of([&] { static_cast<void>(ci_.read_data("MAGNET", "NO_SUCH_COLUMN = ?", {1})); })
+                  .find("Query failed"),
+              std::string::npos);
+}
+
+TEST_F(ConfigLite, WritesRowsThroughTheDataView)
+{
+    const ConfigurationDataValueMap added{{"SECTION", "L9"s},   {"NUMBER", 11},
+                                          {"CURRENT", 0.25},    {"INSTALLED", at(kLastMicro1969)},
+                                          {"CALIBRATED", at(kFirstMicro2024)}, {"NOTES", "n"s},
+                                          {"REVIEWED", null_value{}}, {"NOT_A_FIELD", 5}};
+    ci_.add_data("MAGNET", added);
+    ConfigurationData expected{3,
+                               {{"CALIBRATED", at(kFirstMicro2024)}, {"CURRENT", 0.25}, {"INSTALLED", at(kLastMicro1969)},
+                                {"NOTES", "n"s}, {"NUMBER", 11}, {"RANK", null_value{}}, {"REVIEWED", null_value{}},
+                                {"SECTION", "L9"s}}};
+    EXPECT_EQ(ci_.read_data("MAGNET", 3, -1).first, std::vector<ConfigurationData>{expected});
+
+    ci_.update_data("MAGNET", 3,
+                    {{"CURRENT", null_value{}}, {"NUMBER", 12}, {"REVIEWED", at(kMarchNanos)}, {"NOT_A_FIELD", 1}});
+    expected.fields_["CURRENT"] = null_value{};
+    expected.fields_["NUMBER"] = 12;
+    // A time point travels as text with six fraction digits.
+    expected.fields_["REVIEWED"] = at(kMarchNanos / 1000 * 1000);
+    EXPECT_EQ(ci_.read_data("MAGNET", 3, -1).first, std::vector<ConfigurationData>{expected});
+
+    ci_.update_data("MAGNET", 99, {{"NUMBER", 1}});
+    ci_.delete_data("MAGNET", 99);
+    ci_.delete_data("MAGNET", 3);
+    EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
+}
+
+TEST_F(ConfigLite, WritesNothingWithoutValuesOrWithANegativeId)
+{
+    // NOSUCH has no view: any statement sent would fail.
+    EXPECT_NO_THROW(ci_.add_data("NOSUCH", {}));
+    EXPECT_NO_THROW(ci_.update_data("NOSUCH", -1, {{"A", 1}}));
+    EXPECT_NO_THROW(ci_.update_data("NOSUCH", 5, {}));
+    EXPECT_NO_THROW(ci_.delete_data("NOSUCH", -1));
+    EXPECT_NE(message_of([&] { ci_.delete_data("NOSUCH", 5); }).find("Query failed"), std::string::npos);
+
+    EXPECT_EQ(message_of([&] { ci_.add_data("", {}); }), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { ci_.update_data("", -1, {}); }), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { ci_.delete_data("", -1); }), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { ci_.add_data("magnet", {{"NUMBER", 1}}); }), "Invalid field name");
+
+    // Keys that name no field leave an empty column list, which the database refuses.
+    EXPECT_NE(message_of([&] { ci_.add_data("MAGNET", {{"NOT_A_FIELD", 1}}); }).find("Query failed"),
+              std::string::npos);
+    EXPECT_NE(message_of([&] { ci_.update_data("MAGNET", 1, {{"NOT_A_FIELD", 1}}); }).find("Query failed"),
+              std::string::npos);
+    EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
+}
+
+TEST_F(ConfigLite, DeleteRefusesATypeNameThatWouldRewriteTheStatement)
+{
+    EXPECT_EQ(message_of([&] { ci_.delete_data("MAGNET WHERE 1 = 1 OR PUBLIC_ID", 1); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] { ci_.delete_data("magnet", 1); }), "Invalid field name");
+    EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
+}
+
+TEST_F(ConfigLite, MakesItemNamesFromTheFieldsOfAType)
+{
+    const auto& first = magnet_rows()[0].fields_;
+    EXPECT_EQ(ci_.make_item_name(first, "MAGNET"), "L2/7");
+    EXPECT_EQ(ci_.make_item_name(first, ci_.read_fields("MAGNET")), "L2/7");
+    EXPECT_EQ(ci_.make_item_name(magnet_rows()[2].fields_, "MAGNET"), "/");
+    EXPECT_EQ(ci_.make_item_name({{"NOTES", "n"s}}, "MAGNET"), "");
+    EXPECT_EQ(ci_.make_item_name({}, ""), "");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.make_item_name({{"A", 1}}, "NOSUCH")); }),
+              "Fields cannot be empty.");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.make_item_name({{"A", 1}}, "")); }),
+              "Type name cannot be empty.");
+}
+
+} // namespace
