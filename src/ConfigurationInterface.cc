@@ -6,6 +6,7 @@
 #include <qix/util/tessel.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -83,9 +84,10 @@ int digits_at(std::string_view text, std::size_t pos, std::size_t length)
     return value;
 }
 
-// The common, strict form "YYYY-MM-DD HH:MM:SS" without a stream; fills exactly what
-// std::get_time would. Returns the length read, or 0 when the text needs the general parser.
-std::size_t parse_strict_calendar(std::string_view text, std::tm& fields)
+// The common, strict form "YYYY-MM-DD HH:MM:SS" without a stream or timegm, with the ranges
+// std::get_time accepts; a day past the month's end runs on into the next month, as timegm
+// has it. Returns the length read, or 0 when the text needs the general parser.
+std::size_t parse_strict_calendar(std::string_view text, std::int64_t& seconds)
 {
     constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd";
     if (text.size() < kShape.size())
@@ -98,26 +100,28 @@ std::size_t parse_strict_calendar(std::string_view text, std::tm& fields)
     if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
         minute > 59 || second < 0 || second > 60)
         return 0;
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
+    const std::chrono::sys_days first_of_month =
+        std::chrono::year(year) / std::chrono::month(static_cast<unsigned>(month)) / 1;
+    const std::int64_t days = first_of_month.time_since_epoch().count() + day - 1;
+    seconds = ((days * 24 + hour) * 60 + minute) * 60 + second;
     return kShape.size();
 }
 
-// Any other text goes through std::get_time. Returns the length read; throws when it fails.
-std::size_t parse_general_calendar(const std::string& text, std::tm& fields)
+// Any other text goes through std::get_time and timegm. Returns the length read; throws when
+// the text does not match.
+std::size_t parse_general_calendar(const std::string& text, std::int64_t& seconds)
 {
     // std::get_time stops quietly where its input ends, which would pass "2024-01" as the
     // zeroth day of January. A sentinel that no part of the format accepts makes a text that
     // ends early fail like any other mismatch.
     std::istringstream stream(text + '|');
     stream.imbue(std::locale::classic());
+    std::tm fields{};
     stream >> std::get_time(&fields, kTimestampFormatCpp);
     if (stream.fail())
         throw std::runtime_error(kParseTimeFailed);
+    fields.tm_isdst = 0;
+    seconds = timegm(&fields);
     return static_cast<std::size_t>(stream.tellg());
 }
 
@@ -403,14 +407,11 @@ ConfigurationInterface::ConfigurationInterface(Database& db, const std::string& 
 
 time_point ConfigurationInterface::convert_string_to_time(const std::string& ts)
 {
-    std::tm fields{};
-    std::size_t length = parse_strict_calendar(ts, fields);
+    std::int64_t seconds = 0;
+    std::size_t length = parse_strict_calendar(ts, seconds);
     if (length == 0)
-        length = parse_general_calendar(ts, fields);
-    fields.tm_isdst = 0;
-    const std::int64_t fraction = parse_fraction(std::string_view(ts).substr(length));
-    std::int64_t seconds = timegm(&fields);
-    std::int64_t nanos = fraction;
+        length = parse_general_calendar(ts, seconds);
+    std::int64_t nanos = parse_fraction(std::string_view(ts).substr(length));
     // Before 1970 count back from the next second, so that the first second that 64-bit
     // nanoseconds reach (in 1677) does not overflow on the way.
     if (seconds < 0 && nanos > 0) {
