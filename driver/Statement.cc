@@ -51,6 +51,19 @@ SQLRETURN put(SQLPOINTER value, T number)
 
 SQLULEN ulen(SQLPOINTER value) { return reinterpret_cast<SQLULEN>(value); }
 
+// Marks a statement as running for the whole of an execute or fetch, so that SQLCancel from
+// another thread interrupts it instead of touching its cursor.
+class Running {
+public:
+    explicit Running(std::atomic<bool>& flag) noexcept : flag_(flag) { flag_.store(true); }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    ~Running() { flag_.store(false); }
+
+private:
+    std::atomic<bool>& flag_;
+};
+
 } // namespace
 
 Statement::Statement(Connection& connection) : Handle(kKind), connection_(connection) {}
@@ -123,14 +136,6 @@ void Statement::bind_parameters()
     }
 }
 
-int Statement::step()
-{
-    running_.store(true, std::memory_order_relaxed);
-    const int rc = sqlite3_step(stmt_);
-    running_.store(false, std::memory_order_relaxed);
-    return rc;
-}
-
 void Statement::fail(int rc)
 {
     try {
@@ -166,8 +171,9 @@ SQLRETURN Statement::execute()
     cancel_requested_ = false;
     int rc = SQLITE_OK;
     {
+        const Running running(running_);
         const Connection::Watch watch(connection_, query_timeout_, cancel_requested_);
-        rc = step();
+        rc = sqlite3_step(stmt_);
     }
     if (rc == SQLITE_ROW) {
         // Columns without a declared type take the type of the first row's value.
@@ -216,7 +222,7 @@ bool Statement::advance()
         row_pending_ = false;
         return true;
     }
-    const int rc = step();
+    const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
         return true;
     at_end_ = true;
@@ -231,6 +237,7 @@ SQLRETURN Statement::fetch()
     data_column_ = 0;
     on_row_ = false;
     cancel_requested_ = false;
+    const Running running(running_);
     const Connection::Watch watch(connection_, query_timeout_, cancel_requested_);
     const SQLULEN size = row_array_size_;
     SQLULEN fetched = 0;
@@ -530,7 +537,12 @@ SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, S
     case SQL_DESC_OCTET_LENGTH:
         return put<SQLLEN>(number, static_cast<SQLLEN>(t.size));
     case SQL_DESC_SCALE: case SQL_COLUMN_SCALE: return put<SQLLEN>(number, t.digits);
-    case SQL_DESC_DISPLAY_SIZE: return put<SQLLEN>(number, display_size(t));
+    case SQL_DESC_DISPLAY_SIZE:
+        // A timestamp is shown in the session's format, whose width the format decides.
+        if (t.timestamp_precision >= 0)
+            return put<SQLLEN>(number, static_cast<SQLLEN>(
+                                           connection_.session_format().rendered_length(t.timestamp_precision)));
+        return put<SQLLEN>(number, display_size(t));
     case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put<SQLLEN>(number, SQL_NULLABLE_UNKNOWN);
     case SQL_DESC_UNSIGNED: return put<SQLLEN>(number, is_numeric(t.sql_type) ? SQL_FALSE : SQL_TRUE);
     case SQL_DESC_SEARCHABLE: return put<SQLLEN>(number, SQL_PRED_SEARCHABLE);
@@ -565,7 +577,7 @@ void Statement::close_cursor(bool must_be_open)
 
 bool Statement::interrupt() noexcept
 {
-    if (!running_.load(std::memory_order_relaxed))
+    if (!running_.load())
         return false;
     cancel_requested_ = true;  // seen by the progress handler of the running statement
     return true;

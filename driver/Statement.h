@@ -78,7 +78,6 @@ private:
     void finalize() noexcept;
     void read_columns();
     void bind_parameters();
-    int step();
     [[noreturn]] void fail(int rc);
     bool advance();
     [[nodiscard]] Cell cell(int index) const;

@@ -221,6 +221,13 @@ void TimestampFormat::render(const Timestamp& t, int precision, std::string& out
     }
 }
 
+std::size_t TimestampFormat::rendered_length(int precision) const
+{
+    std::string text;
+    render(Timestamp{2000, 1, 1, 0, 0, 0, 0}, precision, text);
+    return text.size();
+}
+
 Timestamp TimestampFormat::read(std::string_view text) const
 {
     Timestamp t{1, 1, 1, 0, 0, 0, 0};

@@ -45,6 +45,8 @@ public:
     /// Appends `time` rendered in this format to `out`; FF without digits gives `precision`
     /// digits. Fraction digits beyond the requested count are cut, not rounded.
     void render(const Timestamp& time, int precision, std::string& out) const;
+    /// Length of every text `render` writes with `precision` (all elements have a fixed width).
+    [[nodiscard]] std::size_t rendered_length(int precision) const;
     /// Reads a text written in this format; throws DriverError (22007) when it does not match.
     [[nodiscard]] Timestamp read(std::string_view text) const;
 

@@ -143,6 +143,7 @@ TEST(Connect, RejectsADataSourceWithoutDatabase)
 
 TEST(Connect, DriverConnectTakesItsSettingsFromTheConnectionString)
 {
+    (void)odbc_config_dir();  // points the driver manager at odbcinst.ini, where QixLite is
     TempDir dir;
     SQLHENV env = SQL_NULL_HENV;
     SQLHDBC dbc = SQL_NULL_HDBC;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace qix::test {
 namespace {
 
@@ -198,6 +201,22 @@ TEST_F(Statements, CancelClosesTheCursor)
     EXPECT_EQ(SQLCloseCursor(statement.handle()), SQL_SUCCESS);
     EXPECT_EQ(SQLCloseCursor(statement.handle()), SQL_ERROR);
     EXPECT_EQ(statement.state(), "24000");
+}
+
+TEST_F(Statements, CancelFromAnotherThreadInterruptsARunningStatement)
+{
+    RawStatement statement(connection_);
+    // A time-out as a backstop, far beyond the cancel.
+    SQLSetStmtAttr(statement.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(20), 0);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        SQLCancel(statement.handle());
+    });
+    const SQLRETURN rc =
+        statement.exec("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c");
+    canceller.join();
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(statement.state(), "HY008");
 }
 
 TEST_F(Statements, DisconnectFinalizesOpenStatements)

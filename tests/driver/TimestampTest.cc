@@ -117,6 +117,24 @@ TEST_F(Timestamps, ParametersInTheSessionFormatAreStoredCanonically)
               (Rows{{"2024-03-05 14:07:09.000001", "2024-03-06 01:02:03.000000"}}));
 }
 
+TEST_F(Timestamps, DisplaySizeFollowsTheSessionFormat)
+{
+    auto display_size = [&] {
+        RawStatement statement(connection_);
+        EXPECT_EQ(statement.prepare("SELECT LAST_SEEN, SHOT FROM CFG.ITEMS"), SQL_SUCCESS);
+        std::vector<SQLLEN> sizes;
+        for (SQLUSMALLINT column = 1; column <= 2; ++column) {
+            SQLLEN size = 0;
+            SQLColAttribute(statement.handle(), column, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &size);
+            sizes.push_back(size);
+        }
+        return sizes;
+    };
+    EXPECT_EQ(display_size(), (std::vector<SQLLEN>{28, 31}));
+    connection_.execute(kLibraryFormat);
+    EXPECT_EQ(display_size(), (std::vector<SQLLEN>{26, 29}));
+}
+
 TEST_F(Timestamps, ReadAsTimestampStructures)
 {
     RawStatement statement(connection_);
