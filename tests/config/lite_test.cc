@@ -6,6 +6,7 @@
 #include <qix/util/exceptions.h>
 
 #include "LiteSource.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -19,19 +20,8 @@ namespace {
 
 using namespace qix::sql;
 using namespace std::string_literals;
-
-template <typename F>
-std::string message_of(F&& f)
-{
-    try {
-        f();
-    } catch (const qix::Error& e) {
-        return e.get_message();
-    }
-    return "(no qix::Error thrown)";
-}
-
-time_point at(std::int64_t ticks) { return time_point(std::chrono::nanoseconds(ticks)); }
+using qix::test::config::at;
+using qix::test::config::message_of;
 
 constexpr std::int64_t kFirstMicro2024 = 1704067200'000001000;    // 2024-01-01 00:00:00.000001
 constexpr std::int64_t kMarchNanos = 1709647629'123456789;        // 2024-03-05 14:07:09.123456789

@@ -4,6 +4,8 @@
 #include <qix/sql/Database.h>
 #include <qix/util/exceptions.h>
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,18 +18,9 @@ namespace {
 
 using namespace qix::sql;
 using namespace std::string_literals;
+using qix::test::config::at;
+using qix::test::config::message_of;
 using CI = ConfigurationInterface;
-
-template <typename F>
-std::string message_of(F&& f)
-{
-    try {
-        f();
-    } catch (const qix::Error& e) {
-        return e.get_message();
-    }
-    return "(no qix::Error thrown)";
-}
 
 // The parse failure is a plain std::runtime_error, which a handler for qix::Error misses.
 std::string parse_failure_of(const std::string& text)
@@ -43,7 +36,7 @@ std::string parse_failure_of(const std::string& text)
 }
 
 std::int64_t ticks_of(const std::string& text) { return CI::convert_string_to_time(text).time_since_epoch().count(); }
-std::string text_of(std::int64_t ticks) { return CI::convert_time_to_string(time_point(std::chrono::nanoseconds(ticks))); }
+std::string text_of(std::int64_t ticks) { return CI::convert_time_to_string(at(ticks)); }
 
 constexpr std::int64_t kNewYear2024 = 1704067200'000000000;
 
@@ -183,7 +176,7 @@ TEST(ItemNames, WriteEachValueByItsOwnAlternativeAndSkipBlobFields)
 {
     const auto fields = field_map({field(1, 1, "A", 'F', true), field(1, 2, "B", 'B', true),
                                    field(1, 3, "C", 'T', true), field(1, 4, "D", 'I', true)});
-    const time_point second_one(std::chrono::nanoseconds(1704067201000002999));
+    const time_point second_one = at(1704067201000002999);
     EXPECT_EQ(CI::make_item_name({{"A", 0.1}, {"B", "blob"s}, {"C", second_one}, {"D", 1e-07}}, fields),
               "0.1/2024-01-01 00:00:01.000002/1e-07");
     EXPECT_EQ(CI::make_item_name({{"A", 1234567.0}, {"D", 3.0}}, fields), "1.23457e+06/3");
