@@ -58,14 +58,6 @@ Handle* any_handle(SQLSMALLINT type, SQLHANDLE handle) noexcept
     }
 }
 
-template <typename T>
-SQLRETURN put(SQLPOINTER value, T number)
-{
-    if (value != nullptr)
-        *static_cast<T*>(value) = number;
-    return SQL_SUCCESS;
-}
-
 SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle) noexcept
 {
     switch (type) {
@@ -142,14 +134,14 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
         return guarded<Connection>(input, [&](Connection&) -> SQLRETURN {
             throw DriverError("HYC00", "Optional feature not implemented: descriptor handles");
         });
-    default:
-        if (Handle* handle = Handle::find(input, HandleKind::environment); handle == nullptr)
-            return guarded<Connection>(input, [&](Connection&) -> SQLRETURN {
-                throw DriverError("HY092", "Invalid handle type " + std::to_string(type));
-            });
-        return guarded<Environment>(input, [&](Environment&) -> SQLRETURN {
+    default: {
+        auto invalid_type = [&](auto&) -> SQLRETURN {
             throw DriverError("HY092", "Invalid handle type " + std::to_string(type));
-        });
+        };
+        if (Handle::find(input, HandleKind::environment) != nullptr)
+            return guarded<Environment>(input, invalid_type);
+        return guarded<Connection>(input, invalid_type);
+    }
     }
 }
 
@@ -182,10 +174,10 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
 {
     return guarded<Environment>(handle, [&](Environment& environment) {
         switch (attribute) {
-        case SQL_ATTR_ODBC_VERSION: return put<SQLINTEGER>(value, environment.odbc_version);
-        case SQL_ATTR_OUTPUT_NTS: return put<SQLINTEGER>(value, SQL_TRUE);
-        case SQL_ATTR_CONNECTION_POOLING: return put<SQLUINTEGER>(value, SQL_CP_OFF);
-        case SQL_ATTR_CP_MATCH: return put<SQLUINTEGER>(value, SQL_CP_STRICT_MATCH);
+        case SQL_ATTR_ODBC_VERSION: return put_value<SQLINTEGER>(value, environment.odbc_version);
+        case SQL_ATTR_OUTPUT_NTS: return put_value<SQLINTEGER>(value, SQL_TRUE);
+        case SQL_ATTR_CONNECTION_POOLING: return put_value<SQLUINTEGER>(value, SQL_CP_OFF);
+        case SQL_ATTR_CP_MATCH: return put_value<SQLUINTEGER>(value, SQL_CP_STRICT_MATCH);
         default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
         }
     });
@@ -341,14 +333,14 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMAL
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count)
 {
     return guarded<Statement>(handle, [&](Statement& statement) {
-        return put<SQLSMALLINT>(count, statement.result_column_count());
+        return put_value<SQLSMALLINT>(count, statement.result_column_count());
     });
 }
 
 SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count)
 {
     return guarded<Statement>(handle,
-                              [&](Statement& statement) { return put<SQLSMALLINT>(count, statement.parameter_count()); });
+                              [&](Statement& statement) { return put_value<SQLSMALLINT>(count, statement.parameter_count()); });
 }
 
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length,
@@ -377,7 +369,7 @@ SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMAL
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count)
 {
-    return guarded<Statement>(handle, [&](Statement& statement) { return put<SQLLEN>(count, statement.row_count()); });
+    return guarded<Statement>(handle, [&](Statement& statement) { return put_value<SQLLEN>(count, statement.row_count()); });
 }
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle)

@@ -23,8 +23,8 @@ void oracle_data_type(sqlite3_context* context, int, sqlite3_value** arguments)
     }
     std::string text = declared == nullptr ? "" : declared;
     text = text.substr(0, text.find('('));
-    text.erase(text.find_last_not_of(' ') + 1);
-    text.erase(0, text.find_first_not_of(' ') == std::string::npos ? text.size() : text.find_first_not_of(' '));
+    const auto first = text.find_first_not_of(' ');
+    text = first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);

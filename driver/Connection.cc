@@ -45,14 +45,6 @@ std::string state_for(int rc, std::string_view message)
     }
 }
 
-template <typename T>
-SQLRETURN put_integer(SQLPOINTER value, T number)
-{
-    if (value != nullptr)
-        *static_cast<T*>(value) = number;
-    return SQL_SUCCESS;
-}
-
 SQLUINTEGER integer_attribute(SQLPOINTER value) { return static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(value)); }
 
 } // namespace
@@ -180,7 +172,6 @@ Connection::Watch::Watch(Connection& connection, SQLULEN timeout_seconds, const 
 {
     connection_.cancel_ = &cancel;
     connection_.timed_out_ = false;
-    connection_.canceled_ = false;
     connection_.has_deadline_ = timeout_seconds > 0;
     if (connection_.has_deadline_)
         connection_.deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
@@ -195,10 +186,8 @@ Connection::Watch::~Watch()
 int Connection::on_progress(void* self) noexcept
 {
     auto* connection = static_cast<Connection*>(self);
-    if (connection->cancel_ != nullptr && connection->cancel_->load(std::memory_order_relaxed)) {
-        connection->canceled_ = true;
+    if (connection->cancel_ != nullptr && connection->cancel_->load(std::memory_order_relaxed))
         return 1;
-    }
     if (connection->has_deadline_ && std::chrono::steady_clock::now() >= connection->deadline_) {
         connection->timed_out_ = true;
         return 1;
@@ -271,12 +260,12 @@ SQLRETURN Connection::set_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLI
 SQLRETURN Connection::get_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER, SQLINTEGER*) const
 {
     switch (attribute) {
-    case SQL_ATTR_LOGIN_TIMEOUT: return put_integer<SQLUINTEGER>(value, login_timeout_);
-    case SQL_ATTR_CONNECTION_TIMEOUT: return put_integer<SQLUINTEGER>(value, 0);
-    case SQL_ATTR_AUTOCOMMIT: return put_integer<SQLUINTEGER>(value, autocommit_);
-    case SQL_ATTR_ACCESS_MODE: return put_integer<SQLUINTEGER>(value, SQL_MODE_READ_WRITE);
-    case SQL_ATTR_TXN_ISOLATION: return put_integer<SQLUINTEGER>(value, SQL_TXN_SERIALIZABLE);
-    case SQL_ATTR_CONNECTION_DEAD: return put_integer<SQLUINTEGER>(value, db_ != nullptr ? SQL_CD_FALSE : SQL_CD_TRUE);
+    case SQL_ATTR_LOGIN_TIMEOUT: return put_value<SQLUINTEGER>(value, login_timeout_);
+    case SQL_ATTR_CONNECTION_TIMEOUT: return put_value<SQLUINTEGER>(value, 0);
+    case SQL_ATTR_AUTOCOMMIT: return put_value<SQLUINTEGER>(value, autocommit_);
+    case SQL_ATTR_ACCESS_MODE: return put_value<SQLUINTEGER>(value, SQL_MODE_READ_WRITE);
+    case SQL_ATTR_TXN_ISOLATION: return put_value<SQLUINTEGER>(value, SQL_TXN_SERIALIZABLE);
+    case SQL_ATTR_CONNECTION_DEAD: return put_value<SQLUINTEGER>(value, db_ != nullptr ? SQL_CD_FALSE : SQL_CD_TRUE);
     default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
     }
 }

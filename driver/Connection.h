@@ -103,7 +103,6 @@ private:
     bool has_deadline_ = false;
     const std::atomic<bool>* cancel_ = nullptr;
     bool timed_out_ = false;
-    bool canceled_ = false;
 };
 
 } // namespace qix::lite

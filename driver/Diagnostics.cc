@@ -17,14 +17,6 @@ bool is_odbc_state(std::string_view state, bool subclass)
     return std::find(std::begin(kOdbcSubclasses), std::end(kOdbcSubclasses), state) != std::end(kOdbcSubclasses);
 }
 
-template <typename T>
-SQLRETURN put(SQLPOINTER info, T value)
-{
-    if (info != nullptr)
-        *static_cast<T*>(info) = value;
-    return SQL_SUCCESS;
-}
-
 SQLRETURN put_text(std::string_view text, SQLPOINTER info, SQLSMALLINT buffer_length, SQLSMALLINT* string_length)
 {
     if (buffer_length < 0)
@@ -61,7 +53,7 @@ SQLRETURN Diagnostics::get_record(SQLSMALLINT number, SQLCHAR* sqlstate, SQLINTE
         return SQL_NO_DATA;
     const DiagRecord& record = records_[static_cast<std::size_t>(number) - 1];
     if (sqlstate != nullptr)
-        std::memcpy(sqlstate, record.sqlstate.c_str(), 6);
+        copy_string_out(record.sqlstate.substr(0, 5), sqlstate, 6, static_cast<SQLSMALLINT*>(nullptr));
     if (native != nullptr)
         *native = record.native;
     return copy_string_out(record.message, text, buffer_length, text_length) ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
@@ -72,17 +64,17 @@ SQLRETURN Diagnostics::get_field(bool statement, SQLSMALLINT number, SQLSMALLINT
 {
     switch (identifier) {  // header fields ignore the record number
     case SQL_DIAG_NUMBER:
-        return put<SQLINTEGER>(info, static_cast<SQLINTEGER>(records_.size()));
+        return put_value<SQLINTEGER>(info, static_cast<SQLINTEGER>(records_.size()));
     case SQL_DIAG_RETURNCODE:
-        return put<SQLRETURN>(info, return_code_);
+        return put_value<SQLRETURN>(info, return_code_);
     case SQL_DIAG_ROW_COUNT:
-        return statement ? put<SQLLEN>(info, row_count_) : SQL_ERROR;
+        return statement ? put_value<SQLLEN>(info, row_count_) : SQL_ERROR;
     case SQL_DIAG_CURSOR_ROW_COUNT:
-        return statement ? put<SQLLEN>(info, 0) : SQL_ERROR;
+        return statement ? put_value<SQLLEN>(info, 0) : SQL_ERROR;
     case SQL_DIAG_DYNAMIC_FUNCTION:
         return statement ? put_text("", info, buffer_length, string_length) : SQL_ERROR;
     case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
-        return statement ? put<SQLINTEGER>(info, SQL_DIAG_UNKNOWN_STATEMENT) : SQL_ERROR;
+        return statement ? put_value<SQLINTEGER>(info, SQL_DIAG_UNKNOWN_STATEMENT) : SQL_ERROR;
     default:
         break;
     }
@@ -95,7 +87,7 @@ SQLRETURN Diagnostics::get_field(bool statement, SQLSMALLINT number, SQLSMALLINT
     case SQL_DIAG_SQLSTATE:
         return put_text(record.sqlstate, info, buffer_length, string_length);
     case SQL_DIAG_NATIVE:
-        return put<SQLINTEGER>(info, record.native);
+        return put_value<SQLINTEGER>(info, record.native);
     case SQL_DIAG_MESSAGE_TEXT:
         return put_text(record.message, info, buffer_length, string_length);
     case SQL_DIAG_CLASS_ORIGIN:
@@ -108,9 +100,9 @@ SQLRETURN Diagnostics::get_field(bool statement, SQLSMALLINT number, SQLSMALLINT
     case SQL_DIAG_SERVER_NAME:
         return put_text("", info, buffer_length, string_length);
     case SQL_DIAG_COLUMN_NUMBER:
-        return statement ? put<SQLINTEGER>(info, record.column) : SQL_ERROR;
+        return statement ? put_value<SQLINTEGER>(info, record.column) : SQL_ERROR;
     case SQL_DIAG_ROW_NUMBER:
-        return statement ? put<SQLLEN>(info, record.row) : SQL_ERROR;
+        return statement ? put_value<SQLLEN>(info, record.row) : SQL_ERROR;
     default:
         return SQL_ERROR;
     }

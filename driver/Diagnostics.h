@@ -1,10 +1,10 @@
 #pragma once
 
+#include "Output.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
-#include <algorithm>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -73,22 +73,6 @@ private:
     SQLRETURN return_code_ = SQL_SUCCESS;
     SQLLEN row_count_ = 0;
 };
-
-/// Copies `text` into an application's character buffer as ODBC prescribes: at most
-/// `buffer_length - 1` bytes and a NUL, the full length in `*length` (when given). Returns true
-/// when the text had to be cut.
-template <typename Length>
-bool copy_string_out(std::string_view text, void* buffer, SQLLEN buffer_length, Length* length) noexcept
-{
-    if (length != nullptr)
-        *length = static_cast<Length>(text.size());
-    if (buffer == nullptr || buffer_length <= 0)
-        return !text.empty() && buffer != nullptr;
-    const auto count = std::min<std::size_t>(text.size(), static_cast<std::size_t>(buffer_length) - 1);
-    std::memcpy(buffer, text.data(), count);
-    static_cast<char*>(buffer)[count] = '\0';
-    return count < text.size();
-}
 
 /// Reads an application's input string given as pointer and length (or SQL_NTS).
 [[nodiscard]] std::string string_in(const SQLCHAR* text, SQLINTEGER length);

@@ -41,14 +41,6 @@ bool is_numeric(SQLSMALLINT sql_type)
     }
 }
 
-template <typename T>
-SQLRETURN put(SQLPOINTER value, T number)
-{
-    if (value != nullptr)
-        std::memcpy(value, &number, sizeof number);
-    return SQL_SUCCESS;
-}
-
 SQLULEN ulen(SQLPOINTER value) { return reinterpret_cast<SQLULEN>(value); }
 
 // Marks a statement as running for the whole of an execute or fetch, so that SQLCancel from
@@ -437,7 +429,7 @@ void Statement::bind_column(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER 
 {
     if (column == 0)
         throw DriverError("07009", "Invalid descriptor index: bookmark columns are not supported");
-    if (state_ != State::allocated && column > columns_.size())
+    if (state_ == State::cursor_open && column > columns_.size())
         throw DriverError("07009", "Invalid descriptor index: " + column_text(column) + ", the result has " +
                                        std::to_string(columns_.size()) + " columns");
     if (!is_supported_c_type(c_type))
@@ -516,7 +508,7 @@ SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, S
                                       SQLSMALLINT buffer_length, SQLSMALLINT* length, SQLLEN* number) const
 {
     if (field == SQL_DESC_COUNT || field == SQL_COLUMN_COUNT)
-        return put<SQLLEN>(number, result_column_count());
+        return put_value<SQLLEN>(number, result_column_count());
     const Column& info = column_at(column);
     auto string = [&](std::string_view value) {
         return copy_string_out(value, text, buffer_length, length) ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
@@ -531,26 +523,26 @@ SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, S
     case SQL_DESC_LOCAL_TYPE_NAME:
         return string("");
     case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX: return string(character ? "'" : "");
-    case SQL_DESC_CONCISE_TYPE: return put<SQLLEN>(number, t.sql_type);
-    case SQL_DESC_TYPE: return put<SQLLEN>(number, t.sql_type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : t.sql_type);
+    case SQL_DESC_CONCISE_TYPE: return put_value<SQLLEN>(number, t.sql_type);
+    case SQL_DESC_TYPE: return put_value<SQLLEN>(number, t.sql_type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : t.sql_type);
     case SQL_DESC_LENGTH: case SQL_DESC_PRECISION: case SQL_COLUMN_LENGTH: case SQL_COLUMN_PRECISION:
     case SQL_DESC_OCTET_LENGTH:
-        return put<SQLLEN>(number, static_cast<SQLLEN>(t.size));
-    case SQL_DESC_SCALE: case SQL_COLUMN_SCALE: return put<SQLLEN>(number, t.digits);
+        return put_value<SQLLEN>(number, static_cast<SQLLEN>(t.size));
+    case SQL_DESC_SCALE: case SQL_COLUMN_SCALE: return put_value<SQLLEN>(number, t.digits);
     case SQL_DESC_DISPLAY_SIZE:
         // A timestamp is shown in the session's format, whose width the format decides.
         if (t.timestamp_precision >= 0)
-            return put<SQLLEN>(number, static_cast<SQLLEN>(
+            return put_value<SQLLEN>(number, static_cast<SQLLEN>(
                                            connection_.session_format().rendered_length(t.timestamp_precision)));
-        return put<SQLLEN>(number, display_size(t));
-    case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put<SQLLEN>(number, SQL_NULLABLE_UNKNOWN);
-    case SQL_DESC_UNSIGNED: return put<SQLLEN>(number, is_numeric(t.sql_type) ? SQL_FALSE : SQL_TRUE);
-    case SQL_DESC_SEARCHABLE: return put<SQLLEN>(number, SQL_PRED_SEARCHABLE);
-    case SQL_DESC_UPDATABLE: return put<SQLLEN>(number, SQL_ATTR_READWRITE_UNKNOWN);
-    case SQL_DESC_AUTO_UNIQUE_VALUE: case SQL_DESC_FIXED_PREC_SCALE: return put<SQLLEN>(number, SQL_FALSE);
-    case SQL_DESC_CASE_SENSITIVE: return put<SQLLEN>(number, character ? SQL_TRUE : SQL_FALSE);
-    case SQL_DESC_NUM_PREC_RADIX: return put<SQLLEN>(number, is_numeric(t.sql_type) ? 10 : 0);
-    case SQL_DESC_UNNAMED: return put<SQLLEN>(number, SQL_NAMED);
+        return put_value<SQLLEN>(number, display_size(t));
+    case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put_value<SQLLEN>(number, SQL_NULLABLE_UNKNOWN);
+    case SQL_DESC_UNSIGNED: return put_value<SQLLEN>(number, is_numeric(t.sql_type) ? SQL_FALSE : SQL_TRUE);
+    case SQL_DESC_SEARCHABLE: return put_value<SQLLEN>(number, SQL_PRED_SEARCHABLE);
+    case SQL_DESC_UPDATABLE: return put_value<SQLLEN>(number, SQL_ATTR_READWRITE_UNKNOWN);
+    case SQL_DESC_AUTO_UNIQUE_VALUE: case SQL_DESC_FIXED_PREC_SCALE: return put_value<SQLLEN>(number, SQL_FALSE);
+    case SQL_DESC_CASE_SENSITIVE: return put_value<SQLLEN>(number, character ? SQL_TRUE : SQL_FALSE);
+    case SQL_DESC_NUM_PREC_RADIX: return put_value<SQLLEN>(number, is_numeric(t.sql_type) ? 10 : 0);
+    case SQL_DESC_UNNAMED: return put_value<SQLLEN>(number, SQL_NAMED);
     default: throw DriverError("HY091", "Invalid descriptor field identifier " + std::to_string(field));
     }
 }
@@ -636,23 +628,23 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
 SQLRETURN Statement::get_attribute(SQLINTEGER attribute, SQLPOINTER value) const
 {
     switch (attribute) {
-    case SQL_ATTR_QUERY_TIMEOUT: return put<SQLULEN>(value, query_timeout_);
-    case SQL_ATTR_MAX_ROWS: return put<SQLULEN>(value, max_rows_);
-    case SQL_ATTR_ROW_ARRAY_SIZE: return put<SQLULEN>(value, row_array_size_);
-    case SQL_ATTR_ROW_BIND_TYPE: return put<SQLULEN>(value, row_bind_type_);
-    case SQL_ATTR_ROWS_FETCHED_PTR: return put<SQLPOINTER>(value, rows_fetched_);
-    case SQL_ATTR_ROW_STATUS_PTR: return put<SQLPOINTER>(value, row_status_);
-    case SQL_ATTR_ROW_BIND_OFFSET_PTR: return put<SQLPOINTER>(value, row_bind_offset_);
-    case SQL_ATTR_ROW_NUMBER: return put<SQLULEN>(value, on_row_ ? rows_delivered_ : 0);
-    case SQL_ATTR_CURSOR_TYPE: return put<SQLULEN>(value, SQL_CURSOR_FORWARD_ONLY);
-    case SQL_ATTR_CONCURRENCY: return put<SQLULEN>(value, SQL_CONCUR_READ_ONLY);
-    case SQL_ATTR_CURSOR_SCROLLABLE: return put<SQLULEN>(value, SQL_NONSCROLLABLE);
-    case SQL_ATTR_CURSOR_SENSITIVITY: return put<SQLULEN>(value, SQL_INSENSITIVE);
-    case SQL_ATTR_RETRIEVE_DATA: return put<SQLULEN>(value, SQL_RD_ON);
-    case SQL_ATTR_PARAMSET_SIZE: return put<SQLULEN>(value, 1);
+    case SQL_ATTR_QUERY_TIMEOUT: return put_value<SQLULEN>(value, query_timeout_);
+    case SQL_ATTR_MAX_ROWS: return put_value<SQLULEN>(value, max_rows_);
+    case SQL_ATTR_ROW_ARRAY_SIZE: return put_value<SQLULEN>(value, row_array_size_);
+    case SQL_ATTR_ROW_BIND_TYPE: return put_value<SQLULEN>(value, row_bind_type_);
+    case SQL_ATTR_ROWS_FETCHED_PTR: return put_value<SQLPOINTER>(value, rows_fetched_);
+    case SQL_ATTR_ROW_STATUS_PTR: return put_value<SQLPOINTER>(value, row_status_);
+    case SQL_ATTR_ROW_BIND_OFFSET_PTR: return put_value<SQLPOINTER>(value, row_bind_offset_);
+    case SQL_ATTR_ROW_NUMBER: return put_value<SQLULEN>(value, on_row_ ? rows_delivered_ : 0);
+    case SQL_ATTR_CURSOR_TYPE: return put_value<SQLULEN>(value, SQL_CURSOR_FORWARD_ONLY);
+    case SQL_ATTR_CONCURRENCY: return put_value<SQLULEN>(value, SQL_CONCUR_READ_ONLY);
+    case SQL_ATTR_CURSOR_SCROLLABLE: return put_value<SQLULEN>(value, SQL_NONSCROLLABLE);
+    case SQL_ATTR_CURSOR_SENSITIVITY: return put_value<SQLULEN>(value, SQL_INSENSITIVE);
+    case SQL_ATTR_RETRIEVE_DATA: return put_value<SQLULEN>(value, SQL_RD_ON);
+    case SQL_ATTR_PARAMSET_SIZE: return put_value<SQLULEN>(value, 1);
     case SQL_ATTR_NOSCAN: case SQL_ATTR_MAX_LENGTH: case SQL_ATTR_ASYNC_ENABLE: case SQL_ATTR_USE_BOOKMARKS:
     case SQL_ATTR_ENABLE_AUTO_IPD: case SQL_ATTR_SIMULATE_CURSOR: case SQL_ATTR_METADATA_ID:
-        return put<SQLULEN>(value, 0);
+        return put_value<SQLULEN>(value, 0);
     default:
         throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
     }
