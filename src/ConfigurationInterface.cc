@@ -452,11 +452,15 @@ std::string ConfigurationInterface::view_name(const std::string& view) const
     return tessel::cat(schema_name_, '.', view);
 }
 
+std::string ConfigurationInterface::data_view_name(const std::string& type_name) const
+{
+    return tessel::cat(schema_name_, ".CM_VIEW_DATA_", type_name);
+}
+
 ConfigurationTypeMap ConfigurationInterface::read_types()
 {
     Query query = database_.send_query(
-        tessel::cat("SELECT TYPE_ID, TYPE_NAME, TYPE_DESCR, TYPE_FACILITY, TYPE_CATEGORY, "
-                                     "KELVA_GROUP FROM ",
+        tessel::cat("SELECT TYPE_ID, TYPE_NAME, TYPE_DESCR, TYPE_FACILITY, TYPE_CATEGORY, KELVA_GROUP FROM ",
                     view_name("CM_VIEW_TYPES")));
     ConfigurationTypeMap types;
     while (query.fetch()) {
@@ -473,9 +477,8 @@ ConfigurationFieldMap ConfigurationInterface::read_fields(const std::string& typ
     if (type_name.empty())
         throw Error(kTypeNameEmpty);
     Query query = database_.get_query(
-        tessel::cat("SELECT TYPE_ID, TYPE_NAME, FIELD_ID, FIELD_NAME, FIELD_DESCR, DATA_TYPE, "
-                                     "REF_TYPE_ID, REF_TYPE_NAME, UNIT_NAME, HIDDEN_FLAG, NAME_FLAG, "
-                                     "FACILITY_FLAG, ALLOW_NULL_FLAG FROM ",
+        tessel::cat("SELECT TYPE_ID, TYPE_NAME, FIELD_ID, FIELD_NAME, FIELD_DESCR, DATA_TYPE, REF_TYPE_ID, "
+                    "REF_TYPE_NAME, UNIT_NAME, HIDDEN_FLAG, NAME_FLAG, FACILITY_FLAG, ALLOW_NULL_FLAG FROM ",
                     view_name("CM_MVIEW_FIELDS"), " WHERE TYPE_NAME = ?"));
     detail::validate_field_name(type_name);
     bind_text(query, 1, type_name);
@@ -550,8 +553,8 @@ ConfigurationInterface::DataResult ConfigurationInterface::read_data(const std::
         throw Error(kTypeNameEmpty);
     DataResult result{{}, read_fields(type_name)};
     const ConfigurationFieldMap& fields = result.second;
-    std::string sql = tessel::cat("SELECT PUBLIC_ID, ", tessel::join(field_names(fields), ", "),
-                                  " FROM ", view_name(tessel::cat("CM_VIEW_DATA_", type_name)));
+    std::string sql =
+        tessel::cat("SELECT PUBLIC_ID, ", tessel::join(field_names(fields), ", "), " FROM ", data_view_name(type_name));
     if (!filter.empty())
         sql += tessel::cat(" WHERE (", filter, ')');
     TimeTexts time_texts;
@@ -604,8 +607,7 @@ void ConfigurationInterface::add_data(const std::string& type_name, const Config
     const auto written = pick_written_fields(fields, data);
     const std::vector<std::string> placeholders(written.names.size(), "?");
     send_statement(database_,
-                   tessel::cat("INSERT INTO ", view_name(tessel::cat("CM_VIEW_DATA_", type_name)),
-                               " (", tessel::join(written.names, ", "),
+                   tessel::cat("INSERT INTO ", data_view_name(type_name), " (", tessel::join(written.names, ", "),
                                ") VALUES (", tessel::join(placeholders, ", "), ')'),
                    written.values, nullptr);
 }
@@ -623,8 +625,7 @@ void ConfigurationInterface::update_data(const std::string& type_name, std::int3
     for (const auto& name : written.names)
         assignments.push_back(assignment(name));
     send_statement(database_,
-                   tessel::cat("UPDATE ", view_name(tessel::cat("CM_VIEW_DATA_", type_name)),
-                               " SET ", tessel::join(assignments, ", "),
+                   tessel::cat("UPDATE ", data_view_name(type_name), " SET ", tessel::join(assignments, ", "),
                                " WHERE PUBLIC_ID = ?"),
                    written.values, &public_id);
 }
@@ -637,10 +638,8 @@ void ConfigurationInterface::delete_data(const std::string& type_name, std::int3
         return;
     // The type name goes into the statement text, so it gets the same check as everywhere else.
     detail::validate_field_name(type_name);
-    send_statement(database_,
-                   tessel::cat("DELETE FROM ", view_name(tessel::cat("CM_VIEW_DATA_", type_name)),
-                               " WHERE PUBLIC_ID = ?"),
-                   {}, &public_id);
+    send_statement(database_, tessel::cat("DELETE FROM ", data_view_name(type_name), " WHERE PUBLIC_ID = ?"), {},
+                   &public_id);
 }
 
 // ---- item names ---------------------------------------------------------------------------

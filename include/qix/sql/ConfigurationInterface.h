@@ -117,7 +117,9 @@ public:
     [[nodiscard]] std::string make_item_name(const ConfigurationDataValueMap& data, const std::string& type_name);
 
 private:
+    // "<schema>.<view>", and "<schema>.CM_VIEW_DATA_<type>" for the data view of a type.
     [[nodiscard]] std::string view_name(const std::string& view) const;
+    [[nodiscard]] std::string data_view_name(const std::string& type_name) const;
 
     Database& database_;
     std::string schema_name_;
