@@ -25,6 +25,8 @@ SQLRETURN try_connect(const std::string& dsn, std::vector<DiagRecord>& records)
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    // The library sets a login time-out on every connection; it must not get in the way.
+    EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0), SQL_SUCCESS);
     const SQLRETURN rc =
         SQLConnect(dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)"scott", SQL_NTS, (SQLCHAR*)"tiger", SQL_NTS);
     records = diagnostics_of(SQL_HANDLE_DBC, dbc);
@@ -89,6 +91,23 @@ TEST(Connect, AcceptsAnyUserAndPassword)
     std::vector<DiagRecord> records;
     EXPECT_EQ(try_connect(source.dsn(), records), SQL_SUCCESS);
     EXPECT_TRUE(records.empty());
+}
+
+TEST(Connect, AnswersInformationRequests)
+{
+    LiteSource source;
+    RawConnection connection(source.dsn());
+    char text[64];
+    SQLSMALLINT length = 0;
+    ASSERT_EQ(SQLGetInfo(connection.handle(), SQL_DBMS_NAME, text, sizeof text, &length), SQL_SUCCESS);
+    EXPECT_STREQ(text, "SQLite");
+    ASSERT_EQ(SQLGetInfo(connection.handle(), SQL_DRIVER_ODBC_VER, text, sizeof text, &length), SQL_SUCCESS);
+    EXPECT_STREQ(text, "03.00");
+    SQLUINTEGER getdata = 0;
+    ASSERT_EQ(SQLGetInfo(connection.handle(), SQL_GETDATA_EXTENSIONS, &getdata, 0, nullptr), SQL_SUCCESS);
+    EXPECT_NE(getdata & SQL_GD_ANY_ORDER, 0u);
+    EXPECT_EQ(SQLGetInfo(connection.handle(), 9999, text, sizeof text, &length), SQL_ERROR);
+    EXPECT_EQ(diagnostics_of(SQL_HANDLE_DBC, connection.handle()).at(0).state, "HY096");
 }
 
 TEST(Connect, FailsWithTheNameOfAMissingMainFile)
