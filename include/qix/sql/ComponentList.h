@@ -104,7 +104,8 @@ public:
 
     /// Writes the list to the file `filename`, replacing it atomically: the text goes to a
     /// temporary file in the same folder, which is flushed to disk and renamed over the
-    /// target, so the previous file stays intact on any failure. Throws qix::Error when a
+    /// target (the file a symbolic link points to, keeping its permission bits), so the
+    /// previous file stays intact on any failure. Throws qix::Error when a
     /// component's flag count differs from the number of flag names (nothing written), when
     /// the temporary file cannot be created, and when writing or renaming fails.
     void write_to_file(const std::string& filename) const;
