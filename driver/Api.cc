@@ -340,7 +340,9 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count)
 SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count)
 {
     return guarded<Statement>(handle,
-                              [&](Statement& statement) { return put_value<SQLSMALLINT>(count, statement.parameter_count()); });
+                              [&](Statement& statement) {
+                                  return put_value<SQLSMALLINT>(count, statement.parameter_count());
+                              });
 }
 
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length,
@@ -369,7 +371,8 @@ SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column, SQLUSMAL
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count)
 {
-    return guarded<Statement>(handle, [&](Statement& statement) { return put_value<SQLLEN>(count, statement.row_count()); });
+    return guarded<Statement>(handle,
+                              [&](Statement& statement) { return put_value<SQLLEN>(count, statement.row_count()); });
 }
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle)

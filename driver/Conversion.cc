@@ -58,7 +58,7 @@ struct Number {
 
 [[noreturn]] void not_a_number(std::string_view text)
 {
-    throw DriverError("22018", "Invalid character value for cast specification: '" + std::string(text) + "'");
+    throw DriverError("22018", "Invalid character value for cast: '" + std::string(text) + "' is no number");
 }
 
 Number parse_number(std::string_view text)

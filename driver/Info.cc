@@ -50,7 +50,8 @@ SQLRETURN get_info(const Connection& connection, SQLUSMALLINT type, SQLPOINTER v
     case SQL_MAX_CURSOR_NAME_LEN: case SQL_MAX_CATALOG_NAME_LEN: case SQL_MAX_IDENTIFIER_LEN:
         return put_value<SQLUSMALLINT>(value, 255);
     case SQL_MAX_COLUMNS_IN_SELECT: case SQL_MAX_COLUMNS_IN_TABLE: return put_value<SQLUSMALLINT>(value, 2000);
-    case SQL_CURSOR_COMMIT_BEHAVIOR: case SQL_CURSOR_ROLLBACK_BEHAVIOR: return put_value<SQLUSMALLINT>(value, SQL_CB_PRESERVE);
+    case SQL_CURSOR_COMMIT_BEHAVIOR: case SQL_CURSOR_ROLLBACK_BEHAVIOR:
+        return put_value<SQLUSMALLINT>(value, SQL_CB_PRESERVE);
     case SQL_TXN_CAPABLE: return put_value<SQLUSMALLINT>(value, SQL_TC_ALL);
     case SQL_DEFAULT_TXN_ISOLATION: case SQL_TXN_ISOLATION_OPTION:
         return put_value<SQLUINTEGER>(value, SQL_TXN_SERIALIZABLE);

@@ -272,39 +272,38 @@ SQLRETURN Statement::fetch()
 
 SQLUSMALLINT Statement::deliver_row(SQLULEN row)
 {
+    // Column-wise binding steps by the element size, row-wise binding by the row size.
     const bool by_column = row_bind_type_ == SQL_BIND_BY_COLUMN;
     const SQLLEN offset = row_bind_offset_ != nullptr ? *row_bind_offset_ : 0;
+    const auto index = static_cast<SQLLEN>(row);
+    const auto row_number = index + 1;
     SQLUSMALLINT status = SQL_ROW_SUCCESS;
     for (std::size_t i = 0; i < bindings_.size(); ++i) {
         const ColumnBinding& b = bindings_[i];
         if (b.c_type == 0)
             continue;
-        const auto column = static_cast<SQLINTEGER>(i + 1);
-        const auto row_number = static_cast<SQLLEN>(row + 1);
+        const auto column = static_cast<SQLUSMALLINT>(i + 1);
         try {
             if (i >= columns_.size())
-                throw DriverError("07009", "Invalid descriptor index: " + column_text(static_cast<SQLUSMALLINT>(column)) +
+                throw DriverError("07009", "Invalid descriptor index: " + column_text(column) +
                                                " is bound but the result has " + std::to_string(columns_.size()));
-            const SQLSMALLINT c_type = b.c_type == SQL_C_DEFAULT ? default_c_type(columns_[i].type.sql_type) : b.c_type;
+            const SQLSMALLINT c_type =
+                b.c_type == SQL_C_DEFAULT ? default_c_type(columns_[i].type.sql_type) : b.c_type;
             const SQLLEN element = is_variable_length(c_type) ? b.buffer_length : fixed_size(c_type);
-            const auto stride = static_cast<SQLLEN>(by_column ? element : static_cast<SQLLEN>(row_bind_type_));
-            const auto indicator_stride =
-                static_cast<SQLLEN>(by_column ? static_cast<SQLLEN>(sizeof(SQLLEN)) : static_cast<SQLLEN>(row_bind_type_));
-            char* target = b.buffer != nullptr ? static_cast<char*>(b.buffer) + offset + static_cast<SQLLEN>(row) * stride
-                                               : nullptr;
-            auto* indicator = b.indicator != nullptr
-                                  ? reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(b.indicator) + offset +
-                                                              static_cast<SQLLEN>(row) * indicator_stride)
-                                  : nullptr;
+            const auto row_size = static_cast<SQLLEN>(row_bind_type_);
+            char* target = static_cast<char*>(b.buffer) + offset + index * (by_column ? element : row_size);
+            SQLLEN* indicator = nullptr;
+            if (b.indicator != nullptr)
+                indicator = reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(b.indicator) + offset +
+                                                      index * (by_column ? SQLLEN{sizeof(SQLLEN)} : row_size));
             std::size_t consumed = 0;
             const Outcome outcome =
                 deliver(static_cast<int>(i), c_type, target, b.buffer_length, indicator, consumed, scratch_);
             if (outcome == Outcome::truncated)
-                diagnostics().add("01004", "String data, right truncated in " + column_text(static_cast<SQLUSMALLINT>(column)),
-                                  0, row_number, column);
+                diagnostics().add("01004", "String data, right truncated in " + column_text(column), 0, row_number,
+                                  column);
             else if (outcome == Outcome::fraction_truncated)
-                diagnostics().add("01S07", "Fractional truncation in " + column_text(static_cast<SQLUSMALLINT>(column)), 0,
-                                  row_number, column);
+                diagnostics().add("01S07", "Fractional truncation in " + column_text(column), 0, row_number, column);
             if (outcome != Outcome::ok && status == SQL_ROW_SUCCESS)
                 status = SQL_ROW_SUCCESS_WITH_INFO;
         } catch (const DriverError& e) {
@@ -337,8 +336,8 @@ Cell Statement::cell(int index) const
             if (!time)
                 throw DriverError("22007", "Invalid datetime format: " +
                                                column_text(static_cast<SQLUSMALLINT>(index + 1)) + " holds '" +
-                                               std::string(cell.bytes) +
-                                               "', not a timestamp 'YYYY-MM-DD HH:MM:SS' with up to nine fraction digits");
+                                               std::string(cell.bytes) + "', not a timestamp 'YYYY-MM-DD HH:MM:SS' "
+                                                                         "with up to nine fraction digits");
             cell.kind = Cell::Kind::timestamp;
             cell.time = *time;
             cell.precision = precision;
@@ -348,7 +347,8 @@ Cell Statement::cell(int index) const
     case SQLITE_BLOB: {
         const void* blob = sqlite3_column_blob(stmt_, index);
         cell.kind = Cell::Kind::blob;
-        cell.bytes = std::string_view(static_cast<const char*>(blob), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+        cell.bytes = std::string_view(static_cast<const char*>(blob),
+                                      static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
         break;
     }
     default:

@@ -72,7 +72,8 @@ std::vector<std::vector<std::optional<std::string>>> RawConnection::rows(const s
             char buffer[256];
             SQLLEN indicator = 0;
             bool null = false;
-            while (SQL_SUCCEEDED(SQLGetData(statement.handle(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
+            while (SQL_SUCCEEDED(
+                SQLGetData(statement.handle(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
                 if (indicator == SQL_NULL_DATA) {
                     null = true;
                     break;
@@ -90,7 +91,8 @@ std::vector<std::vector<std::optional<std::string>>> RawConnection::rows(const s
 RawStatement::RawStatement(const RawConnection& connection)
 {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &stmt_)))
-        throw std::runtime_error("statement allocation failed: " + qix::test::diagnostic_text(SQL_HANDLE_DBC, connection.handle()));
+        throw std::runtime_error("statement allocation failed: " +
+                                 qix::test::diagnostic_text(SQL_HANDLE_DBC, connection.handle()));
 }
 
 RawStatement::~RawStatement()

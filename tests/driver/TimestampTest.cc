@@ -28,8 +28,8 @@ protected:
 
 TEST_F(Timestamps, WithoutSessionFormatTheyLookLikeOraclesDefault)
 {
-    EXPECT_EQ(items(), (Rows{{"05-MAR-24 02.07.09.123456 PM", "05-MAR-24 12.07.09.123456789 AM", "31-DEC-99 11.59.59. PM",
-                              "2024-03-05 14:07:09"},
+    EXPECT_EQ(items(), (Rows{{"05-MAR-24 02.07.09.123456 PM", "05-MAR-24 12.07.09.123456789 AM",
+                              "31-DEC-99 11.59.59. PM", "2024-03-05 14:07:09"},
                              {"01-JAN-24 12.00.00.500000 AM", std::nullopt, std::nullopt, std::nullopt}}));
 }
 
@@ -54,7 +54,8 @@ TEST_F(Timestamps, APreparedAlterSessionTakesEffectWhenExecuted)
 {
     RawStatement statement(connection_);
     ASSERT_EQ(statement.prepare(kLibraryFormat), SQL_SUCCESS);
-    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
+    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"),
+              (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
     ASSERT_EQ(SQLExecute(statement.handle()), SQL_SUCCESS);
     SQLSMALLINT columns = -1;
     EXPECT_EQ(SQLNumResultCols(statement.handle(), &columns), SQL_SUCCESS);
@@ -75,7 +76,8 @@ TEST_F(Timestamps, RejectsFormatsItCannotHonour)
     EXPECT_EQ(statement.exec("ALTER SESSION SET NLS_TIMESTAMP_FORMAT = YYYY"), SQL_ERROR);
     EXPECT_EQ(statement.state(), "42000");
     // A rejected format leaves the session as it was.
-    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
+    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"),
+              (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
 }
 
 TEST_F(Timestamps, ANonCanonicalStoredTextFailsTheFetch)
@@ -99,7 +101,8 @@ TEST_F(Timestamps, ParametersInTheSessionFormatAreStoredCanonically)
     std::string text = "2024-03-05 14:07:09.000001";
     SQLLEN length = static_cast<SQLLEN>(text.size());
     ASSERT_EQ(statement.prepare("UPDATE CFG.ITEMS SET LAST_SEEN = ? WHERE ID = 2"), SQL_SUCCESS);
-    SQLBindParameter(statement.handle(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 0, 0, text.data(), length, &length);
+    SQLBindParameter(statement.handle(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 0, 0, text.data(), length,
+                     &length);
     ASSERT_EQ(SQLExecute(statement.handle()), SQL_SUCCESS) << statement.diagnostic_text();
     // Bound as a timestamp, a text is read in the session format, whatever it is.
     connection_.execute("ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'DD.MM.YYYY HH24:MI:SS'");

@@ -49,7 +49,8 @@ TEST_F(ViewWrites, InsertUpdateAndDeleteWithTheLibrarysStatements)
     SQLLEN current_length = sizeof current, name_length = static_cast<SQLLEN>(name.size());
     RawStatement insert(connection_);
     ASSERT_EQ(insert.prepare("INSERT INTO CFG.CM_VIEW_DATA_MAGNET (CURRENT, NAME) VALUES (?, ?)"), SQL_SUCCESS);
-    SQLBindParameter(insert.handle(), 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 53, 0, &current, 8, &current_length);
+    SQLBindParameter(insert.handle(), 1, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 53, 0, &current, 8,
+                     &current_length);
     SQLBindParameter(insert.handle(), 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 0, 0, name.data(), name_length,
                      &name_length);
     ASSERT_EQ(SQLExecute(insert.handle()), SQL_SUCCESS) << insert.diagnostic_text();
