@@ -316,20 +316,24 @@ SQLUSMALLINT Statement::deliver_row(SQLULEN row)
 
 Cell Statement::cell(int index) const
 {
+    // One look-up of the value instead of one per sqlite3_column_* call: the fetch path reads every
+    // bound column of every row through here. The connection is used by one thread at a time, which
+    // is what reading an unprotected value needs.
+    sqlite3_value* value = sqlite3_column_value(stmt_, index);
     Cell cell;
-    switch (sqlite3_column_type(stmt_, index)) {
+    switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
         cell.kind = Cell::Kind::integer;
-        cell.integer = sqlite3_column_int64(stmt_, index);
+        cell.integer = sqlite3_value_int64(value);
         break;
     case SQLITE_FLOAT:
         cell.kind = Cell::Kind::real;
-        cell.real = sqlite3_column_double(stmt_, index);
+        cell.real = sqlite3_value_double(value);
         break;
     case SQLITE_TEXT: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
         cell.kind = Cell::Kind::text;
-        cell.bytes = std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+        cell.bytes = std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
         const int precision = columns_[static_cast<std::size_t>(index)].type.timestamp_precision;
         if (precision >= 0) {
             const auto time = parse_canonical_timestamp(cell.bytes);
@@ -345,10 +349,10 @@ Cell Statement::cell(int index) const
         break;
     }
     case SQLITE_BLOB: {
-        const void* blob = sqlite3_column_blob(stmt_, index);
+        const void* blob = sqlite3_value_blob(value);
         cell.kind = Cell::Kind::blob;
-        cell.bytes = std::string_view(static_cast<const char*>(blob),
-                                      static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+        cell.bytes =
+            std::string_view(static_cast<const char*>(blob), static_cast<std::size_t>(sqlite3_value_bytes(value)));
         break;
     }
     default:
