@@ -254,6 +254,10 @@ std::string StatementHandle::get_data_as_string(int column, bool* was_null)
         // embedded NUL bytes.
         const bool full_chunk = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(kStringChunk);
         result.append(buffer, full_chunk ? kStringChunk - 1 : static_cast<std::size_t>(indicator));
+        // A chunk that held the whole rest of the value ends it; asking again would only
+        // hear SQL_NO_DATA.
+        if (rc == SQL_SUCCESS && !full_chunk)
+            return result;
     }
     if (rc == SQL_NO_DATA)
         return result;
