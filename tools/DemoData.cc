@@ -24,13 +24,6 @@ constexpr const char* kSchemaFiles[] = {"VEDUV.db", "CFG.db"};
 // Rows per INSERT statement: few statements, and far below SQLite's limit of bound parameters.
 constexpr std::size_t kRowsPerStatement = 100;
 
-fs::path own_folder()
-{
-    std::error_code error;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::path() : exe.parent_path();
-}
-
 void write_file(const fs::path& path, const std::string& text)
 {
     std::ofstream file(path);
@@ -69,9 +62,16 @@ void bind(qix::sql::Query& query, int index, const SqlValue& value)
 
 } // namespace
 
+fs::path program_path()
+{
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : exe;
+}
+
 fs::path find_driver()
 {
-    const fs::path folder = own_folder();
+    const fs::path folder = program_path().parent_path();
     const fs::path candidates[] = {
         folder / QIX_SQL_DRIVER_FROM_BINDIR,  // installed: <prefix>/bin -> <prefix>/<libdir>/odbc
         folder / ".." / "driver" / kDriverFile,  // build tree: tools/ -> driver/

@@ -18,6 +18,9 @@ namespace qix::tool::demo {
 inline constexpr const char* kDataSource = "qix_demo";
 inline constexpr const char* kConfigSchema = "CFG";
 
+/// The running qix-sql program (from /proc/self/exe); empty if unknown.
+[[nodiscard]] std::filesystem::path program_path();
+
 /// Where the program found our driver: beside the installed program (the library folder) or in
 /// the build tree (../driver/ from tools/). Empty when neither has it.
 [[nodiscard]] std::filesystem::path find_driver();

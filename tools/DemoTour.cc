@@ -10,8 +10,10 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 namespace qix::tool {
 
@@ -97,15 +99,29 @@ void introduce(const fs::path& dir, const fs::path& driver, const demo::Summary&
                              summary.simulator_components, demo::kConfigSchema, summary.items);
 }
 
+// How the user calls this program: its name when PATH leads to it, otherwise its path.
+std::string program_command()
+{
+    const fs::path program = demo::program_path();
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "");
+    std::error_code error;
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (!folder.empty() && fs::equivalent(fs::path(folder) / "qix-sql", program, error))
+            return "qix-sql";
+    const fs::path relative = program.lexically_relative(fs::current_path());
+    return shell_word(!relative.empty() && *relative.begin() != ".." ? relative.string() : program.string());
+}
+
 void conclude(const fs::path& dir)
 {
     std::cout << fmt::format("\n== Your turn\nThe demo data source stays in {0}. To run your own commands against it:\n\n"
                              "  export ODBCSYSINI={0} QIX_SQL_DSN={1}\n"
-                             "  qix-sql components --machine lumen --flag bpm --sort s\n"
-                             "  qix-sql config --schema {2} items RF_CAVITY\n"
-                             "  qix-sql --help\n\n"
-                             "Run qix-sql demo again to reuse it; delete the folder to start afresh.\n",
-                             shell_word(dir.string()), demo::kDataSource, demo::kConfigSchema);
+                             "  {3} components --machine lumen --flag bpm --sort s\n"
+                             "  {3} config --schema {2} items RF_CAVITY\n"
+                             "  {3} --help\n\n"
+                             "Run the demo again to reuse it; delete the folder to start afresh.\n",
+                             shell_word(dir.string()), demo::kDataSource, demo::kConfigSchema, program_command());
 }
 
 void run_demo(const Options& options)

@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include <qix/util/tessel.h>
+
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 #include <nlohmann/json.hpp>
@@ -51,14 +53,6 @@ std::size_t display_width(const std::string& text)
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-std::string upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 void print_text(const Table& table, std::size_t shown, std::ostream& out)
 {
     std::vector<std::vector<std::string>> cells;
@@ -84,7 +78,7 @@ void print_text(const Table& table, std::size_t shown, std::ostream& out)
     };
     std::vector<std::string> header;
     for (const auto& column : table.columns)
-        header.push_back(upper(column));
+        header.push_back(tessel::uppercase_ascii(column));
     // A numeric column is right-aligned, its header too.
     auto numeric = [&](std::size_t c) { return shown > 0 && is_number(table.rows[0][c]); };
     write_line(header, numeric);

@@ -187,9 +187,12 @@ TEST_F(QixSqlTest, JsonCarriesEveryFieldWithItsType)
 
     // A row added through the view becomes an item named by its name fields; delete removes both.
     ASSERT_EQ(run({"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.S30.7", "FREQUENCY_MHZ=499.654",
-                   "TUNER_STEPS=-12"})
+                   "TUNER_STEPS=-12", "NOTES=Tuned, \"warm\" start"})
                   .status,
               0);
+    EXPECT_EQ(run({"config", "--schema", "CFG", "data", "RF_CAVITY", "--eq", "NAME=CAV.S30.7", "--format", "csv"}).out,
+              "PUBLIC_ID,NAME,FREQUENCY_MHZ,VOLTAGE_KV,PHASE_DEG,TUNER_STEPS,CONDITIONED,NOTES\n"
+              "4009,CAV.S30.7,499.654,,,-12,,\"Tuned, \"\"warm\"\" start\"\n");
     const auto item = run_json({"config", "--schema", "CFG", "item", "RF_CAVITY", "CAV.S30.7"});
     ASSERT_EQ(item.size(), 1u);
     EXPECT_EQ(item[0]["facility"], "LUMEN");
