@@ -63,7 +63,7 @@ int run_command_line(const std::vector<std::string>& args)
 {
     Context context;
     CLI::App app(kDescription, kProgram);
-    app.fallthrough();  // common options may also follow the subcommand
+    app.fallthrough(); // common options may also follow the subcommand
     app.require_subcommand(1);
     app.footer(kExamples);
     add_common_options(app, context);
@@ -72,7 +72,7 @@ int run_command_line(const std::vector<std::string>& args)
     add_columns_command(app, context);
     add_demo_command(app, context);
 
-    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 takes them last first
     try {
         app.parse(reversed);
         return kExitOk;

@@ -109,8 +109,8 @@ std::vector<std::string> columns(Format format)
 {
     if (format == Format::table)
         return {"name", "section", "class", "type", "z", "s", "flags"};
-    return {"name", "real_name", "name2", "section", "group", "class", "type", "friendly_name", "link_name",
-            "x", "y", "z", "s", "flags"};
+    return {"name",          "real_name", "name2", "section", "group", "class", "type",
+            "friendly_name", "link_name", "x",     "y",       "z",     "s",     "flags"};
 }
 
 // One output row, after the cells already in `line` (the cell number, for cells).
@@ -120,8 +120,8 @@ std::vector<Value> row(const ComponentList& list, const Component& c, Format for
     if (format == Format::table)
         values = {c.name_, c.section_, c.class_, c.type_, c.z_, c.s_, flags_of(list, c)};
     else
-        values = {c.name_, c.real_name_, c.name2_, c.section_, c.group_, c.class_, c.type_, c.friendly_name_,
-                  c.link_name_, c.x_, c.y_, c.z_, c.s_, flags_of(list, c)};
+        values = {c.name_,          c.real_name_, c.name2_, c.section_, c.group_, c.class_, c.type_,
+                  c.friendly_name_, c.link_name_, c.x_,     c.y_,       c.z_,     c.s_,     flags_of(list, c)};
     line.reserve(line.size() + values.size());
     for (auto& value : values)
         line.push_back(std::move(value));
@@ -143,7 +143,7 @@ Table cell_table(const ComponentList& list, const std::vector<const Component*>&
     std::vector<std::vector<const Component*>> cells;
     try {
         cells = ComponentList::extract_cells_around_components(selected, options.cells, sort, -options.before,
-                                                                options.after);
+                                                               options.after);
     } catch (const std::regex_error& e) {
         throw UsageError(fmt::format("Invalid name pattern {}: {}", options.cells, e.what()));
     }
@@ -163,7 +163,9 @@ void run(Context& context, const Options& options)
     check_flag(list, options);
     // Positions need a position key: --range and --cells sort by s unless told otherwise.
     const bool by_position = !options.range.empty() || !options.cells.empty();
-    const SortOrder sort = options.sort_option->count() > 0 ? options.sort : by_position ? SortOrder::s : SortOrder::none;
+    const SortOrder sort = options.sort_option->count() > 0 ? options.sort
+                           : by_position                    ? SortOrder::s
+                                                            : SortOrder::none;
     const auto selected = select(list, options, sort);
     context.print(options.cells.empty() ? component_table(list, selected, context.format)
                                         : cell_table(list, selected, options, sort, context.format));
@@ -171,10 +173,12 @@ void run(Context& context, const Options& options)
 
 void add_source_options(CLI::App& command, Options& options)
 {
-    auto* machine = command.add_option("--machine", options.machine, "Facility whose component list to load, e.g. lumen");
-    auto* file = command.add_option("--file", options.file, "Read a component list file instead of a data source (offline)");
-    auto* backup = command.add_option("--backup", options.backup,
-                                      "Keep a backup list file; read it when the data source fails (warning on stderr)");
+    auto* machine =
+        command.add_option("--machine", options.machine, "Facility whose component list to load, e.g. lumen");
+    auto* file =
+        command.add_option("--file", options.file, "Read a component list file instead of a data source (offline)");
+    auto* backup = command.add_option(
+        "--backup", options.backup, "Keep a backup list file; read it when the data source fails (warning on stderr)");
     command.add_option("--save", options.save, "Write the loaded list to this list file");
     file->excludes(machine);
     backup->needs(machine);
@@ -185,19 +189,24 @@ void add_selection_options(CLI::App& command, Options& options)
     const std::map<std::string, SortOrder> sorts{{"z", SortOrder::z}, {"s", SortOrder::s}, {"none", SortOrder::none}};
     auto* flag = command.add_option("--flag", options.flag, "Only components with this flag, e.g. QUAD");
     options.sort_option = command.add_option("--sort", options.sort, "Order: z, s or none (list order)")
-        ->transform(CLI::CheckedTransformer(sorts, CLI::ignore_case))
-        ->option_text("z|s|none");
+                              ->transform(CLI::CheckedTransformer(sorts, CLI::ignore_case))
+                              ->option_text("z|s|none");
     command.add_option("--range", options.range, "Only positions from START to END metres (needs --flag)")
         ->expected(2)
         ->option_text("START END")
         ->needs(flag);
-    auto* cells = command.add_option("--cells", options.cells,
-                                     "Cells around the components whose whole name matches REGEX (case-insensitive)")
+    auto* cells = command
+                      .add_option("--cells", options.cells,
+                                  "Cells around the components whose whole name matches REGEX (case-insensitive)")
                       ->option_text("REGEX");
     command.add_option("--before", options.before, "Cell reaches M metres before each match")
-        ->check(CLI::NonNegativeNumber)->option_text("M")->needs(cells);
+        ->check(CLI::NonNegativeNumber)
+        ->option_text("M")
+        ->needs(cells);
     command.add_option("--after", options.after, "Cell reaches M metres after each match")
-        ->check(CLI::NonNegativeNumber)->option_text("M")->needs(cells);
+        ->check(CLI::NonNegativeNumber)
+        ->option_text("M")
+        ->needs(cells);
     command.add_option("--name", options.name, "Only the component with this name (any letter case)")
         ->excludes(flag)
         ->excludes(cells);

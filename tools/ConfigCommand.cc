@@ -66,7 +66,7 @@ Table item_table(const qix::sql::ConfigurationItemList& items)
 Table data_table(const ConfigurationInterface::DataResult& result)
 {
     const auto fields = fields_by_id(result.second);
-    Table table{{"PUBLIC_ID"}, {}};  // the view's own column names
+    Table table{{"PUBLIC_ID"}, {}}; // the view's own column names
     for (const auto* field : fields)
         table.columns.push_back(field->name_);
     for (const auto& data : result.first) {
@@ -121,7 +121,8 @@ void add_items(CLI::App& config, std::shared_ptr<Config> state)
     auto* command = subcommand(config, "items", "List the items of a type", "CRATE --facility LUMEN_SIM");
     command->add_option("TYPE", args->type, "Configuration type")->required();
     command->add_option("--facility", args->facility, "Only the items of this facility");
-    command->callback([state, args] { state->context.print(item_table(state->open().read_items(args->type, args->facility))); });
+    command->callback(
+        [state, args] { state->context.print(item_table(state->open().read_items(args->type, args->facility))); });
 }
 
 void add_item(CLI::App& config, std::shared_ptr<Config> state)
@@ -141,8 +142,8 @@ void add_item(CLI::App& config, std::shared_ptr<Config> state)
         if (name->count() == 0 && args->id < 0)
             throw UsageError("Give the item's NAME or --id");
         auto& interface = state->open();
-        const auto item = name->count() > 0 ? interface.read_item(args->type, args->name)
-                                            : interface.read_item(args->type, args->id);
+        const auto item =
+            name->count() > 0 ? interface.read_item(args->type, args->name) : interface.read_item(args->type, args->id);
         if (item.id_ == -1)
             throw NotFoundError(fmt::format("Type {} has no item {}", args->type,
                                             name->count() > 0 ? args->name : "with id " + std::to_string(args->id)));
@@ -161,12 +162,16 @@ void add_data(CLI::App& config, std::shared_ptr<Config> state)
         int version = -1;
     };
     auto args = std::make_shared<Args>();
-    auto* command = subcommand(config, "data", "Show the data rows of a type", "BPM --where \"GAIN_DB > ?\" --param 21");
+    auto* command =
+        subcommand(config, "data", "Show the data rows of a type", "BPM --where \"GAIN_DB > ?\" --param 21");
     command->add_option("TYPE", args->type, "Configuration type")->required();
     auto* where = command->add_option("--where", args->where, "SQL condition with ? placeholders")->option_text("COND");
-    command->add_option("--param", args->params, "Value of the next placeholder (repeat)")->option_text("V")->needs(where);
+    command->add_option("--param", args->params, "Value of the next placeholder (repeat)")
+        ->option_text("V")
+        ->needs(where);
     auto* eq = command->add_option("--eq", args->equals, "Only rows where FIELD equals VALUE (repeat)")
-                   ->option_text("FIELD=VALUE")->excludes(where);
+                   ->option_text("FIELD=VALUE")
+                   ->excludes(where);
     command->add_option("--id", args->id, "Only the rows of this public id")->excludes(where)->excludes(eq);
     command->add_option("--version", args->version, "Only the rows of this version id")->excludes(where)->excludes(eq);
     command->callback([state, args, where, eq] {
@@ -178,7 +183,8 @@ void add_data(CLI::App& config, std::shared_ptr<Config> state)
                 params.push_back(guess_value(text));
             result = interface.read_data(args->type, args->where, params);
         } else if (eq->count() > 0) {
-            result = interface.read_data(args->type, parse_assignments(args->equals, interface.read_fields(args->type), args->type));
+            result = interface.read_data(
+                args->type, parse_assignments(args->equals, interface.read_fields(args->type), args->type));
         } else {
             result = interface.read_data(args->type, args->id, args->version);
         }
@@ -193,9 +199,10 @@ struct WriteArgs {
     std::vector<std::string> assignments;
 };
 
-std::shared_ptr<WriteArgs> add_write_command(CLI::App& config, const char* name, const char* description,
-                                             const char* example, bool with_id, std::shared_ptr<Config> state,
-                                             std::function<void(Config&, const WriteArgs&, const qix::sql::ConfigurationDataValueMap&)> action)
+using WriteAction = std::function<void(Config&, const WriteArgs&, const qix::sql::ConfigurationDataValueMap&)>;
+
+void add_write_command(CLI::App& config, const char* name, const char* description, const char* example, bool with_id,
+                       std::shared_ptr<Config> state, WriteAction action)
 {
     auto args = std::make_shared<WriteArgs>();
     auto* command = subcommand(config, name, description, example);
@@ -207,23 +214,21 @@ std::shared_ptr<WriteArgs> add_write_command(CLI::App& config, const char* name,
         auto& interface = state->open();
         action(*state, *args, parse_assignments(args->assignments, interface.read_fields(args->type), args->type));
     });
-    return args;
 }
 
 void add_writes(CLI::App& config, std::shared_ptr<Config> state)
 {
-    add_write_command(config, "item-name", "The item name that the given field values make",
-                      "BPM SECTION=S07 CELL=3", false, state,
-                      [](Config& s, const WriteArgs& a, const auto& values) {
+    add_write_command(config, "item-name", "The item name that the given field values make", "BPM SECTION=S07 CELL=3",
+                      false, state, [](Config& s, const WriteArgs& a, const auto& values) {
                           s.context.print(Table{{"item_name"}, {{s.open().make_item_name(values, a.type)}}});
                       });
-    add_write_command(config, "add", "Add a data row", "RF_CAVITY NAME=CAV.S30.7 FREQUENCY_MHZ=499.654 NOTES=null", false, state, [](Config& s, const WriteArgs& a, const auto& values) {
-        s.open().add_data(a.type, values);
-        std::cout << fmt::format("Added a row of type {}.\n", a.type);
-    });
-    add_write_command(config, "update", "Change fields of an item's data rows",
-                      "MAGNET_PS 2031 CURRENT_A=118.25", true, state,
-                      [](Config& s, const WriteArgs& a, const auto& values) {
+    add_write_command(config, "add", "Add a data row", "RF_CAVITY NAME=CAV.S30.7 FREQUENCY_MHZ=499.654 NOTES=null",
+                      false, state, [](Config& s, const WriteArgs& a, const auto& values) {
+                          s.open().add_data(a.type, values);
+                          std::cout << fmt::format("Added a row of type {}.\n", a.type);
+                      });
+    add_write_command(config, "update", "Change fields of an item's data rows", "MAGNET_PS 2031 CURRENT_A=118.25", true,
+                      state, [](Config& s, const WriteArgs& a, const auto& values) {
                           s.open().update_data(a.type, a.id, values);
                           std::cout << fmt::format("Updated item {} of type {}.\n", a.id, a.type);
                       });

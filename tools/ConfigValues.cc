@@ -66,8 +66,7 @@ ConfigurationDataValue parse_field_value(const std::string& text, char code, con
         if (auto value = parse_time(text))
             return *value;
         throw fail("timestamp text (YYYY-MM-DD HH:MM:SS.ffffff)");
-    default:
-        return text;
+    default: return text;
     }
 }
 
@@ -99,7 +98,8 @@ qix::sql::ConfigurationDataValueMap parse_assignments(const std::vector<std::str
             std::vector<std::string> names;
             for (const auto* f : fields_by_id(fields))
                 names.push_back(f->name_);
-            throw UsageError(fmt::format("Type {} has no field {} (its fields: {})", type, name, fmt::join(names, " ")));
+            throw UsageError(
+                fmt::format("Type {} has no field {} (its fields: {})", type, name, fmt::join(names, " ")));
         }
         values[name] = parse_field_value(assignment.substr(equals + 1), field->second.data_type_, name);
     }
@@ -112,7 +112,10 @@ Value to_cell(const ConfigurationDataValue& value)
         Value operator()(qix::sql::null_value) const { return std::monostate{}; }
         Value operator()(int v) const { return static_cast<std::int64_t>(v); }
         Value operator()(double v) const { return v; }
-        Value operator()(const qix::sql::time_point& v) const { return ConfigurationInterface::convert_time_to_string(v); }
+        Value operator()(const qix::sql::time_point& v) const
+        {
+            return ConfigurationInterface::convert_time_to_string(v);
+        }
         Value operator()(const std::string& v) const { return v; }
     };
     return std::visit(Visitor{}, value);

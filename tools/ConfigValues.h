@@ -34,6 +34,7 @@ namespace qix::tool {
 [[nodiscard]] Value to_cell(const std::optional<qix::sql::time_point>& time);
 
 /// The fields of a type in field-id order (ties by name), the order in which they are shown.
-[[nodiscard]] std::vector<const qix::sql::ConfigurationField*> fields_by_id(const qix::sql::ConfigurationFieldMap& fields);
+[[nodiscard]] std::vector<const qix::sql::ConfigurationField*>
+fields_by_id(const qix::sql::ConfigurationFieldMap& fields);
 
 } // namespace qix::tool

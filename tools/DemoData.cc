@@ -38,7 +38,7 @@ bool has_current_data(qix::sql::Database& db)
         const auto rows = db.execute_query<int>("SELECT VERSION FROM QIX_DEMO");
         return rows.size() == 1 && std::get<0>(rows[0]) == kDataVersion;
     } catch (const qix::Error&) {
-        return false;  // no marker: a new or half-written folder
+        return false; // no marker: a new or half-written folder
     }
 }
 
@@ -73,8 +73,8 @@ fs::path find_driver()
 {
     const fs::path folder = program_path().parent_path();
     const fs::path candidates[] = {
-        folder / QIX_SQL_DRIVER_FROM_BINDIR,  // installed: <prefix>/bin -> <prefix>/<libdir>/odbc
-        folder / ".." / "driver" / kDriverFile,  // build tree: tools/ -> driver/
+        folder / QIX_SQL_DRIVER_FROM_BINDIR,    // installed: <prefix>/bin -> <prefix>/<libdir>/odbc
+        folder / ".." / "driver" / kDriverFile, // build tree: tools/ -> driver/
     };
     for (const auto& candidate : candidates)
         if (!folder.empty() && fs::exists(candidate))
@@ -121,8 +121,8 @@ void insert_rows(qix::sql::Database& db, const std::string& table, const std::ve
     for (std::size_t first = 0; first < rows.size(); first += kRowsPerStatement) {
         const std::size_t last = std::min(rows.size(), first + kRowsPerStatement);
         const std::vector<std::string> marks(last - first, row_marks);
-        auto query = db.get_query(fmt::format("INSERT INTO {} ({}) VALUES {}", table, fmt::join(columns, ", "),
-                                              fmt::join(marks, ", ")));
+        auto query = db.get_query(
+            fmt::format("INSERT INTO {} ({}) VALUES {}", table, fmt::join(columns, ", "), fmt::join(marks, ", ")));
         int index = 1;
         for (std::size_t r = first; r < last; ++r)
             for (const auto& value : rows[r])

@@ -175,13 +175,13 @@ void write_components(qix::sql::Database& db, Summary& summary)
         columns.push_back(fmt::format("FLAG_{}", flag));
         flag_columns += fmt::format(", FLAG_{} NUMBER(1) DEFAULT 0 NOT NULL", flag);
     }
-    run_statements(db, {fmt::format("CREATE TABLE VEDUV.COMPONENTS (SEQ INTEGER PRIMARY KEY, FACILITY VARCHAR2(30) NOT NULL, "
-                                    "NAME VARCHAR2(40) NOT NULL, REAL_NAME VARCHAR2(40), NAME2 VARCHAR2(60), "
-                                    "SECTION VARCHAR2(10), GROUP_ VARCHAR2(20), CLASS VARCHAR2(20), TYPE_ VARCHAR2(20), "
-                                    "FRIENDLY_NAME VARCHAR2(100), X BINARY_DOUBLE, Y BINARY_DOUBLE, Z BINARY_DOUBLE, "
-                                    "S BINARY_DOUBLE, LINK_NAME VARCHAR2(40){})",
-                                    flag_columns),
-                        view_statement("LUMEN", true), view_statement("LUMEN_SIM", false)});
+    const std::string table = fmt::format(
+        "CREATE TABLE VEDUV.COMPONENTS (SEQ INTEGER PRIMARY KEY, FACILITY VARCHAR2(30) NOT NULL, "
+        "NAME VARCHAR2(40) NOT NULL, REAL_NAME VARCHAR2(40), NAME2 VARCHAR2(60), SECTION VARCHAR2(10), "
+        "GROUP_ VARCHAR2(20), CLASS VARCHAR2(20), TYPE_ VARCHAR2(20), FRIENDLY_NAME VARCHAR2(100), "
+        "X BINARY_DOUBLE, Y BINARY_DOUBLE, Z BINARY_DOUBLE, S BINARY_DOUBLE, LINK_NAME VARCHAR2(40){})",
+        flag_columns);
+    run_statements(db, {table, view_statement("LUMEN", true), view_statement("LUMEN_SIM", false)});
     for (bool simulator : {false, true}) {
         std::vector<std::vector<SqlValue>> rows;
         for (const auto& component : make_lattice(simulator))

@@ -161,7 +161,8 @@ std::vector<Item> power_supplies()
             items.push_back({power_supply_id(s, family), section_name(s) + "/" + family,
                              fmt::format("Power supply of the {} magnets of section {}", family, section_name(s)),
                              "LUMEN", random.time(2025, 150), random.time(2024, 300),
-                             {section_name(s), family, 1000 + s, random.uniform(kCurrent[f] - 4, kCurrent[f] + 4, 2), kLimit[f],
+                             {section_name(s), family, 1000 + s, random.uniform(kCurrent[f] - 4, kCurrent[f] + 4, 2),
+                              kLimit[f],
                               f % 2 == 0 ? 1 : -1, random.time(2024, 360),
                               text_or_null(f == 4, "ramp_rate=2.0 A/s; filter=on")}});
         }
@@ -260,7 +261,8 @@ std::vector<std::string> data_statements(const TypeDef& type)
         fmt::format("CREATE TABLE CFG.{} (PUBLIC_ID NUMBER(10) NOT NULL, VERSION_ID NUMBER(10) DEFAULT 1 NOT NULL, {}, "
                     "PRIMARY KEY (PUBLIC_ID, VERSION_ID))",
                     table, fmt::join(declarations, ", ")),
-        fmt::format("CREATE VIEW CFG.{} AS SELECT PUBLIC_ID, VERSION_ID, {} FROM {}", view, fmt::join(columns, ", "), table),
+        fmt::format("CREATE VIEW CFG.{} AS SELECT PUBLIC_ID, VERSION_ID, {} FROM {}", view, fmt::join(columns, ", "),
+                    table),
         fmt::format("CREATE TRIGGER CFG.{0}_INSERT INSTEAD OF INSERT ON {1} BEGIN "
                     "INSERT INTO CM_ITEMS (TYPE_ID, ITEM_NAME, ITEM_FACILITY, LAST_MODIFIED) VALUES ({2}, {3}, "
                     "(SELECT COALESCE(TYPE_FACILITY, 'LUMEN') FROM CM_TYPES WHERE TYPE_ID = {2}), {4}); "
@@ -273,7 +275,8 @@ std::vector<std::string> data_statements(const TypeDef& type)
                     table, view, fmt::join(assignments, ", "), now),
         fmt::format("CREATE TRIGGER CFG.{0}_DELETE INSTEAD OF DELETE ON {1} BEGIN DELETE FROM {0} "
                     "WHERE PUBLIC_ID = OLD.PUBLIC_ID AND VERSION_ID = OLD.VERSION_ID; DELETE FROM CM_ITEMS "
-                    "WHERE PUBLIC_ID = OLD.PUBLIC_ID AND NOT EXISTS (SELECT 1 FROM {0} WHERE PUBLIC_ID = OLD.PUBLIC_ID); END",
+                    "WHERE PUBLIC_ID = OLD.PUBLIC_ID AND NOT EXISTS "
+                    "(SELECT 1 FROM {0} WHERE PUBLIC_ID = OLD.PUBLIC_ID); END",
                     table, view),
     };
 }
@@ -286,7 +289,8 @@ SqlValue optional_text(const char* text)
 void write_type(qix::sql::Database& db, const TypeDef& type, const std::vector<Item>& items)
 {
     run_statements(db, data_statements(type));
-    insert_rows(db, "CFG.CM_TYPES", {"TYPE_ID", "TYPE_NAME", "TYPE_DESCR", "TYPE_FACILITY", "TYPE_CATEGORY", "KELVA_GROUP"},
+    insert_rows(db, "CFG.CM_TYPES",
+                {"TYPE_ID", "TYPE_NAME", "TYPE_DESCR", "TYPE_FACILITY", "TYPE_CATEGORY", "KELVA_GROUP"},
                 {{type.id, type.name, type.description, optional_text(type.facility), type.category, type.group}});
     std::vector<std::vector<SqlValue>> fields;
     for (const auto& f : type.fields)

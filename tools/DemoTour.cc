@@ -35,8 +35,9 @@ struct Step {
 // Quotes an argument the way a POSIX shell needs it.
 std::string shell_word(const std::string& arg)
 {
-    if (!arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-.,/:=+@%")
-                            == std::string::npos)
+    if (!arg.empty() &&
+        arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-.,/:=+@%") ==
+            std::string::npos)
         return arg;
     std::string quoted = "'";
     for (char c : arg)
@@ -64,13 +65,15 @@ std::vector<Step> tour(const std::string& backup)
         {"The configuration types of schema CFG", {"config", "--schema", "CFG", "types"}},
         {"The fields of MAGNET_PS, one of each data type code", {"config", "--schema", "CFG", "fields", "MAGNET_PS"}},
         {"The crates of the simulator", {"config", "--schema", "CFG", "items", "CRATE", "--facility", "LUMEN_SIM"}},
-        {"Data rows: the power supplies of section S07", {"config", "--schema", "CFG", "data", "MAGNET_PS", "--eq", "SECTION=S07"}},
+        {"Data rows: the power supplies of section S07",
+         {"config", "--schema", "CFG", "data", "MAGNET_PS", "--eq", "SECTION=S07"}},
         {"An update of power supply S07/QF ...",
          {"config", "--schema", "CFG", "update", "MAGNET_PS", updated, "CURRENT_A=118.25",
           "LAST_CALIBRATION=2025-06-02 09:30:00.000000"}},
         {"... read back", {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", updated}},
-        {"Monitors by condition, as CSV", {"config", "--schema", "CFG", "data", "BPM", "--where", "SECTION = ? AND GAIN_DB > ?",
-                                           "--param", "S07", "--param", "20", "--format", "csv"}},
+        {"Monitors by condition, as CSV",
+         {"config", "--schema", "CFG", "data", "BPM", "--where", "SECTION = ? AND GAIN_DB > ?", "--param", "S07",
+          "--param", "20", "--format", "csv"}},
         {"The item name that field values make, and the item of that name",
          {"config", "--schema", "CFG", "item-name", "BPM", "SECTION=S07", "CELL=3"}},
         {"", {"config", "--schema", "CFG", "item", "BPM", "S07/3"}},
@@ -93,10 +96,11 @@ void introduce(const fs::path& dir, const fs::path& driver, const demo::Summary&
 {
     std::cout << fmt::format("qix-sql demo: data source {} in {} (driver {})\n", demo::kDataSource, dir.string(),
                              driver.string());
-    std::cout << fmt::format("{} the demo data: facility LUMEN with {} components along 600 m of beamline, its "
-                             "simulator LUMEN_SIM with {},\nand the configuration schema {} with 4 types and {} items.\n",
-                             summary.created ? "Created" : "Reusing", summary.components,
-                             summary.simulator_components, demo::kConfigSchema, summary.items);
+    std::cout << fmt::format(
+        "{} the demo data: facility LUMEN with {} components along 600 m of beamline, its "
+        "simulator LUMEN_SIM with {},\nand the configuration schema {} with 4 types and {} items.\n",
+        summary.created ? "Created" : "Reusing", summary.components, summary.simulator_components, demo::kConfigSchema,
+        summary.items);
 }
 
 // How the user calls this program: its name when PATH leads to it, otherwise its path.
@@ -115,13 +119,14 @@ std::string program_command()
 
 void conclude(const fs::path& dir)
 {
-    std::cout << fmt::format("\n== Your turn\nThe demo data source stays in {0}. To run your own commands against it:\n\n"
-                             "  export ODBCSYSINI={0} QIX_SQL_DSN={1}\n"
-                             "  {3} components --machine lumen --flag bpm --sort s\n"
-                             "  {3} config --schema {2} items RF_CAVITY\n"
-                             "  {3} --help\n\n"
-                             "Run the demo again to reuse it; delete the folder to start afresh.\n",
-                             shell_word(dir.string()), demo::kDataSource, demo::kConfigSchema, program_command());
+    std::cout << fmt::format(
+        "\n== Your turn\nThe demo data source stays in {0}. To run your own commands against it:\n\n"
+        "  export ODBCSYSINI={0} QIX_SQL_DSN={1}\n"
+        "  {3} components --machine lumen --flag bpm --sort s\n"
+        "  {3} config --schema {2} items RF_CAVITY\n"
+        "  {3} --help\n\n"
+        "Run the demo again to reuse it; delete the folder to start afresh.\n",
+        shell_word(dir.string()), demo::kDataSource, demo::kConfigSchema, program_command());
 }
 
 void run_demo(const Options& options)
@@ -130,10 +135,11 @@ void run_demo(const Options& options)
     fs::create_directories(dir);
     const fs::path driver = options.driver.empty() ? demo::find_driver() : fs::absolute(options.driver);
     if (driver.empty() || !fs::exists(driver))
-        throw qix::Error(driver.empty() ? "Our ODBC driver libqix_lite_odbc.so was not found beside qix-sql; give --driver"
-                                        : "No driver at " + driver.string());
+        throw qix::Error(driver.empty()
+                             ? "Our ODBC driver libqix_lite_odbc.so was not found beside qix-sql; give --driver"
+                             : "No driver at " + driver.string());
     demo::configure_data_source(dir, driver);
-    ::setenv("QIX_SQL_DSN", demo::kDataSource, 1);  // the steps run as the user would, after the export
+    ::setenv("QIX_SQL_DSN", demo::kDataSource, 1); // the steps run as the user would, after the export
     introduce(dir, driver, demo::ensure_data(dir));
     if (options.no_tour)
         return;
@@ -147,9 +153,11 @@ void run_demo(const Options& options)
 void add_demo_command(CLI::App& app, Context&)
 {
     auto options = std::make_shared<Options>();
-    auto* command = app.add_subcommand("demo", "Set up (or reuse) a demo data source and walk through the library's services");
+    auto* command =
+        app.add_subcommand("demo", "Set up (or reuse) a demo data source and walk through the library's services");
     command->add_option("--dir", options->dir, "Folder of the demo data source")->capture_default_str();
-    command->add_option("--driver", options->driver, "Our ODBC driver libqix_lite_odbc.so (default: found beside qix-sql)");
+    command->add_option("--driver", options->driver,
+                        "Our ODBC driver libqix_lite_odbc.so (default: found beside qix-sql)");
     command->add_flag("--no-tour", options->no_tour, "Only set up the data source");
     command->footer("\nExamples:\n  qix-sql demo\n  qix-sql demo --dir /tmp/lumen --no-tour");
     command->callback([options] { run_demo(*options); });
