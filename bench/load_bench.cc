@@ -1,0 +1,297 @@
+// Workload 1: the component list load of a facility view with 8 flag columns, through
+// ComponentList::read_from_db, against raw ODBC loops that send the same statement, bind the
+// same buffers and build the same Component objects: one row per SQLFetch, and rowsets of
+// kBlockRows rows in column arrays.
+
+#include "bench.h"
+#include "raw_odbc.h"
+#include "table.h"
+
+#include <qix/sql/ComponentList.h>
+#include <qix/sql/Database.h>
+
+#include "DataSource.h"
+#include "LiteSource.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qix::bench {
+
+namespace {
+
+using qix::sql::Component;
+
+constexpr std::size_t kTextCapacity = 4001; // as the library binds: 4000 bytes and a NUL
+constexpr std::size_t kBlockRows = 256;
+constexpr const char* kFacility = "BENCH";
+
+constexpr std::array<const char*, 8> kFlags{"QUAD", "DIPOLE", "BPM", "CAVITY", "CORRECTOR", "SEXTUPOLE", "KICKER",
+                                            "SCREEN"};
+
+constexpr std::array<std::string Component::*, 9> kTexts{
+    &Component::name_,  &Component::real_name_, &Component::name2_,         &Component::section_,   &Component::group_,
+    &Component::class_, &Component::type_,      &Component::friendly_name_, &Component::link_name_};
+constexpr std::array<SQLUSMALLINT, 9> kTextColumns{1, 2, 3, 4, 5, 6, 7, 8, 13};
+constexpr std::array<double Component::*, 4> kNumbers{&Component::x_, &Component::y_, &Component::z_,
+                                                      &Component::s_};
+constexpr SQLUSMALLINT kFirstNumberColumn = 9;
+constexpr SQLUSMALLINT kFirstFlagColumn = 14;
+
+// ", FLAG_QUAD<suffix>, FLAG_DIPOLE<suffix>, ..."
+std::string flag_columns(std::string_view suffix = "")
+{
+    std::string text;
+    for (const char* flag : kFlags)
+        text.append(", FLAG_").append(flag).append(suffix);
+    return text;
+}
+
+std::string select_statement()
+{
+    return "SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME" +
+           flag_columns() + " FROM VEDUV." + kFacility + "_VIEW_COMPONENTS";
+}
+
+// Column values of row n, in SQL that SQLite and PostgreSQL both accept: short and long texts,
+// NULL texts, numbers and flags, and flag values other than 0 and 1.
+std::string row_expressions()
+{
+    return "n, 'QF' || n, 'LUMEN.RING.QF' || n || '.REAL', CASE WHEN n % 3 = 0 THEN NULL ELSE 'N2_' || n END, "
+           "'S' || (n % 40), 'GROUP_' || (n % 7), "
+           "CASE n % 4 WHEN 0 THEN 'QUAD' WHEN 1 THEN 'DIPOLE' WHEN 2 THEN 'BPM' ELSE 'CORRECTOR' END, "
+           "'TYPE-' || (n % 12), 'Quadrupole focusing magnet ' || n, n * 0.001, "
+           "CASE WHEN n % 50 = 0 THEN NULL ELSE n * -0.0005 END, n * 0.6, n * 0.6 + 0.25, "
+           "CASE WHEN n % 5 = 0 THEN 'LINK_' || n ELSE '' END, "
+           "n % 2, (n / 2) % 2, (n / 4) % 2, CASE WHEN n % 97 = 0 THEN NULL ELSE (n / 8) % 2 END, (n / 16) % 2, "
+           "(n / 32) % 2, CASE WHEN n % 10 = 0 THEN 3 ELSE 0 END, (n / 64) % 2";
+}
+
+std::string data_table()
+{
+    return "CREATE TABLE VEDUV.BENCH_DATA (POS INTEGER PRIMARY KEY, NAME TEXT, REAL_NAME TEXT, NAME2 TEXT, "
+           "SECTION TEXT, GROUP_ TEXT, CLASS TEXT, TYPE_ TEXT, FRIENDLY_NAME TEXT, X DOUBLE PRECISION, "
+           "Y DOUBLE PRECISION, Z DOUBLE PRECISION, S DOUBLE PRECISION, LINK_NAME TEXT" +
+           flag_columns(" SMALLINT") + ")";
+}
+
+std::string data_view()
+{
+    return std::string("CREATE VIEW VEDUV.") + kFacility +
+           "_VIEW_COMPONENTS AS SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, "
+           "Z, S, LINK_NAME" + flag_columns() + " FROM VEDUV.BENCH_DATA";
+}
+
+std::vector<std::string> lite_fixture(std::size_t rows)
+{
+    return {data_table(),
+            "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < " + std::to_string(rows) +
+                ") INSERT INTO VEDUV.BENCH_DATA SELECT " + row_expressions() + " FROM c",
+            data_view()};
+}
+
+std::vector<std::string> postgres_fixture(std::size_t rows)
+{
+    return {"CREATE SCHEMA veduv",
+            "CREATE VIEW all_tab_columns AS SELECT table_schema AS owner, table_name, column_name "
+            "FROM information_schema.columns ORDER BY table_schema, table_name, ordinal_position",
+            data_table(),
+            "INSERT INTO VEDUV.BENCH_DATA SELECT " + row_expressions() + " FROM generate_series(1, " +
+                std::to_string(rows) + ") AS c(n)",
+            "ANALYZE VEDUV.BENCH_DATA", data_view()};
+}
+
+// A data source with the facility view, the library's Database and a raw connection on it.
+struct LoadSource {
+    std::unique_ptr<qix::test::LiteSource> lite;
+    std::unique_ptr<qix::test::PostgresSource> postgres;
+    std::unique_ptr<qix::sql::Database> db;
+    std::unique_ptr<RawConnection> raw;
+    std::size_t rows = 0;
+    std::vector<void*> verified_loops;
+};
+
+std::unique_ptr<LoadSource> make_source(bool on_postgres, std::size_t rows)
+{
+    auto source = std::make_unique<LoadSource>();
+    source->rows = rows;
+    std::string dsn;
+    std::string user;
+    if (on_postgres) {
+        source->postgres = std::make_unique<qix::test::PostgresSource>();
+        dsn = source->postgres->dsn();
+        user = source->postgres->user();
+        qix::test::run_raw_statements(dsn, user, postgres_fixture(rows));
+    } else {
+        source->lite = std::make_unique<qix::test::LiteSource>(std::vector<std::string>{"VEDUV"});
+        dsn = source->lite->dsn();
+        source->lite->execute(lite_fixture(rows));
+    }
+    source->db = std::make_unique<qix::sql::Database>(dsn, user, "");
+    source->db->connect();
+    source->raw = std::make_unique<RawConnection>(dsn, user);
+    return source;
+}
+
+LoadSource& source_for(bool on_postgres, std::size_t rows)
+{
+    static std::array<std::unique_ptr<LoadSource>, 2> sources;
+    auto& source = sources[on_postgres ? 1 : 0];
+    if (!source) {
+        source = make_source(on_postgres, rows);
+        on_release([&source] { source.reset(); });
+    }
+    return *source;
+}
+
+// Column arrays of `rows` rows with their length/indicator cells, laid out as ODBC column-wise
+// binding wants them.
+struct ColumnArrays {
+    explicit ColumnArrays(std::size_t rows)
+        : texts(kTexts.size() * rows * kTextCapacity), text_lengths(kTexts.size() * rows),
+          numbers(kNumbers.size() * rows), number_lengths(kNumbers.size() * rows), flags(kFlags.size() * rows),
+          flag_lengths(kFlags.size() * rows), status(rows)
+    {
+    }
+    std::vector<char> texts;
+    std::vector<SQLLEN> text_lengths;
+    std::vector<double> numbers;
+    std::vector<SQLLEN> number_lengths;
+    std::vector<unsigned short> flags;
+    std::vector<SQLLEN> flag_lengths;
+    std::vector<SQLUSMALLINT> status;
+    SQLULEN fetched = 0;
+
+    void bind(RawStatement& statement, std::size_t rows)
+    {
+        for (std::size_t i = 0; i < kTexts.size(); ++i)
+            statement.bind(kTextColumns[i], SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity,
+                           &text_lengths[i * rows]);
+        for (std::size_t i = 0; i < kNumbers.size(); ++i)
+            statement.bind(static_cast<SQLUSMALLINT>(kFirstNumberColumn + i), SQL_C_DOUBLE, &numbers[i * rows], 0,
+                           &number_lengths[i * rows]);
+        for (std::size_t i = 0; i < kFlags.size(); ++i)
+            statement.bind(static_cast<SQLUSMALLINT>(kFirstFlagColumn + i), SQL_C_USHORT, &flags[i * rows], 0,
+                           &flag_lengths[i * rows]);
+    }
+
+    // Appends row `row` of a rowset of `rows` rows; NULL reads as "", 0.0 and false.
+    void append_row(std::vector<Component>& components, std::size_t row, std::size_t rows) const
+    {
+        Component& component = components.emplace_back();
+        for (std::size_t i = 0; i < kTexts.size(); ++i) {
+            const SQLLEN length = text_lengths[i * rows + row];
+            if (length != SQL_NULL_DATA)
+                (component.*kTexts[i]).assign(&texts[(i * rows + row) * kTextCapacity],
+                                              static_cast<std::size_t>(length));
+        }
+        for (std::size_t i = 0; i < kNumbers.size(); ++i)
+            if (number_lengths[i * rows + row] != SQL_NULL_DATA)
+                component.*kNumbers[i] = numbers[i * rows + row];
+        component.flags_.resize(kFlags.size());
+        for (std::size_t i = 0; i < kFlags.size(); ++i)
+            component.flags_[i] = flag_lengths[i * rows + row] != SQL_NULL_DATA && flags[i * rows + row] != 0;
+    }
+};
+
+void raw_rows(const RawConnection& connection, const std::string& sql, std::vector<Component>& components)
+{
+    components.clear();
+    RawStatement statement(connection);
+    statement.execute(sql);
+    ColumnArrays arrays(1);
+    arrays.bind(statement, 1);
+    SQLRETURN rc;
+    while (SQL_SUCCEEDED(rc = SQLFetch(statement.handle())))
+        arrays.append_row(components, 0, 1);
+    if (rc != SQL_NO_DATA)
+        check(rc, SQL_HANDLE_STMT, statement.handle(), "SQLFetch");
+}
+
+void raw_blocks(const RawConnection& connection, const std::string& sql, std::vector<Component>& components)
+{
+    components.clear();
+    RawStatement statement(connection);
+    statement.execute(sql);
+    ColumnArrays arrays(kBlockRows);
+    statement.set_attribute(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlockRows));
+    statement.set_attribute(SQL_ATTR_ROWS_FETCHED_PTR, &arrays.fetched);
+    statement.set_attribute(SQL_ATTR_ROW_STATUS_PTR, arrays.status.data());
+    arrays.bind(statement, kBlockRows);
+    SQLRETURN rc;
+    while (SQL_SUCCEEDED(rc = SQLFetch(statement.handle()))) {
+        for (std::size_t row = 0; row < arrays.fetched; ++row) {
+            if (arrays.status[row] == SQL_ROW_ERROR)
+                check(SQL_ERROR, SQL_HANDLE_STMT, statement.handle(), "SQLFetch");
+            arrays.append_row(components, row, kBlockRows);
+        }
+    }
+    if (rc != SQL_NO_DATA)
+        check(rc, SQL_HANDLE_STMT, statement.handle(), "SQLFetch");
+}
+
+using RawLoop = void (*)(const RawConnection&, const std::string&, std::vector<Component>&);
+
+// The raw loop's components must be the library's, or the comparison means nothing.
+void check_same(LoadSource& source, RawLoop loop)
+{
+    auto* key = reinterpret_cast<void*>(loop);
+    if (std::find(source.verified_loops.begin(), source.verified_loops.end(), key) != source.verified_loops.end())
+        return;
+    qix::sql::ComponentList library;
+    library.read_from_db(*source.db, kFacility);
+    qix::sql::ComponentList raw;
+    raw.flag_names_.assign(kFlags.begin(), kFlags.end());
+    loop(*source.raw, select_statement(), raw.components_);
+    if (library != raw || library.components_.size() != source.rows)
+        throw std::runtime_error("the raw loop and the library load different component lists");
+    source.verified_loops.push_back(key);
+}
+
+void register_driver(const std::string& driver, const std::string& label, bool on_postgres, std::size_t rows)
+{
+    const std::string prefix = "load/" + driver + "/";
+    add_benchmark(prefix + "library", [=](benchmark::State& state) {
+        LoadSource* source = nullptr;
+        qix::sql::ComponentList list;
+        run_timed(
+            state, static_cast<double>(rows), [&] { source = &source_for(on_postgres, rows); },
+            [&] { list.read_from_db(*source->db, kFacility); });
+    });
+    const auto add_raw = [&](const std::string& name, RawLoop loop) {
+        add_benchmark(prefix + name, [=](benchmark::State& state) {
+            LoadSource* source = nullptr;
+            const std::string sql = select_statement();
+            std::vector<Component> components;
+            run_timed(
+                state, static_cast<double>(rows),
+                [&] {
+                    source = &source_for(on_postgres, rows);
+                    check_same(*source, loop);
+                },
+                [&] { loop(*source->raw, sql, components); });
+        });
+    };
+    add_raw("raw_rows", raw_rows);
+    add_raw("raw_blocks", raw_blocks);
+    const std::string workload = "1 load " + count_text(rows) + " rows, " + label;
+    add_row({workload + ": library vs raw row-by-row loop", prefix + "library", prefix + "raw_rows",
+             Unit::rows_per_second, Check::at_least, 0.90, {}});
+    add_row({workload + ": library vs raw block-fetch loop", prefix + "library", prefix + "raw_blocks",
+             Unit::rows_per_second, Check::at_least, 0.90, {}});
+}
+
+} // namespace
+
+void register_load_benchmarks(const Sizes& sizes)
+{
+    register_driver("lite", "our driver", false, sizes.load_rows);
+    register_driver("postgres", "PostgreSQL/psqlODBC", true, sizes.load_rows);
+}
+
+} // namespace qix::bench
