@@ -68,6 +68,10 @@ struct RowBuffers {
 
 bool is_facility_character(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 
+// Flag column names come from the dictionary and go into the component query as they are, so
+// only an unquoted identifier may: a quoted name could end the query and start another one.
+bool is_identifier_character(char c) noexcept { return is_facility_character(c) || c == '$' || c == '#'; }
+
 // The canonical facility name. It becomes part of SQL text and of file names, so anything
 // beyond upper-case letters, digits and '_' is refused.
 std::string checked_facility_name(std::string_view machine)
@@ -423,8 +427,11 @@ void ComponentList::read_flag_names_from_db_table(Database& db, const std::strin
     flag_names_.clear();
     for (const std::string& column : db.read_column_names(table, kSchema)) {
         std::string name = tessel::uppercase_ascii(column);
-        if (name.starts_with(kFlagPrefix))
-            flag_names_.push_back(name.substr(kFlagPrefix.size()));
+        if (!name.starts_with(kFlagPrefix))
+            continue;
+        if (!std::all_of(name.begin(), name.end(), is_identifier_character))
+            throw Error(tessel::cat("Invalid flag column name: ", name));
+        flag_names_.push_back(name.substr(kFlagPrefix.size()));
     }
 }
 

@@ -93,7 +93,8 @@ public:
     /// VEDUV.<FACILITY>_VIEW_COMPONENTS, with one flag per FLAG_ column found in the catalogue.
     /// One statement, one pass over bound buffers. Throws qix::Error for an invalid facility
     /// name (list unchanged, no database access), for every database failure including a
-    /// fetch that fails part-way, and for a text value longer than 4000 bytes.
+    /// fetch that fails part-way, for a text value longer than 4000 bytes, and for a flag
+    /// column whose name is not an unquoted identifier ("Invalid flag column name: <NAME>").
     void read_from_db(Database& db, const std::string& machine);
 
     /// Replaces the content with the list file `filename`. Throws qix::Error naming the file
