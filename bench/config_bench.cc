@@ -1,6 +1,7 @@
 // Workload 2: configuration data rows of a type with 12 fields, two of each data type code,
 // through ConfigurationInterface::read_data, against a raw SQLGetData loop producing the same
 // values (in a vector per row), and the same loop producing the same maps as the library.
+// Timed is the read; the rows are freed outside the timed region.
 
 #include "bench.h"
 #include "raw_odbc.h"
@@ -191,11 +192,12 @@ std::vector<RawRow> raw_values(const RawConnection& connection, const std::strin
 
 std::vector<ConfigurationData> raw_maps(const RawConnection& connection, const std::string& sql)
 {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> list;
+    // Every row starts as a copy of the fields with null values: cheaper than inserting names.
+    static const qix::sql::ConfigurationDataValueMap null_fields = [] {
+        qix::sql::ConfigurationDataValueMap fields;
         for (const Field& f : kFields)
-            list.emplace_back(f.name);
-        return list;
+            fields.emplace_hint(fields.end(), f.name, ConfigurationDataValue{});
+        return fields;
     }();
     RawStatement statement(connection);
     statement.execute(sql);
@@ -206,9 +208,12 @@ std::vector<ConfigurationData> raw_maps(const RawConnection& connection, const s
         ConfigurationData& row = rows.emplace_back();
         SQLLEN length = 0;
         SQLGetData(handle, 1, SQL_C_SLONG, &row.id_, 0, &length);
-        for (std::size_t i = 0; i < kFields.size(); ++i)
-            row.fields_.emplace_hint(row.fields_.end(), names[i],
-                                     raw_value(handle, static_cast<SQLUSMALLINT>(i + 2), kFields[i].code));
+        row.fields_ = null_fields;
+        SQLUSMALLINT column = 2;
+        for (auto& [name, value] : row.fields_) {
+            value = raw_value(handle, column, kFields[column - 2].code);
+            ++column;
+        }
     }
     if (rc != SQL_NO_DATA)
         check(rc, SQL_HANDLE_STMT, handle, "SQLFetch");
@@ -246,7 +251,14 @@ void add_config_benchmark(const std::string& name, std::size_t rows, Read read)
                 source = &source_for(rows);
                 check_same(*source, sql);
             },
-            [&] { benchmark::DoNotOptimize(read(*source, sql)); });
+            [&] {
+                auto rows_read = read(*source, sql);
+                benchmark::DoNotOptimize(rows_read);
+                // Freeing the rows is the caller's business, not the read's.
+                state.PauseTiming();
+                { [[maybe_unused]] const auto dropped = std::move(rows_read); }
+                state.ResumeTiming();
+            });
     });
 }
 

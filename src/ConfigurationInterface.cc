@@ -305,11 +305,6 @@ ConfigurationItem first_item(Query& query)
 // unknown code is reported by the column's first read, so a view without rows reads fine.
 enum class ColumnKind : unsigned char { integer, real, time, text, bad_name, bad_type };
 
-struct DataColumn {
-    const std::string* name;
-    ColumnKind kind;
-};
-
 ColumnKind column_kind(const ConfigurationField& field)
 {
     if (!is_field_name(field.name_))
@@ -330,13 +325,23 @@ ColumnKind column_kind(const ConfigurationField& field)
     }
 }
 
-std::vector<DataColumn> data_columns(const ConfigurationFieldMap& fields)
+// The data columns of one read: how each is read, and the fields of a row with null values in
+// field-name order. Every row starts as a copy of that map: copying clones the nodes as they
+// are, where inserting the names one by one would compare keys and rebalance for each.
+struct RowShape {
+    std::vector<ColumnKind> kinds;
+    ConfigurationDataValueMap null_fields;
+};
+
+RowShape row_shape(const ConfigurationFieldMap& fields)
 {
-    std::vector<DataColumn> columns;
-    columns.reserve(fields.size());
-    for (const auto& [key, field] : fields)
-        columns.push_back({&field.name_, column_kind(field)});
-    return columns;
+    RowShape shape;
+    shape.kinds.reserve(fields.size());
+    for (const auto& [key, field] : fields) {
+        shape.kinds.push_back(column_kind(field));
+        shape.null_fields.emplace_hint(shape.null_fields.end(), field.name_, null_value{});
+    }
+    return shape;
 }
 
 ConfigurationDataValue read_value(Query& query, int column, ColumnKind kind)
@@ -369,14 +374,15 @@ ConfigurationDataValue read_value(Query& query, int column, ColumnKind kind)
     throw Error("Data type not implemented");
 }
 
-ConfigurationData read_data_row(Query& query, const std::vector<DataColumn>& columns)
+ConfigurationData read_data_row(Query& query, const RowShape& shape)
 {
     ConfigurationData row;
     row.id_ = query.get_column_as_int32_t(1);
+    row.fields_ = shape.null_fields;
     int column = 2;
-    // The columns come in field-name order, so every entry goes at the end of the map.
-    for (const auto& [name, kind] : columns)
-        row.fields_.emplace_hint(row.fields_.end(), *name, read_value(query, column++, kind));
+    auto kind = shape.kinds.begin();
+    for (auto& [name, value] : row.fields_)
+        value = read_value(query, column++, *kind++);
     return row;
 }
 
@@ -562,9 +568,9 @@ ConfigurationInterface::DataResult ConfigurationInterface::read_data(const std::
     if (!filter.empty())
         bind_values(query, filter_params, time_texts);
     query.send();
-    const auto columns = data_columns(fields);
+    const RowShape shape = row_shape(fields);
     while (query.fetch())
-        result.first.push_back(read_data_row(query, columns));
+        result.first.push_back(read_data_row(query, shape));
     return result;
 }
 
