@@ -1,15 +1,26 @@
+// Reads from our driver: every C type with its conversions, NULLs and truncation, long values in
+// chunks, and block cursors.
 #include "LiteSource.h"
 #include "RawOdbc.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 namespace qix::test {
 namespace {
 
+class Reads : public ::testing::Test {
+protected:
+    LiteSource source_;
+    RawConnection connection_{source_.dsn()};
+    RawStatement statement_{connection_};
+    SQLLEN indicator_ = 0;
+};
+
 // One row holding each storage class, read column by column with SQLGetData.
-class Conversion : public ::testing::Test {
+class Conversion : public Reads {
 protected:
     void SetUp() override
     {
@@ -25,117 +36,95 @@ protected:
         ASSERT_EQ(statement_.exec("SELECT I, D, T, B, BIG, N, W, NEG, HALF, ONE FROM V"), SQL_SUCCESS);
         ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
     }
-
-    template <typename T>
-    SQLRETURN get(SQLUSMALLINT column, SQLSMALLINT c_type, T& value, bool with_indicator = true)
-    {
-        return SQLGetData(statement_.handle(), column, c_type, &value, sizeof value,
-                          with_indicator ? &indicator_ : nullptr);
-    }
-    std::string text(SQLUSMALLINT column)
-    {
-        char buffer[64] = {};
-        EXPECT_EQ(SQLGetData(statement_.handle(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator_), SQL_SUCCESS);
-        return buffer;
-    }
-
-    LiteSource source_;
-    RawConnection connection_{source_.dsn()};
-    RawStatement statement_{connection_};
-    SQLLEN indicator_ = 0;
 };
 
-enum Column : SQLUSMALLINT { kI = 1, kD, kT, kB, kBig, kN, kW, kNeg, kHalf, kOne };
+enum Column : SQLUSMALLINT { kI = 1, kD, kT, kB, kBig, kN, kW, kNeg, kHalf, kOne, kNone };
 
-TEST_F(Conversion, IntegersToEveryNumericType)
+template <typename T>
+double as(const unsigned char* buffer)
 {
-    SQLINTEGER slong = 0;
-    EXPECT_EQ(get(kI, SQL_C_SLONG, slong), SQL_SUCCESS);
-    EXPECT_EQ(slong, 42);
-    EXPECT_EQ(indicator_, 4);
-    SQLSMALLINT sshort = 0;
-    EXPECT_EQ(get(kNeg, SQL_C_SSHORT, sshort), SQL_SUCCESS);
-    EXPECT_EQ(sshort, -3);
-    SQLUSMALLINT ushort = 0;
-    EXPECT_EQ(get(kI, SQL_C_USHORT, ushort), SQL_SUCCESS);
-    EXPECT_EQ(ushort, 42);
-    SQLBIGINT big = 0;
-    EXPECT_EQ(get(kBig, SQL_C_SBIGINT, big), SQL_SUCCESS);
-    EXPECT_EQ(big, 5000000000);
-    SQLDOUBLE real = 0;
-    EXPECT_EQ(get(kI, SQL_C_DOUBLE, real), SQL_SUCCESS);
-    EXPECT_EQ(real, 42.0);
-    unsigned char bit = 9;
-    EXPECT_EQ(get(kOne, SQL_C_BIT, bit), SQL_SUCCESS);
-    EXPECT_EQ(bit, 1);
-    SQLINTEGER by_default = 0;
-    EXPECT_EQ(get(kI, SQL_C_DEFAULT, by_default), SQL_SUCCESS) << "INTEGER columns default to SQL_C_SLONG";
-    EXPECT_EQ(by_default, 42);
+    T value;
+    std::memcpy(&value, buffer, sizeof value);
+    return static_cast<double>(value);
 }
 
-TEST_F(Conversion, NumbersOutOfRangeFailWith22003)
+double number_in(SQLSMALLINT c_type, const unsigned char* buffer)
 {
-    SQLINTEGER slong = 0;
-    EXPECT_EQ(get(kBig, SQL_C_SLONG, slong), SQL_ERROR);
-    EXPECT_EQ(statement_.state(), "22003");
-    SQLUSMALLINT ushort = 0;
-    EXPECT_EQ(get(kNeg, SQL_C_USHORT, ushort), SQL_ERROR);
-    EXPECT_EQ(statement_.state(), "22003");
-    unsigned char bit = 0;
-    EXPECT_EQ(get(kI, SQL_C_BIT, bit), SQL_ERROR);
-    EXPECT_EQ(statement_.state(), "22003");
+    switch (c_type) {
+    case SQL_C_SSHORT: return as<SQLSMALLINT>(buffer);
+    case SQL_C_USHORT: return as<SQLUSMALLINT>(buffer);
+    case SQL_C_SBIGINT: return as<SQLBIGINT>(buffer);
+    case SQL_C_DOUBLE: return as<SQLDOUBLE>(buffer);
+    case SQL_C_BIT: return as<unsigned char>(buffer);
+    default: return as<SQLINTEGER>(buffer); // SQL_C_SLONG, and the default for INTEGER columns
+    }
 }
 
-TEST_F(Conversion, FractionsAreCutWith01S07)
+TEST_F(Conversion, NumbersIntoEveryNumericTypeOrTheReasonWhyNot)
 {
-    SQLINTEGER slong = 0;
-    EXPECT_EQ(get(kD, SQL_C_SLONG, slong), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(slong, 2);
-    EXPECT_EQ(statement_.state(), "01S07");
-    unsigned char bit = 9;
-    EXPECT_EQ(get(kHalf, SQL_C_BIT, bit), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(bit, 0);
+    struct Case {
+        Column column;
+        SQLSMALLINT c_type;
+        SQLRETURN rc;
+        std::string state;
+        double value;
+    };
+    const Case cases[] = {
+        {kI, SQL_C_SLONG, SQL_SUCCESS, "", 42},
+        {kNeg, SQL_C_SSHORT, SQL_SUCCESS, "", -3},
+        {kI, SQL_C_USHORT, SQL_SUCCESS, "", 42},
+        {kBig, SQL_C_SBIGINT, SQL_SUCCESS, "", 5000000000},
+        {kI, SQL_C_DOUBLE, SQL_SUCCESS, "", 42},
+        {kOne, SQL_C_BIT, SQL_SUCCESS, "", 1},
+        {kI, SQL_C_DEFAULT, SQL_SUCCESS, "", 42},
+        {kT, SQL_C_SLONG, SQL_SUCCESS, "", 17}, // blanks around a number are allowed
+        {kT, SQL_C_DOUBLE, SQL_SUCCESS, "", 17},
+        {kD, SQL_C_SLONG, SQL_SUCCESS_WITH_INFO, "01S07", 2},
+        {kHalf, SQL_C_BIT, SQL_SUCCESS_WITH_INFO, "01S07", 0},
+        {kBig, SQL_C_SLONG, SQL_ERROR, "22003", 0},
+        {kNeg, SQL_C_USHORT, SQL_ERROR, "22003", 0},
+        {kI, SQL_C_BIT, SQL_ERROR, "22003", 0},
+        {kW, SQL_C_DOUBLE, SQL_ERROR, "22018", 0},
+        {kB, SQL_C_SLONG, SQL_ERROR, "07006", 0}, // binary data is no number
+        {kT, SQL_C_WCHAR, SQL_ERROR, "HY003", 0},
+        {kNone, SQL_C_CHAR, SQL_ERROR, "07009", 0},
+    };
+    for (const Case& c : cases) {
+        again();
+        unsigned char buffer[16] = {};
+        const SQLRETURN rc = SQLGetData(statement_.handle(), c.column, c.c_type, buffer, sizeof buffer, &indicator_);
+        const std::string where = "column " + std::to_string(c.column) + " as " + std::to_string(c.c_type);
+        EXPECT_EQ(rc, c.rc) << where;
+        EXPECT_EQ(statement_.state(), c.state) << where;
+        if (SQL_SUCCEEDED(rc)) {
+            EXPECT_EQ(number_in(c.c_type, buffer), c.value) << where;
+        }
+        if (c.c_type == SQL_C_SLONG && rc == SQL_SUCCESS) {
+            EXPECT_EQ(indicator_, 4) << where;
+        }
+    }
 }
 
-TEST_F(Conversion, TextToNumbers)
+TEST_F(Conversion, ValuesAsTextWithoutSpuriousZerosAndAsBytes)
 {
-    SQLINTEGER slong = 0;
-    EXPECT_EQ(get(kT, SQL_C_SLONG, slong), SQL_SUCCESS) << "blanks around a number are allowed";
-    EXPECT_EQ(slong, 17);
-    again();
-    SQLDOUBLE real = 0;
-    EXPECT_EQ(get(kT, SQL_C_DOUBLE, real), SQL_SUCCESS);
-    EXPECT_EQ(real, 17.0);
-    EXPECT_EQ(get(kW, SQL_C_DOUBLE, real), SQL_ERROR);
-    EXPECT_EQ(statement_.state(), "22018");
-    EXPECT_EQ(get(kB, SQL_C_SLONG, slong), SQL_ERROR) << "binary data is no number";
-    EXPECT_EQ(statement_.state(), "07006");
-}
-
-TEST_F(Conversion, NumbersAsTextWithoutSpuriousZeros)
-{
-    EXPECT_EQ(text(kI), "42");
-    EXPECT_EQ(indicator_, 2);
-    EXPECT_EQ(text(kD), "2.5");
-    EXPECT_EQ(text(kBig), "5000000000");
-    EXPECT_EQ(text(kNeg), "-3");
+    char text[64];
+    for (const auto& [column, expected] : {std::pair<Column, std::string>{kI, "42"}, {kD, "2.5"}, {kBig, "5000000000"},
+                                           {kNeg, "-3"}, {kB, "00FF10"}}) {
+        EXPECT_EQ(SQLGetData(statement_.handle(), column, SQL_C_CHAR, text, sizeof text, &indicator_), SQL_SUCCESS);
+        EXPECT_EQ(text, expected);
+        EXPECT_EQ(indicator_, static_cast<SQLLEN>(expected.size()));
+    }
     EXPECT_EQ(connection_.rows("SELECT 1.0, 0.1, 123456789.125, 1e-7, 2e20")[0],
               (std::vector<std::optional<std::string>>{"1", "0.1", "123456789.125", "1e-07", "2e+20"}));
-}
-
-TEST_F(Conversion, BinaryAsBytesAndAsHexText)
-{
-    unsigned char bytes[8] = {};
-    EXPECT_EQ(SQLGetData(statement_.handle(), kB, SQL_C_BINARY, bytes, sizeof bytes, &indicator_), SQL_SUCCESS);
-    EXPECT_EQ(indicator_, 3);
-    EXPECT_EQ(std::memcmp(bytes, "\x00\xff\x10", 3), 0);
     again();
-    EXPECT_EQ(text(kB), "00FF10");
+    char bytes[8] = {};
+    EXPECT_EQ(SQLGetData(statement_.handle(), kB, SQL_C_BINARY, bytes, sizeof bytes, &indicator_), SQL_SUCCESS);
+    EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(indicator_)), std::string("\x00\xff\x10", 3));
     EXPECT_EQ(SQLGetData(statement_.handle(), kI, SQL_C_BINARY, bytes, sizeof bytes, &indicator_), SQL_SUCCESS);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(indicator_)), "42");
+    EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(indicator_)), "42");
 }
 
-TEST_F(Conversion, NullForEveryTypeThenNoData)
+TEST_F(Conversion, NullForEveryTypeThenNoDataAsForAnyValueReadOnce)
 {
     for (SQLSMALLINT c_type : {SQL_C_CHAR, SQL_C_DOUBLE, SQL_C_SLONG, SQL_C_SSHORT, SQL_C_USHORT, SQL_C_SBIGINT,
                                SQL_C_BIT, SQL_C_BINARY, SQL_C_DEFAULT}) {
@@ -144,31 +133,16 @@ TEST_F(Conversion, NullForEveryTypeThenNoData)
         EXPECT_EQ(SQLGetData(statement_.handle(), kN, c_type, buffer, sizeof buffer, &indicator_), SQL_SUCCESS);
         EXPECT_EQ(indicator_, SQL_NULL_DATA) << c_type;
         EXPECT_EQ(SQLGetData(statement_.handle(), kN, c_type, buffer, sizeof buffer, &indicator_), SQL_NO_DATA);
-        SQLINTEGER other = 0;
-        get(kI, SQL_C_SLONG, other);  // moving to another column starts the next round afresh
+        SQLINTEGER other = 0; // moving to another column starts the next round afresh
+        EXPECT_EQ(SQLGetData(statement_.handle(), kI, SQL_C_SLONG, &other, 0, nullptr), SQL_SUCCESS);
+        EXPECT_EQ(SQLGetData(statement_.handle(), kI, SQL_C_SLONG, &other, 0, nullptr), SQL_NO_DATA);
     }
     SQLINTEGER value = 0;
-    EXPECT_EQ(get(kN, SQL_C_SLONG, value, false), SQL_ERROR);
+    EXPECT_EQ(SQLGetData(statement_.handle(), kN, SQL_C_SLONG, &value, 0, nullptr), SQL_ERROR);
     EXPECT_EQ(statement_.state(), "22002");
 }
 
-TEST_F(Conversion, AFixedSizeValueIsDeliveredOnce)
-{
-    SQLINTEGER value = 0;
-    EXPECT_EQ(get(kI, SQL_C_SLONG, value), SQL_SUCCESS);
-    EXPECT_EQ(get(kI, SQL_C_SLONG, value), SQL_NO_DATA);
-}
-
-TEST_F(Conversion, RejectsUnsupportedBufferTypes)
-{
-    char buffer[16];
-    EXPECT_EQ(SQLGetData(statement_.handle(), kT, SQL_C_WCHAR, buffer, sizeof buffer, &indicator_), SQL_ERROR);
-    EXPECT_EQ(statement_.state(), "HY003");
-    EXPECT_EQ(SQLGetData(statement_.handle(), 11, SQL_C_CHAR, buffer, sizeof buffer, &indicator_), SQL_ERROR);
-    EXPECT_EQ(statement_.state(), "07009");
-}
-
-class LongValues : public ::testing::Test {
+class LongValues : public Reads {
 protected:
     void SetUp() override
     {
@@ -177,49 +151,40 @@ protected:
         ASSERT_EQ(statement_.exec("SELECT T, B FROM L"), SQL_SUCCESS);
         ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
     }
-    LiteSource source_;
-    RawConnection connection_{source_.dsn()};
-    RawStatement statement_{connection_};
+    // Reads a value chunk by chunk into `all` and returns the indicator of each chunk.
+    std::vector<SQLLEN> chunks(const RawStatement& statement, SQLUSMALLINT column, SQLSMALLINT c_type,
+                               std::size_t size, std::string& all)
+    {
+        std::vector<char> buffer(size);
+        std::vector<SQLLEN> indicators;
+        SQLLEN indicator = 0;
+        SQLRETURN rc;
+        while ((rc = SQLGetData(statement.handle(), column, c_type, buffer.data(), static_cast<SQLLEN>(size),
+                                &indicator)) != SQL_NO_DATA) {
+            const bool last = rc == SQL_SUCCESS;
+            EXPECT_TRUE(last || (rc == SQL_SUCCESS_WITH_INFO && statement.state() == "01004")) << rc;
+            if (!SQL_SUCCEEDED(rc))
+                break;
+            indicators.push_back(indicator);
+            all.append(buffer.data(), last ? static_cast<std::size_t>(indicator) : size - (c_type == SQL_C_CHAR));
+        }
+        return indicators;
+    }
 };
 
-TEST_F(LongValues, TextComesInChunksWithTheRemainingLength)
+TEST_F(LongValues, TextAndBlobComeInChunksWithTheRemainingLength)
 {
-    char buffer[1024];
-    SQLLEN indicator = 0;
-    std::string all;
-    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(statement_.state(), "01004");
-    EXPECT_EQ(indicator, 2500);
-    all += buffer;
-    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(indicator, 1477);
-    all += buffer;
-    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator), SQL_SUCCESS);
-    EXPECT_EQ(indicator, 454);
-    all += buffer;
-    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator), SQL_NO_DATA);
-    EXPECT_EQ(all, std::string(2500, 'x'));
-}
-
-TEST_F(LongValues, BlobComesInChunksWithTheRemainingLength)
-{
-    std::vector<unsigned char> all;
-    unsigned char buffer[4096];
-    SQLLEN indicator = 0;
-    std::vector<SQLLEN> indicators;
-    SQLRETURN rc;
-    while ((rc = SQLGetData(statement_.handle(), 2, SQL_C_BINARY, buffer, sizeof buffer, &indicator)) != SQL_NO_DATA) {
-        ASSERT_TRUE(SQL_SUCCEEDED(rc));
-        indicators.push_back(indicator);
-        all.insert(all.end(), buffer, buffer + std::min<SQLLEN>(indicator, sizeof buffer));
-    }
-    EXPECT_EQ(indicators, (std::vector<SQLLEN>{10000, 5904, 1808}));
-    RawStatement check(connection_);
-    ASSERT_EQ(check.exec("SELECT B FROM L"), SQL_SUCCESS);
-    ASSERT_EQ(SQLFetch(check.handle()), SQL_SUCCESS);
-    std::vector<unsigned char> whole(10000);
-    ASSERT_EQ(SQLGetData(check.handle(), 1, SQL_C_BINARY, whole.data(), 10000, &indicator), SQL_SUCCESS);
-    EXPECT_EQ(all, whole);
+    std::string text;
+    EXPECT_EQ(chunks(statement_, 1, SQL_C_CHAR, 1024, text), (std::vector<SQLLEN>{2500, 1477, 454}));
+    EXPECT_EQ(text, std::string(2500, 'x'));
+    std::string blob;
+    EXPECT_EQ(chunks(statement_, 2, SQL_C_BINARY, 4096, blob), (std::vector<SQLLEN>{10000, 5904, 1808}));
+    RawStatement whole(connection_);
+    ASSERT_EQ(whole.exec("SELECT B FROM L"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(whole.handle()), SQL_SUCCESS);
+    std::string in_one;
+    EXPECT_EQ(chunks(whole, 1, SQL_C_BINARY, 10000, in_one), (std::vector<SQLLEN>{10000}));
+    EXPECT_EQ(blob, in_one);
 }
 
 TEST_F(LongValues, ABoundColumnIsCutAndReportsTheFullLength)
@@ -236,6 +201,97 @@ TEST_F(LongValues, ABoundColumnIsCutAndReportsTheFullLength)
     EXPECT_EQ(text_length, 300);
     EXPECT_EQ(bytes_length, 10000);
     EXPECT_EQ(statement.state(), "01004");
+}
+
+constexpr SQLULEN kRowsetSize = 4;
+
+class BlockFetch : public Reads {
+protected:
+    void SetUp() override
+    {
+        source_.execute({"CREATE TABLE R (N INTEGER, T TEXT)",
+                         "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 10) "
+                         "INSERT INTO R SELECT n, 'row ' || n FROM c"});
+        SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowsetSize), 0);
+        SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0);
+        SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROW_STATUS_PTR, status_.data(), 0);
+    }
+
+    SQLULEN fetched_ = 0;
+    std::array<SQLUSMALLINT, kRowsetSize> status_{};
+};
+
+TEST_F(BlockFetch, FillsColumnArraysRowsetByRowset)
+{
+    ASSERT_EQ(statement_.exec("SELECT N, T FROM R ORDER BY N"), SQL_SUCCESS);
+    std::array<SQLINTEGER, kRowsetSize> numbers{};
+    std::array<SQLLEN, kRowsetSize> number_lengths{};
+    char texts[kRowsetSize][8] = {};
+    std::array<SQLLEN, kRowsetSize> text_lengths{};
+    SQLBindCol(statement_.handle(), 1, SQL_C_SLONG, numbers.data(), 0, number_lengths.data());
+    SQLBindCol(statement_.handle(), 2, SQL_C_CHAR, texts, sizeof texts[0], text_lengths.data());
+
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(fetched_, 4u);
+    EXPECT_EQ(numbers, (std::array<SQLINTEGER, kRowsetSize>{1, 2, 3, 4}));
+    EXPECT_STREQ(texts[3], "row 4");
+    EXPECT_EQ(text_lengths[3], 5);
+    EXPECT_EQ(number_lengths[0], 4);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(numbers[0], 5);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(fetched_, 2u);
+    EXPECT_EQ(numbers[1], 10);
+    EXPECT_STREQ(texts[1], "row 10");
+    EXPECT_EQ(status_, (std::array<SQLUSMALLINT, kRowsetSize>{SQL_ROW_SUCCESS, SQL_ROW_SUCCESS, SQL_ROW_NOROW,
+                                                              SQL_ROW_NOROW}));
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_NO_DATA);
+    EXPECT_EQ(fetched_, 0u);
+}
+
+TEST_F(BlockFetch, RowWiseBindingUsesTheRowSizeAndMaxRowsEndsTheResult)
+{
+    struct Row {
+        SQLINTEGER number;
+        SQLLEN number_length;
+        char text[8];
+        SQLLEN text_length;
+    };
+    std::array<Row, kRowsetSize> rows{};
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Row)), 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(6), 0);
+    ASSERT_EQ(statement_.exec("SELECT N, T FROM R ORDER BY N DESC"), SQL_SUCCESS);
+    SQLBindCol(statement_.handle(), 1, SQL_C_SLONG, &rows[0].number, 0, &rows[0].number_length);
+    SQLBindCol(statement_.handle(), 2, SQL_C_CHAR, rows[0].text, sizeof rows[0].text, &rows[0].text_length);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(rows[1].number, 9);
+    EXPECT_STREQ(rows[3].text, "row 7");
+    EXPECT_EQ(rows[0].text_length, 6);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(fetched_, 2u);
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_NO_DATA);
+}
+
+TEST_F(BlockFetch, AFailingRowIsMarkedAndTheOthersArriveButNotThroughGetData)
+{
+    connection_.execute("UPDATE R SET N = 100000 WHERE N = 2");
+    ASSERT_EQ(statement_.exec("SELECT N FROM R ORDER BY rowid"), SQL_SUCCESS);
+    std::array<SQLSMALLINT, kRowsetSize> numbers{};
+    std::array<SQLLEN, kRowsetSize> lengths{};
+    SQLBindCol(statement_.handle(), 1, SQL_C_SSHORT, numbers.data(), 0, lengths.data());
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(fetched_, 4u);
+    EXPECT_EQ(status_[1], SQL_ROW_ERROR);
+    EXPECT_EQ(status_[2], SQL_ROW_SUCCESS);
+    EXPECT_EQ(numbers[2], 3);
+    ASSERT_EQ(statement_.diagnostics().size(), 1u);
+    EXPECT_EQ(statement_.state(), "22003");
+    SQLLEN row = 0;
+    SQLGetDiagField(SQL_HANDLE_STMT, statement_.handle(), 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr);
+    EXPECT_EQ(row, 2);
+    SQLINTEGER number = 0;
+    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_SLONG, &number, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYC00") << "SQLGetData needs a rowset of one";
 }
 
 } // namespace

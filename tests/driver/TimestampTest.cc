@@ -1,3 +1,5 @@
+// The session timestamp format of our driver: TIMESTAMP(6) and TIMESTAMP(9) columns read and
+// written in it, or in the Oracle-like default without it.
 #include "LiteSource.h"
 #include "RawOdbc.h"
 
@@ -20,47 +22,36 @@ protected:
                          "'2024-03-05 00:07:09.123456789', '1999-12-31 23:59:59', '2024-03-05 14:07:09')",
                          "INSERT INTO CFG.ITEMS VALUES (2, '2024-01-01 00:00:00.5', NULL, NULL, NULL)"});
     }
-    Rows items() { return connection_.rows("SELECT LAST_SEEN, SHOT, DAY, NOTE FROM CFG.ITEMS ORDER BY ID"); }
+    Rows items(const RawConnection& connection) const
+    {
+        return connection.rows("SELECT LAST_SEEN, SHOT, DAY, NOTE FROM CFG.ITEMS ORDER BY ID");
+    }
+    Rows items() const { return items(connection_); }
 
     LiteSource source_{{"CFG"}};
     RawConnection connection_{source_.dsn()};
 };
 
-TEST_F(Timestamps, WithoutSessionFormatTheyLookLikeOraclesDefault)
+TEST_F(Timestamps, TheSessionFormatOfOneConnectionRendersEveryTimestampColumn)
 {
-    EXPECT_EQ(items(), (Rows{{"05-MAR-24 02.07.09.123456 PM", "05-MAR-24 12.07.09.123456789 AM",
-                              "31-DEC-99 11.59.59. PM", "2024-03-05 14:07:09"},
-                             {"01-JAN-24 12.00.00.500000 AM", std::nullopt, std::nullopt, std::nullopt}}));
-}
-
-TEST_F(Timestamps, TheSessionFormatRendersEveryTimestampColumn)
-{
-    connection_.execute(kLibraryFormat);
-    EXPECT_EQ(items(), (Rows{{"2024-03-05 14:07:09.123456", "2024-03-05 00:07:09.123456789", "1999-12-31 23:59:59.",
-                              "2024-03-05 14:07:09"},
-                             {"2024-01-01 00:00:00.500000", std::nullopt, std::nullopt, std::nullopt}}));
-    connection_.execute("alter session set nls_timestamp_format = 'DD/MM/YYYY HH24.MI FF3'");
-    EXPECT_EQ(items()[0][1], "05/03/2024 00.07 123");
-}
-
-TEST_F(Timestamps, TheSettingBelongsToOneConnection)
-{
-    connection_.execute(kLibraryFormat);
-    RawConnection other(source_.dsn());
-    EXPECT_EQ(other.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
-}
-
-TEST_F(Timestamps, APreparedAlterSessionTakesEffectWhenExecuted)
-{
+    const Rows oracle_default = {{"05-MAR-24 02.07.09.123456 PM", "05-MAR-24 12.07.09.123456789 AM",
+                                  "31-DEC-99 11.59.59. PM", "2024-03-05 14:07:09"},
+                                 {"01-JAN-24 12.00.00.500000 AM", std::nullopt, std::nullopt, std::nullopt}};
+    EXPECT_EQ(items(), oracle_default);
+    // A prepared ALTER SESSION takes effect when it is executed, and has no result columns.
     RawStatement statement(connection_);
     ASSERT_EQ(statement.prepare(kLibraryFormat), SQL_SUCCESS);
-    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"),
-              (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
+    EXPECT_EQ(items(), oracle_default);
     ASSERT_EQ(SQLExecute(statement.handle()), SQL_SUCCESS);
     SQLSMALLINT columns = -1;
     EXPECT_EQ(SQLNumResultCols(statement.handle(), &columns), SQL_SUCCESS);
     EXPECT_EQ(columns, 0);
-    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), (Rows{{"2024-01-01 00:00:00.500000"}}));
+    EXPECT_EQ(items(), (Rows{{"2024-03-05 14:07:09.123456", "2024-03-05 00:07:09.123456789", "1999-12-31 23:59:59.",
+                              "2024-03-05 14:07:09"},
+                             {"2024-01-01 00:00:00.500000", std::nullopt, std::nullopt, std::nullopt}}));
+    EXPECT_EQ(items(RawConnection(source_.dsn())), oracle_default) << "another connection keeps the default";
+    connection_.execute("alter session set nls_timestamp_format = 'DD/MM/YYYY HH24.MI FF3'");
+    EXPECT_EQ(items()[0][1], "05/03/2024 00.07 123");
 }
 
 TEST_F(Timestamps, RejectsFormatsItCannotHonour)
@@ -80,10 +71,20 @@ TEST_F(Timestamps, RejectsFormatsItCannotHonour)
               (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
 }
 
-TEST_F(Timestamps, ANonCanonicalStoredTextFailsTheFetch)
+TEST_F(Timestamps, ReadAsStructuresButANonCanonicalStoredTextFailsTheFetch)
 {
-    connection_.execute("UPDATE CFG.ITEMS SET LAST_SEEN = '5.3.2024' WHERE ID = 2");
     RawStatement statement(connection_);
+    ASSERT_EQ(statement.exec("SELECT SHOT FROM CFG.ITEMS WHERE ID = 1"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS);
+    SQL_TIMESTAMP_STRUCT time{};
+    ASSERT_EQ(SQLGetData(statement.handle(), 1, SQL_C_TYPE_TIMESTAMP, &time, sizeof time, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(time.year, 2024);
+    EXPECT_EQ(time.month, 3);
+    EXPECT_EQ(time.minute, 7);
+    EXPECT_EQ(time.fraction, 123456789u);
+
+    connection_.execute("UPDATE CFG.ITEMS SET LAST_SEEN = '5.3.2024' WHERE ID = 2");
+    SQLFreeStmt(statement.handle(), SQL_CLOSE);
     ASSERT_EQ(statement.exec("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), SQL_SUCCESS);
     char text[64];
     SQLLEN indicator = 0;
@@ -136,20 +137,6 @@ TEST_F(Timestamps, DisplaySizeFollowsTheSessionFormat)
     EXPECT_EQ(display_size(), (std::vector<SQLLEN>{28, 31}));
     connection_.execute(kLibraryFormat);
     EXPECT_EQ(display_size(), (std::vector<SQLLEN>{26, 29}));
-}
-
-TEST_F(Timestamps, ReadAsTimestampStructures)
-{
-    RawStatement statement(connection_);
-    ASSERT_EQ(statement.exec("SELECT SHOT FROM CFG.ITEMS WHERE ID = 1"), SQL_SUCCESS);
-    ASSERT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS);
-    SQL_TIMESTAMP_STRUCT time{};
-    SQLLEN indicator = 0;
-    ASSERT_EQ(SQLGetData(statement.handle(), 1, SQL_C_TYPE_TIMESTAMP, &time, sizeof time, &indicator), SQL_SUCCESS);
-    EXPECT_EQ(time.year, 2024);
-    EXPECT_EQ(time.month, 3);
-    EXPECT_EQ(time.minute, 7);
-    EXPECT_EQ(time.fraction, 123456789u);
 }
 
 } // namespace

@@ -1,35 +1,19 @@
 // The ODBC access layer against the SQLite ODBC driver (a driver we did not write), through
 // the unixODBC driver manager.
 #include <qix/sql/Database.h>
-#include <qix/util/exceptions.h>
 
 #include "DataSource.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 
 namespace {
 
-using qix::sql::CDataType;
-using qix::sql::Database;
-using qix::sql::ParameterOption;
-using qix::sql::ParameterType;
-using qix::sql::Query;
-using qix::sql::SqlDataType;
-
-template <typename F>
-std::string message_of(F&& f)
-{
-    try {
-        f();
-    } catch (const qix::Error& e) {
-        return e.get_message();
-    }
-    return "(no qix::Error thrown)";
-}
+using namespace qix::sql;
+using qix::test::message_of;
 
 class SqliteOdbc : public ::testing::Test {
 protected:
@@ -43,27 +27,15 @@ protected:
         exec("CREATE TABLE t (id INTEGER, name TEXT, value REAL)");
         exec("INSERT INTO t VALUES (1, 'one', 1.5), (2, NULL, NULL), (3, 'three', -2.25)");
     }
-
-    std::string read_text(const std::string& sql, bool* was_null = nullptr)
-    {
-        Query query = db_.send_query(sql);
-        EXPECT_TRUE(query.fetch());
-        return query.get_column_as_string(1, was_null);
-    }
 };
 
-TEST_F(SqliteOdbc, ConnectsLazilyAndOnlyOnce)
+TEST_F(SqliteOdbc, ConnectsLazilyOnceAndAgainAfterDisconnect)
 {
     EXPECT_FALSE(db_.is_connected());
     db_.disconnect(); // never connected: nothing happens
-    Query query = db_.get_query("SELECT 1");
+    make_table();
     EXPECT_TRUE(db_.is_connected());
     EXPECT_EQ(message_of([&] { db_.connect(); }), "SQL connection is already open");
-}
-
-TEST_F(SqliteOdbc, ReconnectsAfterDisconnectOnTheSameHandles)
-{
-    make_table();
     db_.disconnect();
     EXPECT_FALSE(db_.is_connected());
     db_.connect();
@@ -117,7 +89,7 @@ TEST_F(SqliteOdbc, BoundColumnsReceiveEveryRow)
 TEST_F(SqliteOdbc, TypedGettersAndNulls)
 {
     make_table();
-    Query query = db_.send_query("SELECT id, name, value FROM t WHERE id = 2");
+    Query query = db_.send_query("SELECT id, name, value, '', 'abc' FROM t WHERE id = 2");
     ASSERT_TRUE(query.fetch());
     bool was_null = false;
     EXPECT_EQ(query.get_column_as_int32_t(1, &was_null), 2);
@@ -126,31 +98,26 @@ TEST_F(SqliteOdbc, TypedGettersAndNulls)
     EXPECT_TRUE(was_null);
     EXPECT_EQ(query.get_column_as_double(3, &was_null), 0.0);
     EXPECT_TRUE(was_null);
-    bool empty_null = true;
-    EXPECT_EQ(read_text("SELECT ''", &empty_null), "");
-    EXPECT_FALSE(empty_null);
-    EXPECT_EQ(read_text("SELECT 'abc'"), "abc"); // was_null may be null
+    EXPECT_EQ(query.get_column_as_string(4, &was_null), "");
+    EXPECT_FALSE(was_null);
+    EXPECT_EQ(query.get_column_as_string(5), "abc"); // was_null may be null
 }
 
-TEST_F(SqliteOdbc, LongTextIsReadInChunks)
+TEST_F(SqliteOdbc, LongTextAndBinaryValuesOfAnyLength)
 {
-    for (const std::size_t length : {1022U, 1023U, 1024U, 2046U, 2500U, 10000U}) {
-        const std::string sql = "SELECT substr(replace(hex(zeroblob(" + std::to_string(length) + ")), '00', 'xy'), 1, " +
-                                std::to_string(length) + ")";
-        const std::string text = read_text(sql);
-        EXPECT_EQ(text.size(), length);
-        EXPECT_EQ(text.find_first_not_of("xy"), std::string::npos);
-    }
-}
-
-TEST_F(SqliteOdbc, BinaryValuesOfAnyLength)
-{
-    for (const int length : {0, 1, 4095, 4096, 4097, 10000}) {
-        Query query = db_.send_query("SELECT zeroblob(" + std::to_string(length) + ")");
+    for (const std::size_t length : {0U, 1U, 1022U, 1023U, 1024U, 2046U, 2500U, 4095U, 4096U, 4097U, 10000U}) {
+        const std::string n = std::to_string(length);
+        Query query = db_.send_query("SELECT substr(replace(hex(zeroblob(" + n + ")), '00', 'xy'), 1, " + n +
+                                     "), zeroblob(" + n + ")");
         ASSERT_TRUE(query.fetch());
+        std::string expected;
+        for (std::size_t i = 0; i < length; ++i)
+            expected += "xy"[i % 2];
         bool was_null = true;
-        const auto bytes = query.get_column_as_binary(1, &was_null);
-        EXPECT_EQ(bytes.size(), static_cast<std::size_t>(length));
+        EXPECT_EQ(query.get_column_as_string(1, &was_null), expected);
+        EXPECT_FALSE(was_null);
+        was_null = true;
+        EXPECT_EQ(query.get_column_as_binary(2, &was_null), std::vector<unsigned char>(length));
         EXPECT_FALSE(was_null);
     }
     Query query = db_.send_query("SELECT NULL");
@@ -165,12 +132,16 @@ TEST_F(SqliteOdbc, ParametersOfEveryKind)
     exec("CREATE TABLE p (i INTEGER, d REAL, s TEXT, n INTEGER)");
     Query insert = db_.get_query("INSERT INTO p VALUES (?, ?, ?, ?)");
     const int i = -7;
+    const int rebound = 8;
     const double d = 0.125;
     const std::string s = "it's \"quoted\"";
     insert.bind_parameter<int>(1, &i, 1, ParameterOption::none);
     insert.bind_parameter<double>(2, &d, 1, ParameterOption::none);
     insert.bind_parameter<char>(3, s.data(), s.size(), ParameterOption::none);
     insert.bind_parameter(4, nullptr);
+    insert.send();
+    // A parameter bound again reads the new buffer; sending again executes again.
+    insert.bind_parameter<int>(1, &rebound, 1, ParameterOption::none);
     insert.send();
 
     // A NUL-terminated text, and an explicit NULL indicator.
@@ -181,29 +152,12 @@ TEST_F(SqliteOdbc, ParametersOfEveryKind)
     second.bind_parameter<int>(2, &unused, 1, ParameterOption::null_data);
     second.send();
 
-    auto rows = db_.execute_query<std::optional<int>, std::optional<double>, std::string, std::optional<int>>(
-        "SELECT i, d, s, n FROM p ORDER BY rowid");
-    ASSERT_EQ(rows.size(), 2U);
-    EXPECT_EQ(std::get<0>(rows[0]), -7);
-    EXPECT_EQ(std::get<1>(rows[0]), 0.125);
-    EXPECT_EQ(std::get<2>(rows[0]), s);
-    EXPECT_EQ(std::get<3>(rows[0]), std::nullopt);
-    EXPECT_EQ(std::get<0>(rows[1]), std::nullopt);
-    EXPECT_EQ(std::get<2>(rows[1]), "terminated");
-    EXPECT_EQ(std::get<3>(rows[1]), std::nullopt);
-}
-
-TEST_F(SqliteOdbc, RebindingAParameterUsesTheNewBuffer)
-{
-    exec("CREATE TABLE r (v INTEGER)");
-    Query insert = db_.get_query("INSERT INTO r VALUES (?)");
-    const int first = 1;
-    const int second = 2;
-    insert.bind_parameter<int>(1, &first, 1, ParameterOption::none);
-    insert.bind_parameter<int>(1, &second, 1, ParameterOption::none);
-    insert.send();
-    insert.send(); // sending again executes again
-    EXPECT_EQ((db_.execute_query<int>("SELECT v FROM r")), (std::vector<std::tuple<int>>{{2}, {2}}));
+    using Row = std::tuple<std::optional<int>, std::optional<double>, std::string, std::optional<int>>;
+    EXPECT_EQ((db_.execute_query<std::optional<int>, std::optional<double>, std::string, std::optional<int>>(
+                  "SELECT i, d, s, n FROM p ORDER BY rowid")),
+              (std::vector<Row>{{-7, 0.125, s, std::nullopt},
+                                {8, 0.125, s, std::nullopt},
+                                {std::nullopt, std::nullopt, "terminated", std::nullopt}}));
 }
 
 TEST_F(SqliteOdbc, MovedQueriesKeepTheirBindings)
@@ -225,13 +179,17 @@ TEST_F(SqliteOdbc, MovedQueriesKeepTheirBindings)
     EXPECT_FALSE(original.statement().is_allocated());
 }
 
-TEST_F(SqliteOdbc, FetchBeforeSendAndFailedQueriesThrow)
+TEST_F(SqliteOdbc, ErrorsCarryTheStatementAndTheDriverDiagnostics)
 {
-    Query query = db_.get_query("SELECT 1");
+    make_table();
+    Query query = db_.get_query("SELECT id FROM t");
     EXPECT_EQ(message_of([&] { (void)query.fetch(); }), "Must send query before fecthing data!");
     query.send();
     EXPECT_TRUE(query.fetch());
-    EXPECT_FALSE(query.fetch());
+    int value = 0;
+    // An unknown buffer type makes the driver refuse; the column number is printed as given.
+    const std::string bind = message_of([&] { query.bind_column(-1, static_cast<CDataType>(12345), &value, 4); });
+    EXPECT_TRUE(bind.starts_with("Unable to bind to column -1: ")) << bind;
 
     const std::string message = message_of([&] { exec("SELEKT 1"); });
     EXPECT_TRUE(message.starts_with("Query failed: ")) << message;
@@ -239,50 +197,36 @@ TEST_F(SqliteOdbc, FetchBeforeSendAndFailedQueriesThrow)
     EXPECT_TRUE(message.ends_with(" (SELEKT 1)")) << message;
 }
 
-TEST_F(SqliteOdbc, ExecuteQueryCountsRowsOrReportsThroughTheCallback)
+TEST_F(SqliteOdbc, ExecuteQueryThrowsOrReportsThroughTheCallback)
 {
     make_table();
     EXPECT_EQ(db_.execute_query<>("SELECT * FROM t").size(), 3U);
     EXPECT_TRUE(db_.execute_query<>("UPDATE t SET value = 0 WHERE id = 99").empty());
-
-    EXPECT_TRUE(message_of([&] { (void)db_.execute_query<>("SELECT * FROM missing"); }).starts_with("Query failed: "));
-
-    int calls = 0;
-    std::string reported;
-    const auto rows = db_.execute_query<>("SELECT * FROM missing", [&](const char* text) {
-        ++calls;
-        reported = text;
-    });
-    EXPECT_TRUE(rows.empty());
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(reported.starts_with("Query failed: "));
-}
-
-TEST_F(SqliteOdbc, TypedExecuteQueryChecksNullsAndColumnCount)
-{
-    make_table();
     const auto rows = db_.execute_query<int, std::optional<std::string>, double>(
         "SELECT id, name, coalesce(value, 0) FROM t ORDER BY id");
     ASSERT_EQ(rows.size(), 3U);
     EXPECT_EQ(rows[0], std::make_tuple(1, std::optional<std::string>("one"), 1.5));
     EXPECT_EQ(std::get<1>(rows[1]), std::nullopt);
 
+    const std::string null_message = "NULL value in column 2 cannot be read into a non-optional result element";
+    EXPECT_TRUE(message_of([&] { (void)db_.execute_query<>("SELECT * FROM missing"); }).starts_with("Query failed: "));
     EXPECT_EQ(message_of([&] { (void)db_.execute_query<int, std::string>("SELECT id, name FROM t ORDER BY id"); }),
-              "NULL value in column 2 cannot be read into a non-optional result element");
+              null_message);
     EXPECT_EQ(message_of([&] { (void)db_.execute_query<int, int, int>("SELECT id, id FROM t"); }),
               "Result has no column 3: the statement returns 2 columns but 3 were requested");
 
-    // With a callback the rows read before the failure are returned.
-    std::string reported;
-    const auto partial = db_.execute_query<int, std::string>("SELECT id, name FROM t ORDER BY id",
-                                                             [&](const char* text) { reported = text; });
-    EXPECT_EQ(partial.size(), 1U);
-    EXPECT_FALSE(reported.empty());
+    // With a callback the failure is reported once and the rows read before it are returned.
+    std::vector<std::string> reported;
+    const auto report = [&](const char* text) { reported.emplace_back(text); };
+    EXPECT_TRUE(db_.execute_query<>("SELECT * FROM missing", report).empty());
+    EXPECT_EQ((db_.execute_query<int, std::string>("SELECT id, name FROM t ORDER BY id", report).size()), 1U);
+    ASSERT_EQ(reported.size(), 2U);
+    EXPECT_TRUE(reported[0].starts_with("Query failed: "));
+    EXPECT_EQ(reported[1], null_message);
 }
 
 TEST_F(SqliteOdbc, HandleOwnersRefuseDoubleAllocationAndMoveCleanly)
 {
-    using namespace qix::sql;
     EnvironmentHandle env;
     env.alloc();
     EXPECT_EQ(message_of([&] { env.alloc(); }), "Refusing to allocate an already allocated SQL environment handle");
@@ -305,17 +249,6 @@ TEST_F(SqliteOdbc, HandleOwnersRefuseDoubleAllocationAndMoveCleanly)
     moved.free();
     moved.free();
     EXPECT_FALSE(moved.is_allocated());
-}
-
-TEST_F(SqliteOdbc, StatementErrorsCarryTheDriverDiagnostics)
-{
-    make_table();
-    Query query = db_.send_query("SELECT id FROM t");
-    int value = 0;
-    // An unknown buffer type makes the driver refuse; the column number is printed as given.
-    const std::string message =
-        message_of([&] { query.bind_column(-1, static_cast<CDataType>(12345), &value, 4); });
-    EXPECT_TRUE(message.starts_with("Unable to bind to column -1: ")) << message;
 }
 
 TEST_F(SqliteOdbc, ProcedureExecutesStatementsAndReportsFailures)

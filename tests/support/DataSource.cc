@@ -1,7 +1,6 @@
 #include "DataSource.h"
+#include "RawOdbc.h"
 
-#include <sql.h>
-#include <sqlext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -57,24 +56,6 @@ struct ConfigDir {
         fs::remove_all(path, ignored);
     }
 };
-
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle)
-{
-    std::string text;
-    SQLCHAR state[6];
-    SQLCHAR message[513];
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    for (SQLSMALLINT rec = 1; rec < 16; ++rec) {
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, rec, state, &native, message, sizeof message, &length)))
-            break;
-        text += reinterpret_cast<const char*>(state);
-        text += ' ';
-        text += reinterpret_cast<const char*>(message);
-        text += "; ";
-    }
-    return text;
-}
 
 } // namespace
 
@@ -177,37 +158,9 @@ PostgresSource::~PostgresSource()
 
 void run_raw_statements(const std::string& dsn, const std::string& user, const std::vector<std::string>& statements)
 {
-    SQLHENV env = SQL_NULL_HENV;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    auto release = [&] {
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-    };
-    SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)(user.empty() ? nullptr : user.c_str()),
-                              user.empty() ? 0 : SQL_NTS, nullptr, 0);
-    if (!SQL_SUCCEEDED(rc)) {
-        std::string text = "raw connect to " + dsn + " failed: " + diagnostics(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        throw std::runtime_error(text);
-    }
-    for (const auto& statement : statements) {
-        SQLHSTMT stmt = SQL_NULL_HSTMT;
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
-        rc = SQLExecDirect(stmt, (SQLCHAR*)statement.c_str(), static_cast<SQLINTEGER>(statement.size()));
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-            std::string text = "raw statement failed: " + statement + ": " + diagnostics(SQL_HANDLE_STMT, stmt);
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-            release();
-            throw std::runtime_error(text);
-        }
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    }
-    release();
+    const RawConnection connection(dsn, user);
+    for (const auto& statement : statements)
+        connection.execute(statement);
 }
 
 } // namespace qix::test

@@ -2,11 +2,11 @@
 #include <qix/sql/functions.h>
 #include <qix/util/exceptions.h>
 #include <qix/util/file_system.h>
-#include <qix/util/sha3.h>
 #include <qix/util/string_util.h>
 #include <qix/util/tessel.h>
 
 #include "DataSource.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -31,16 +31,7 @@ namespace {
 using qix::sql::Cache;
 using qix::sql::CacheTestAccess;
 
-template <typename F>
-std::string message_of(F&& f)
-{
-    try {
-        f();
-    } catch (const qix::Error& e) {
-        return e.get_message();
-    }
-    return "(no qix::Error thrown)";
-}
+using qix::test::message_of;
 
 TEST(Error, MessageIsTheSameThroughEveryInterface)
 {
@@ -55,23 +46,6 @@ TEST(Error, MessageIsTheSameThroughEveryInterface)
     }
     const qix::Error copy = from_string;
     EXPECT_EQ(copy.get_message(), from_string.get_message());
-}
-
-TEST(Hex, TwoLowercaseDigitsPerByte)
-{
-    const unsigned char bytes[] = {0x00, 0x0f, 0xa0, 0xff, 0x42};
-    EXPECT_EQ(qix::to_hex(bytes, bytes + 5), "000fa0ff42");
-    EXPECT_EQ(qix::to_hex(bytes, bytes), "");
-}
-
-TEST(Sha3, MatchesKnownDigests)
-{
-    const auto empty = qix::sha3_224({});
-    EXPECT_EQ(qix::to_hex(empty.begin(), empty.end()), "6b4e03423667dbb73b6e15454f0eb1abd4597f9a1b078e3f5b5a6bc7");
-    const std::string text = "SELECT 1";
-    const auto digest =
-        qix::sha3_224(std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
-    EXPECT_EQ(qix::to_hex(digest.begin(), digest.end()), "cb2e2a292be5f498062dddbbebdbe3083ab03cd9fea5279722ca7569");
 }
 
 TEST(FacilityName, EverySpellingMapsToItsCanonicalName)
@@ -99,12 +73,14 @@ TEST(Strings, TrimUppercaseJoinCat)
     EXPECT_EQ(tessel::cat("n=", std::string("1"), ',', "x"), "n=1,x");
 }
 
-TEST(Escape, PrintableTextStaysUnchanged)
+TEST(Escape, PrintableTextStaysAndMalformedSequencesAreKeptAsTheyStand)
 {
-    EXPECT_EQ(tessel::escape("Quad 1"), "Quad 1");
-    EXPECT_EQ(tessel::escape("a<b>c!~\"'"), "a<b>c!~\"'");
-    EXPECT_EQ(tessel::escape(""), "");
+    for (const std::string text : {"Quad 1", "a<b>c!~\"'", ""})
+        EXPECT_EQ(tessel::escape(text), text);
     EXPECT_EQ(tessel::escape("a\\b\nc\rd\te"), "a\\\\b\\nc\\rd\\te");
+    for (const std::string text : {"end\\", "\\x4", "\\xZZ", "\\q"})
+        EXPECT_EQ(tessel::unescape(text), text);
+    EXPECT_EQ(tessel::unescape("\\x41\\x4a"), "AJ");
 }
 
 // The escaped form must survive being a line of a trimmed, line-oriented file.
@@ -118,7 +94,7 @@ void expect_line_safe(const std::string& value)
     EXPECT_EQ(tessel::unescape(escaped), value);
 }
 
-TEST(Escape, EveryByteRoundTripsInEveryPosition)
+TEST(Escape, EveryByteInEveryPositionAndRandomStringsRoundTrip)
 {
     for (int b = 0; b < 256; ++b) {
         const char c = static_cast<char>(b);
@@ -129,10 +105,6 @@ TEST(Escape, EveryByteRoundTripsInEveryPosition)
     expect_line_safe(" leading and trailing ");
     expect_line_safe("</component>");
     expect_line_safe(std::string("nul\0inside", 10));
-}
-
-TEST(Escape, RandomByteStringsRoundTrip)
-{
     std::mt19937 random(12345);
     for (int round = 0; round < 2000; ++round) {
         std::string value(random() % 40, '\0');
@@ -140,15 +112,6 @@ TEST(Escape, RandomByteStringsRoundTrip)
             c = static_cast<char>(random() % 256);
         expect_line_safe(value);
     }
-}
-
-TEST(Escape, MalformedSequencesAreKeptAsTheyStand)
-{
-    EXPECT_EQ(tessel::unescape("end\\"), "end\\");
-    EXPECT_EQ(tessel::unescape("\\x4"), "\\x4");
-    EXPECT_EQ(tessel::unescape("\\xZZ"), "\\xZZ");
-    EXPECT_EQ(tessel::unescape("\\q"), "\\q");
-    EXPECT_EQ(tessel::unescape("\\x41\\x4a"), "AJ");
 }
 
 TEST(Cache, FileNamesFollowTheQueryDigest)

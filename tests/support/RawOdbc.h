@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// Raw ODBC through the driver manager, for testing our driver the way any program reaches it.
+// Raw ODBC through the driver manager, outside the library under test: for setting up fixtures
+// and for testing our driver the way any program reaches it.
 namespace qix::test {
 
 struct DiagRecord {
@@ -25,7 +26,7 @@ std::string diagnostic_text(SQLSMALLINT type, SQLHANDLE handle);
 /// connect fails. Disconnects and frees both on destruction.
 class RawConnection {
 public:
-    explicit RawConnection(const std::string& dsn);
+    explicit RawConnection(const std::string& dsn, const std::string& user = "");
     ~RawConnection();
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;
