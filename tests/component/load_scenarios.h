@@ -65,15 +65,6 @@ inline std::vector<std::string> facility_fixture()
     };
 }
 
-inline sql::Component make_component(std::vector<std::string> texts, std::vector<double> positions,
-                                std::vector<bool> flags)
-{
-    texts.resize(9);
-    positions.resize(4);
-    return sql::Component{texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7], texts[8],
-                     positions[0], positions[1], positions[2], positions[3], std::move(flags)};
-}
-
 inline sql::ComponentList expected_lumen()
 {
     sql::ComponentList list;

@@ -4,6 +4,8 @@
 #include <qix/sql/ComponentList.h>
 #include <qix/util/exceptions.h>
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 
 namespace {
 
+using namespace qix::test::component;
 using qix::sql::Component;
 using qix::sql::ComponentList;
 using SortOrder = ComponentList::SortOrder;
@@ -23,12 +26,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 Component make(const std::string& name, double z, double s, std::vector<bool> flags)
 {
-    Component component;
-    component.name_ = name;
-    component.z_ = z;
-    component.s_ = s;
-    component.flags_ = std::move(flags);
-    return component;
+    return make_component({name}, {0, 0, z, s}, std::move(flags));
 }
 
 template <typename Ptr>
@@ -53,22 +51,17 @@ ComponentList beamline()
     return list;
 }
 
-TEST(ComponentModel, FlagIndexUpperCasesOnlyTheArgument)
+TEST(ComponentModel, FlagIndexUpperCasesOnlyTheArgumentAndNamesMatchInAnyCase)
 {
     ComponentList list;
     EXPECT_EQ(list.get_flag_idx("QUAD"), -1);
-    list.flag_names_ = {"MAGNET", "QUAD"};
-    for (const char* name : {"QUAD", "quad", "Quad"})
-        EXPECT_EQ(list.get_flag_idx(name), 1) << name;
-    list.flag_names_ = {"MAGNET", "quad"};
-    for (const char* name : {"QUAD", "quad", "Quad"})
-        EXPECT_EQ(list.get_flag_idx(name), -1) << name;
-}
-
-TEST(ComponentModel, FindsTheFirstComponentByNameInAnyCase)
-{
-    ComponentList list;
     EXPECT_EQ(list.find_component_by_name(""), nullptr);
+    for (const char* name : {"QUAD", "quad", "Quad"}) {
+        list.flag_names_ = {"MAGNET", "QUAD"};
+        EXPECT_EQ(list.get_flag_idx(name), 1) << name;
+        list.flag_names_ = {"MAGNET", "quad"};
+        EXPECT_EQ(list.get_flag_idx(name), -1) << name;
+    }
     list.components_ = {make("QF.01", 0, 0, {}), make("qf.01", 0, 0, {}), make("", 0, 0, {})};
     EXPECT_EQ(list.find_component_by_name("qf.01"), &list.components_[0]);
     EXPECT_EQ(list.find_component_by_name(""), &list.components_[2]);
@@ -152,42 +145,28 @@ TEST(ComponentQueries, ExtractsBeamlineBetweenInclusiveBounds)
                                            std::numeric_limits<double>::infinity(), SortOrder::s);
     EXPECT_EQ(names(all), (Names{"QF3", "QF1", "QD1", "QF2"})) << "NaN positions lie in no range";
     for (const char* flag : {"QUAD", "UNKNOWN"})
-        EXPECT_THROW(
-            {
-                try {
-                    (void)list.extract_beamline(flag, 0.0, 1.0, SortOrder::none);
-                } catch (const qix::Error& e) {
-                    EXPECT_STREQ(e.what(), "SortOrder::none is not allowed for extract_beamline()");
-                    throw;
-                }
-            },
-            qix::Error);
-}
-
-std::string cells_error(const std::vector<Component*>& ptrs, const std::string& pattern, SortOrder order,
-                        double before, double after)
-{
-    try {
-        (void)ComponentList::extract_cells_around_components(ptrs, pattern, order, before, after);
-    } catch (const qix::Error& e) {
-        return e.what();
-    }
-    return "no error";
+        EXPECT_EQ(message_of([&] { (void)list.extract_beamline(flag, 0.0, 1.0, SortOrder::none); }),
+                  "SortOrder::none is not allowed for extract_beamline()");
 }
 
 TEST(ComponentQueries, CellsCheckTheirArguments)
 {
     ComponentList list = beamline();
     const auto all = list.get_sorted_list(SortOrder::none);
-    EXPECT_EQ(cells_error(all, "QF1", SortOrder::s, 0.5, 1.0), "meters_before must be negative or zero");
-    EXPECT_EQ(cells_error(all, "QF1", SortOrder::s, kNaN, 1.0), "meters_before must be negative or zero");
-    EXPECT_EQ(cells_error(all, "(", SortOrder::s, -1.0, -0.5), "meters_after must be positive or zero");
-    EXPECT_EQ(cells_error(all, "QF1", SortOrder::s, -1.0, kNaN), "meters_after must be positive or zero");
-    EXPECT_EQ(cells_error(all, "QF1", SortOrder::none, -1.0, 1.0), "Invalid sort order (must be z or s)");
-    EXPECT_EQ(cells_error(all, "nothing", SortOrder::none, -1.0, 1.0), "no error");
+    const auto cells_error = [&all](const std::string& pattern, SortOrder order, double before, double after) {
+        return message_of(
+            [&] { (void)ComponentList::extract_cells_around_components(all, pattern, order, before, after); });
+    };
+    EXPECT_EQ(cells_error("QF1", SortOrder::s, 0.5, 1.0), "meters_before must be negative or zero");
+    EXPECT_EQ(cells_error("QF1", SortOrder::s, kNaN, 1.0), "meters_before must be negative or zero");
+    EXPECT_EQ(cells_error("(", SortOrder::s, -1.0, -0.5), "meters_after must be positive or zero");
+    EXPECT_EQ(cells_error("QF1", SortOrder::s, -1.0, kNaN), "meters_after must be positive or zero");
+    EXPECT_EQ(cells_error("QF1", SortOrder::none, -1.0, 1.0), "Invalid sort order (must be z or s)");
+    EXPECT_EQ(cells_error("nothing", SortOrder::none, -1.0, 1.0), "(no qix::Error thrown)");
     EXPECT_THROW((void)ComponentList::extract_cells_around_components(all, "(", SortOrder::s, -1.0, 1.0),
                  std::regex_error);
-    EXPECT_TRUE(ComponentList::extract_cells_around_components(std::vector<Component*>{}, "QF1", SortOrder::s, -1.0, 1.0).empty());
+    EXPECT_TRUE(
+        ComponentList::extract_cells_around_components(std::vector<Component*>{}, "QF1", SortOrder::s, -1, 1).empty());
 }
 
 TEST(ComponentQueries, CellsSurroundEveryWholeNameMatch)

@@ -1,74 +1,30 @@
 #pragma once
 
-// Small helpers of the component list tests: whole files, error messages, child processes
-// and a temporary working directory.
+// The shared test helpers under the component tests' namespace, and components made in one line.
 
-#include <qix/util/exceptions.h>
+#include <qix/sql/ComponentList.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include "TestUtil.h"
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qix::test::component {
 
-inline std::string slurp(const std::filesystem::path& path)
+using qix::test::in_child;
+using qix::test::message_of;
+using qix::test::slurp;
+using qix::test::spit;
+using qix::test::WorkingDirectory;
+
+/// A component of up to nine texts (name to link name), four positions (x, y, z, s) and flags.
+inline sql::Component make_component(std::vector<std::string> texts, std::vector<double> positions,
+                                     std::vector<bool> flags)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    texts.resize(9);
+    positions.resize(4);
+    return sql::Component{texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7], texts[8],
+                          positions[0], positions[1], positions[2], positions[3], std::move(flags)};
 }
-
-inline void spit(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-/// The message of the qix::Error that `action` throws.
-inline std::string message_of(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.get_message();
-    }
-    return "(no qix::Error thrown)";
-}
-
-/// Runs `body` in a child process, as an unprivileged user if asked (root ignores permission
-/// bits), and returns whether it returned true.
-inline bool in_child(bool unprivileged, const std::function<bool()>& body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const bool dropped = !unprivileged || ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
-        ::_exit(dropped && body() ? 0 : 1);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-/// Makes `dir` the working directory for the life of the object.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::filesystem::path& dir) : previous_(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(dir);
-    }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-    ~WorkingDirectory()
-    {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-    }
-
-private:
-    std::filesystem::path previous_;
-};
 
 } // namespace qix::test::component

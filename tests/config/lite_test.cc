@@ -6,11 +6,12 @@
 #include <qix/util/exceptions.h>
 
 #include "LiteSource.h"
-#include "test_util.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -20,8 +21,8 @@ namespace {
 
 using namespace qix::sql;
 using namespace std::string_literals;
-using qix::test::config::at;
-using qix::test::config::message_of;
+using qix::test::at;
+using qix::test::message_of;
 
 constexpr std::int64_t kFirstMicro2024 = 1704067200'000001000;    // 2024-01-01 00:00:00.000001
 constexpr std::int64_t kMarchNanos = 1709647629'123456789;        // 2024-03-05 14:07:09.123456789
@@ -188,9 +189,34 @@ TEST_F(ConfigLite, ReadsFieldsWithEveryColumnConverted)
 
     EXPECT_TRUE(ci_.read_fields("NOSUCH").empty());
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_fields("DUP")); }), "Duplicate field name found: F");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_fields("")); }), "Type name cannot be empty.");
-    for (const char* bad : {"bpm", "2BPM", "BPM-2", "MAGNET' OR 'A' = 'A"})
-        EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_fields(bad)); }), "Invalid field name") << bad;
+}
+
+TEST_F(ConfigLite, EveryCallChecksItsNamesBeforeAnyStatement)
+{
+    using Calls = std::vector<std::function<void()>>;
+    const Calls without_type = {
+        [&] { (void)ci_.read_fields(""); },       [&] { (void)ci_.read_items("", "NORTH"); },
+        [&] { (void)ci_.read_item("", "Q1"); },   [&] { (void)ci_.read_item("", -1); },
+        [&] { (void)ci_.read_data("", -1, -1); }, [&] { ci_.add_data("", {}); },
+        [&] { ci_.update_data("", -1, {}); },     [&] { ci_.delete_data("", -1); },
+        [&] { (void)ci_.make_item_name({{"A", 1}}, ""); },
+    };
+    for (const auto& call : without_type)
+        EXPECT_EQ(message_of(call), "Type name cannot be empty.");
+    EXPECT_EQ(message_of([&] { (void)ci_.read_item("MAGNET", ""); }), "Item name cannot be empty.");
+    // Names that are no upper-case identifiers would change the statement they are put into.
+    const Calls bad_names = {
+        [&] { (void)ci_.read_fields("bpm"); },        [&] { (void)ci_.read_fields("2BPM"); },
+        [&] { (void)ci_.read_fields("BPM-2"); },      [&] { (void)ci_.read_fields("MAGNET' OR 'A' = 'A"); },
+        [&] { (void)ci_.read_items("magnet", ""); },  [&] { (void)ci_.read_item("magnet", "Q1"); },
+        [&] { (void)ci_.read_item("magnet", 1); },    [&] { (void)ci_.read_data("", {{"A = 1 OR B", 1}}); },
+        [&] { ci_.add_data("magnet", {{"NUMBER", 1}}); }, [&] { ci_.delete_data("magnet", 1); },
+        // A type name of delete_data that would rewrite the statement into deleting every row.
+        [&] { ci_.delete_data("MAGNET WHERE 1 = 1 OR PUBLIC_ID", 1); },
+    };
+    for (std::size_t i = 0; i < bad_names.size(); ++i)
+        EXPECT_EQ(message_of(bad_names[i]), "Invalid field name") << "call " << i;
+    EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
 }
 
 TEST_F(ConfigLite, ReadsItemsInDeliveryOrderWithExactTimestamps)
@@ -217,18 +243,7 @@ TEST_F(ConfigLite, ReadsItemsInDeliveryOrderWithExactTimestamps)
     EXPECT_EQ(ci_.read_item("bad-name", -1), ConfigurationItem{});
 }
 
-TEST_F(ConfigLite, ItemReadsCheckTheirArguments)
-{
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_items("", "NORTH")); }), "Type name cannot be empty.");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("", "Q1")); }), "Type name cannot be empty.");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("", -1)); }), "Type name cannot be empty.");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("MAGNET", "")); }), "Item name cannot be empty.");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_items("magnet", "")); }), "Invalid field name");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("magnet", "Q1")); }), "Invalid field name");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_item("magnet", 1)); }), "Invalid field name");
-}
-
-TEST_F(ConfigLite, ReadsDataRowsConvertedByFieldCode)
+TEST_F(ConfigLite, ReadsDataRowsConvertedByFieldCodeAndFiltered)
 {
     const auto all = ci_.read_data("MAGNET", -1, -1);
     EXPECT_EQ(all.first, magnet_rows());
@@ -246,10 +261,7 @@ TEST_F(ConfigLite, ReadsDataRowsConvertedByFieldCode)
     EXPECT_EQ(ci_.read_data("MAGNET", l2_seven).first, std::vector<ConfigurationData>{magnet_rows()[0]});
     const ConfigurationDataValueMap installed{{"INSTALLED", at(kLastMicro1969)}, {"CURRENT", -1e-07}};
     EXPECT_EQ(ci_.read_data("MAGNET", installed).first, std::vector<ConfigurationData>{magnet_rows()[1]});
-}
-
-TEST_F(ConfigLite, EveryTimeParameterKeepsItsOwnText)
-{
+    // Every time parameter keeps its own text.
     const auto rows = ci_.read_data("MAGNET", "(INSTALLED = ? OR INSTALLED = ?) AND SECTION = ? AND PUBLIC_ID = ?",
                                     {at(kFirstMicro2024), at(kLastMicro1969), "L2"s, 1});
     EXPECT_EQ(rows.first, (std::vector<ConfigurationData>{magnet_rows()[0], magnet_rows()[1]}));
@@ -266,10 +278,6 @@ TEST_F(ConfigLite, BadFieldsShowWhenTheFirstRowIsRead)
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("ODD", -1, -1)); }), "Data type not implemented");
     // The name is checked before the code of the same field.
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("LOWER", -1, -1)); }), "Invalid field name");
-
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("", -1, -1)); }), "Type name cannot be empty.");
-    // Filter names are checked before anything else.
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("", {{"A = 1 OR B", 1}})); }), "Invalid field name");
     EXPECT_NE(message_of([&] { static_cast<void>(ci_.read_data("MAGNET", "NO_SUCH_COLUMN = ?", {1})); })
                   .find("Query failed"),
               std::string::npos);
@@ -311,23 +319,11 @@ TEST_F(ConfigLite, WritesNothingWithoutValuesOrWithANegativeId)
     EXPECT_NO_THROW(ci_.delete_data("NOSUCH", -1));
     EXPECT_NE(message_of([&] { ci_.delete_data("NOSUCH", 5); }).find("Query failed"), std::string::npos);
 
-    EXPECT_EQ(message_of([&] { ci_.add_data("", {}); }), "Type name cannot be empty.");
-    EXPECT_EQ(message_of([&] { ci_.update_data("", -1, {}); }), "Type name cannot be empty.");
-    EXPECT_EQ(message_of([&] { ci_.delete_data("", -1); }), "Type name cannot be empty.");
-    EXPECT_EQ(message_of([&] { ci_.add_data("magnet", {{"NUMBER", 1}}); }), "Invalid field name");
-
     // Keys that name no field leave an empty column list, which the database refuses.
     EXPECT_NE(message_of([&] { ci_.add_data("MAGNET", {{"NOT_A_FIELD", 1}}); }).find("Query failed"),
               std::string::npos);
     EXPECT_NE(message_of([&] { ci_.update_data("MAGNET", 1, {{"NOT_A_FIELD", 1}}); }).find("Query failed"),
               std::string::npos);
-    EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
-}
-
-TEST_F(ConfigLite, DeleteRefusesATypeNameThatWouldRewriteTheStatement)
-{
-    EXPECT_EQ(message_of([&] { ci_.delete_data("MAGNET WHERE 1 = 1 OR PUBLIC_ID", 1); }), "Invalid field name");
-    EXPECT_EQ(message_of([&] { ci_.delete_data("magnet", 1); }), "Invalid field name");
     EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
 }
 
@@ -341,8 +337,6 @@ TEST_F(ConfigLite, MakesItemNamesFromTheFieldsOfAType)
     EXPECT_EQ(ci_.make_item_name({}, ""), "");
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.make_item_name({{"A", 1}}, "NOSUCH")); }),
               "Fields cannot be empty.");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.make_item_name({{"A", 1}}, "")); }),
-              "Type name cannot be empty.");
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <qix/sql/Database.h>
 #include <qix/util/exceptions.h>
 
-#include "test_util.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@ namespace {
 
 using namespace qix::sql;
 using namespace std::string_literals;
-using qix::test::config::at;
-using qix::test::config::message_of;
+using qix::test::at;
+using qix::test::message_of;
 using CI = ConfigurationInterface;
 
 // The parse failure is a plain std::runtime_error, which a handler for qix::Error misses.
@@ -42,43 +42,45 @@ constexpr std::int64_t kNewYear2024 = 1704067200'000000000;
 
 TEST(TimestampText, FormatsSixFractionDigitsOnBothSidesOfTheEpoch)
 {
-    EXPECT_EQ(text_of(0), "1970-01-01 00:00:00.000000");
-    EXPECT_EQ(text_of(999), "1970-01-01 00:00:00.000000");
-    EXPECT_EQ(text_of(1000), "1970-01-01 00:00:00.000001");
-    EXPECT_EQ(text_of(1704067201000002999), "2024-01-01 00:00:01.000002");
-    EXPECT_EQ(text_of(-1), "1969-12-31 23:59:59.999999");
-    EXPECT_EQ(text_of(-1000), "1969-12-31 23:59:59.999999");
-    EXPECT_EQ(text_of(-1001), "1969-12-31 23:59:59.999998");
-    EXPECT_EQ(text_of(-1'000'000'000), "1969-12-31 23:59:59.000000");
-    EXPECT_EQ(text_of(std::numeric_limits<std::int64_t>::min()), "1677-09-21 00:12:43.145224");
-    EXPECT_EQ(text_of(std::numeric_limits<std::int64_t>::max()), "2262-04-11 23:47:16.854775");
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "1970-01-01 00:00:00.000000"},          {999, "1970-01-01 00:00:00.000000"},
+        {1000, "1970-01-01 00:00:00.000001"},       {1704067201000002999, "2024-01-01 00:00:01.000002"},
+        {-1, "1969-12-31 23:59:59.999999"},         {-1000, "1969-12-31 23:59:59.999999"},
+        {-1001, "1969-12-31 23:59:59.999998"},      {-1'000'000'000, "1969-12-31 23:59:59.000000"},
+        {kMin, "1677-09-21 00:12:43.145224"},       {kMax, "2262-04-11 23:47:16.854775"},
+    };
+    for (const auto& [ticks, text] : cases)
+        EXPECT_EQ(text_of(ticks), text) << ticks;
 }
 
-TEST(TimestampText, ReadsTheFractionAsADecimalFractionOfASecond)
+TEST(TimestampText, ReadsTheFractionAsADecimalFractionOfASecondAndIgnoresWhatFollows)
 {
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00"), kNewYear2024);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.123456"), kNewYear2024 + 123456000);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.5"), kNewYear2024 + 500000000);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.000001"), kNewYear2024 + 1000);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.123456789"), kNewYear2024 + 123456789);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.1234567899"), kNewYear2024 + 123456789);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.000000000000000000000000009"), kNewYear2024);
-    EXPECT_EQ(ticks_of("1969-12-31 23:59:59.999999"), -1000);
-    EXPECT_EQ(ticks_of("1900-01-01 00:00:00"), -2208988800'000000000);
-    // The shortest and longest texts that fit into 64-bit nanoseconds.
-    EXPECT_EQ(ticks_of("1677-09-21 00:12:43.145224192"), std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(ticks_of("2262-04-11 23:47:16.854775807"), std::numeric_limits<std::int64_t>::max());
-}
-
-TEST(TimestampText, IgnoresWhatFollowsAndAcceptsLooseCalendarFields)
-{
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00 . 25"), kNewYear2024 + 250000000);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.5Z"), kNewYear2024 + 500000000);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00Z.5"), kNewYear2024);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00.-5"), kNewYear2024);
-    EXPECT_EQ(ticks_of("2024-01-01 00:00:00."), kNewYear2024);
-    EXPECT_EQ(ticks_of("2024-1-5 3:04:05.25"), 1704423845'250000000);
-    EXPECT_EQ(ticks_of("2024-01-01  00:00:00"), kNewYear2024);
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"2024-01-01 00:00:00", kNewYear2024},
+        {"2024-01-01 00:00:00.123456", kNewYear2024 + 123456000},
+        {"2024-01-01 00:00:00.5", kNewYear2024 + 500000000},
+        {"2024-01-01 00:00:00.000001", kNewYear2024 + 1000},
+        {"2024-01-01 00:00:00.123456789", kNewYear2024 + 123456789},
+        {"2024-01-01 00:00:00.1234567899", kNewYear2024 + 123456789},
+        {"2024-01-01 00:00:00.000000000000000000000000009", kNewYear2024},
+        {"1969-12-31 23:59:59.999999", -1000},
+        {"1900-01-01 00:00:00", -2208988800'000000000},
+        // The shortest and longest texts that fit into 64-bit nanoseconds.
+        {"1677-09-21 00:12:43.145224192", std::numeric_limits<std::int64_t>::min()},
+        {"2262-04-11 23:47:16.854775807", std::numeric_limits<std::int64_t>::max()},
+        // Loose calendar fields, and whatever follows the seconds or their fraction.
+        {"2024-01-01 00:00:00 . 25", kNewYear2024 + 250000000},
+        {"2024-01-01 00:00:00.5Z", kNewYear2024 + 500000000},
+        {"2024-01-01 00:00:00Z.5", kNewYear2024},
+        {"2024-01-01 00:00:00.-5", kNewYear2024},
+        {"2024-01-01 00:00:00.", kNewYear2024},
+        {"2024-1-5 3:04:05.25", 1704423845'250000000},
+        {"2024-01-01  00:00:00", kNewYear2024},
+    };
+    for (const auto& [text, ticks] : cases)
+        EXPECT_EQ(ticks_of(text), ticks) << text;
 }
 
 TEST(TimestampText, RejectsTextThatIsNotATimestampOrDoesNotFit)
@@ -172,24 +174,19 @@ TEST(ItemNames, JoinNameFieldsInIdOrder)
               "/m/");
 }
 
-TEST(ItemNames, WriteEachValueByItsOwnAlternativeAndSkipBlobFields)
+TEST(ItemNames, WriteEachValueByItsOwnAlternativeAndRefuseFieldsOfNoneOrSeveralTypes)
 {
     const auto fields = field_map({field(1, 1, "A", 'F', true), field(1, 2, "B", 'B', true),
                                    field(1, 3, "C", 'T', true), field(1, 4, "D", 'I', true)});
-    const time_point second_one = at(1704067201000002999);
-    EXPECT_EQ(CI::make_item_name({{"A", 0.1}, {"B", "blob"s}, {"C", second_one}, {"D", 1e-07}}, fields),
+    EXPECT_EQ(CI::make_item_name({{"A", 0.1}, {"B", "blob"s}, {"C", at(1704067201000002999)}, {"D", 1e-07}}, fields),
               "0.1/2024-01-01 00:00:01.000002/1e-07");
     EXPECT_EQ(CI::make_item_name({{"A", 1234567.0}, {"D", 3.0}}, fields), "1.23457e+06/3");
     EXPECT_EQ(CI::make_item_name({{"A", 2.5}, {"C", "text"s}, {"D", "x"s}}, fields), "2.5/text/x");
     EXPECT_EQ(CI::make_item_name({{"B", "only a blob"s}}, fields), "");
-}
 
-TEST(ItemNames, RefuseNoFieldsAndFieldsOfSeveralTypes)
-{
-    EXPECT_EQ(message_of([] { static_cast<void>(CI::make_item_name({{"A", 1}}, ConfigurationFieldMap{})); }),
-              "Fields cannot be empty.");
-    EXPECT_EQ(message_of([] { static_cast<void>(CI::make_item_name({}, ConfigurationFieldMap{})); }),
-              "Fields cannot be empty.");
+    for (const ConfigurationDataValueMap& data : {ConfigurationDataValueMap{{"A", 1}}, ConfigurationDataValueMap{}})
+        EXPECT_EQ(message_of([&] { static_cast<void>(CI::make_item_name(data, ConfigurationFieldMap{})); }),
+                  "Fields cannot be empty.");
     // Only type 1 has name fields; the field of type 2 still makes the map invalid.
     const auto mixed = field_map({field(1, 1, "A", 'C', true), field(2, 2, "B", 'C', false)});
     EXPECT_EQ(message_of([&] { static_cast<void>(CI::make_item_name({{"A", "a"s}}, mixed)); }),

@@ -1,6 +1,8 @@
 // Equality and the one-line printed form of the configuration records.
 #include <qix/sql/ConfigurationTypes.h>
 
+#include "TestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,61 +13,29 @@ namespace {
 
 using namespace qix::sql;
 using namespace std::string_literals;
+using qix::test::at;
 
 template <typename Record>
-std::string printed(const Record& record)
+std::string printed(const Record& record, bool boolalpha = false)
 {
     std::ostringstream out;
-    out << record;
+    out << (boolalpha ? std::boolalpha : std::noboolalpha) << record;
     return out.str();
 }
 
-ConfigurationType bpm_type()
-{
-    ConfigurationType type;
-    type.id_ = 7;
-    type.name_ = "BPM";
-    type.descr_ = "Beam position monitor";
-    return type;
-}
+const ConfigurationType kBpm{7, "BPM", "Beam position monitor"s, {}, {}, {}};
+const ConfigurationField kGain{7, "BPM", 12, "GAIN", "Gain", 'F', {}, {}, "dB"s, false, true, false, false};
+const ConfigurationItem kBpm1{7, "BPM", 3, "BPM.1", {}, "NORTH"s, at(1704067200'000000000), {}};
 
-ConfigurationField gain_field()
+TEST(ConfigurationRecords, PrintOneLineInDeclarationOrderWithEveryAlternative)
 {
-    ConfigurationField field;
-    field.type_id_ = 7;
-    field.type_name_ = "BPM";
-    field.id_ = 12;
-    field.name_ = "GAIN";
-    field.descr_ = "Gain";
-    field.data_type_ = 'F';
-    field.unit_name_ = "dB";
-    field.name_flag_ = true;
-    return field;
-}
-
-ConfigurationItem bpm_item()
-{
-    ConfigurationItem item;
-    item.type_id_ = 7;
-    item.type_name_ = "BPM";
-    item.id_ = 3;
-    item.name_ = "BPM.1";
-    item.facility_ = "NORTH";
-    item.last_seen_ = time_point(std::chrono::seconds(1704067200));
-    return item;
-}
-
-ConfigurationData data_row()
-{
-    return {3, {{"GAIN", 2.5}, {"NAME", "x"s}, {"OFFSET", null_value{}}}};
-}
-
-TEST(ConfigurationRecords, PrintOneLineInDeclarationOrder)
-{
-    EXPECT_EQ(printed(bpm_type()), "{7, BPM, Beam position monitor, , , }");
-    EXPECT_EQ(printed(gain_field()), "{7, BPM, 12, GAIN, Gain, F, , , dB, 0, 1, 0, 0}");
-    EXPECT_EQ(printed(bpm_item()), "{7, BPM, 3, BPM.1, , NORTH, 1704067200000000000, }");
-    EXPECT_EQ(printed(data_row()), "{3, 2.5, x, }");
+    EXPECT_EQ(printed(kBpm), "{7, BPM, Beam position monitor, , , }");
+    EXPECT_EQ(printed(kGain), "{7, BPM, 12, GAIN, Gain, F, , , dB, 0, 1, 0, 0}");
+    EXPECT_EQ(printed(kGain, true), "{7, BPM, 12, GAIN, Gain, F, , , dB, false, true, false, false}");
+    EXPECT_EQ(printed(kBpm1), "{7, BPM, 3, BPM.1, , NORTH, 1704067200000000000, }");
+    EXPECT_EQ(printed(ConfigurationData{3, {{"GAIN", 2.5}, {"NAME", "x"s}, {"OFFSET", null_value{}}}}),
+              "{3, 2.5, x, }");
+    EXPECT_EQ(printed(ConfigurationData{-4, {{"A", -12}, {"B", 1e-07}, {"C", at(-1)}}}), "{-4, -12, 1e-07, -1}");
 
     EXPECT_EQ(printed(ConfigurationType{}), "{-1, , , , , }");
     EXPECT_EQ(printed(ConfigurationItem{}), "{-1, , -1, , , , , }");
@@ -73,42 +43,32 @@ TEST(ConfigurationRecords, PrintOneLineInDeclarationOrder)
     EXPECT_EQ(printed(ConfigurationField{}), "{-1, , -1, , , \0, , , , 0, 0, 0, 0}"s);
 }
 
-TEST(ConfigurationRecords, PrintValuesOfEveryAlternativeAndHonourBoolalpha)
-{
-    const ConfigurationData row{-4, {{"A", -12}, {"B", 1e-07}, {"C", time_point(std::chrono::nanoseconds(-1))}}};
-    EXPECT_EQ(printed(row), "{-4, -12, 1e-07, -1}");
-
-    std::ostringstream out;
-    out << std::boolalpha << gain_field();
-    EXPECT_EQ(out.str(), "{7, BPM, 12, GAIN, Gain, F, , , dB, false, true, false, false}");
-}
-
 TEST(ConfigurationRecords, EqualityLooksAtEveryMemberAndNotEqualIsItsNegation)
 {
-    auto empty_descr = bpm_type();
+    auto empty_descr = kBpm;
     empty_descr.descr_ = "";
-    auto no_descr = bpm_type();
+    auto no_descr = kBpm;
     no_descr.descr_.reset();
     EXPECT_EQ(printed(empty_descr), printed(no_descr));
     EXPECT_FALSE(empty_descr == no_descr);
     EXPECT_TRUE(empty_descr != no_descr);
-    EXPECT_TRUE(bpm_type() == bpm_type());
-    EXPECT_FALSE(bpm_type() != bpm_type());
+    EXPECT_TRUE(kBpm == ConfigurationType(kBpm));
+    EXPECT_FALSE(kBpm != ConfigurationType(kBpm));
 
-    auto nullable = gain_field();
+    auto nullable = kGain;
     nullable.allow_null_flag_ = true;
-    EXPECT_FALSE(nullable == gain_field());
-    EXPECT_TRUE(nullable != gain_field());
-    EXPECT_TRUE(gain_field() == gain_field());
+    EXPECT_FALSE(nullable == kGain);
+    EXPECT_TRUE(nullable != kGain);
+    EXPECT_TRUE(kGain == ConfigurationField(kGain));
 
-    auto modified = bpm_item();
+    auto modified = kBpm1;
     modified.last_modified_ = modified.last_seen_;
-    EXPECT_FALSE(modified == bpm_item());
-    EXPECT_TRUE(modified != bpm_item());
+    EXPECT_FALSE(modified == kBpm1);
+    EXPECT_TRUE(modified != kBpm1);
     modified.last_modified_.reset();
     modified.last_seen_ = *modified.last_seen_ + std::chrono::nanoseconds(1);
-    EXPECT_TRUE(modified != bpm_item());
-    EXPECT_TRUE(bpm_item() == bpm_item());
+    EXPECT_TRUE(modified != kBpm1);
+    EXPECT_TRUE(kBpm1 == ConfigurationItem(kBpm1));
 }
 
 TEST(ConfigurationRecords, DataRowsCompareByIdNamesAlternativesAndValues)
@@ -121,15 +81,10 @@ TEST(ConfigurationRecords, DataRowsCompareByIdNamesAlternativesAndValues)
     reversed.fields_.emplace("A", 1);
     EXPECT_TRUE(in_order == reversed);
     EXPECT_FALSE(in_order != reversed);
-
-    const ConfigurationData renamed{3, {{"A", 1}, {"C", "b"s}}};
-    EXPECT_TRUE(in_order != renamed);
-    const ConfigurationData as_double{3, {{"A", 1.0}, {"B", "b"s}}};
-    EXPECT_TRUE(in_order != as_double);
-    const ConfigurationData other_id{4, {{"A", 1}, {"B", "b"s}}};
-    EXPECT_TRUE(in_order != other_id);
-    const ConfigurationData shorter{3, {{"A", 1}}};
-    EXPECT_TRUE(in_order != shorter);
+    for (const ConfigurationData& other : {ConfigurationData{3, {{"A", 1}, {"C", "b"s}}},
+                                           ConfigurationData{3, {{"A", 1.0}, {"B", "b"s}}},
+                                           ConfigurationData{4, {{"A", 1}, {"B", "b"s}}}, ConfigurationData{3, {{"A", 1}}}})
+        EXPECT_TRUE(in_order != other) << printed(other);
 
     const ConfigurationData nulls{3, {{"A", null_value{}}}};
     EXPECT_TRUE(nulls == nulls);
