@@ -271,18 +271,47 @@ std::string file_text(const ComponentList& list)
     return text;
 }
 
+// The next name for a temporary file next to `target`, unique within the process.
+std::string temporary_name(const std::string& target)
+{
+    static std::atomic<unsigned> counter{0};
+    return tessel::cat(target, ".tmp", std::to_string(::getpid()), "_", std::to_string(counter++));
+}
+
 // Creates a new file next to `target` that no one else uses, with the usual permissions of a
 // new file; -1 on failure.
 int create_temporary_file(const std::string& target, std::string& temporary)
 {
-    static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = tessel::cat(target, ".tmp", std::to_string(::getpid()), "_", std::to_string(counter++));
+        temporary = temporary_name(target);
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
+}
+
+// A file without a name in the folder of `target`, where the file system offers one: a
+// writer killed before it names the file leaves nothing behind. -1 otherwise.
+int create_unnamed_file(const std::string& target)
+{
+    const std::string folder = std::filesystem::path(target).parent_path().string();
+    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the filled unnamed file a temporary name next to `target`, ready to be renamed.
+bool name_unnamed_file(int fd, const std::string& target, std::string& temporary)
+{
+    const std::string self = tessel::cat("/proc/self/fd/", std::to_string(fd));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = temporary_name(target);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    temporary.clear();
+    return false;
 }
 
 bool write_all(int fd, std::string_view text) noexcept
@@ -306,14 +335,33 @@ std::string replacement_target(const std::string& filename)
     return error ? filename : resolved.string();
 }
 
-// Fills the new file, with the permission bits of the file it replaces, and closes it.
-bool fill_and_close(int fd, const std::string& target, std::string_view text) noexcept
+// Fills the new file, with the permission bits of the file it replaces, and flushes it.
+bool fill(int fd, const std::string& target, std::string_view text) noexcept
 {
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0)
         (void)::fchmod(fd, existing.st_mode & 07777);
-    const bool written = write_all(fd, text) && ::fsync(fd) == 0;
+    return write_all(fd, text) && ::fsync(fd) == 0;
+}
+
+bool fill_and_close(int fd, const std::string& target, std::string_view text) noexcept
+{
+    const bool written = fill(fd, target, text);
     return ::close(fd) == 0 && written;
+}
+
+// Fills a file without a name and then names it `temporary`. False, with nothing left
+// behind, when the file system cannot do that or writing failed.
+bool write_unnamed(const std::string& target, std::string_view text, std::string& temporary)
+{
+    const int fd = create_unnamed_file(target);
+    if (fd < 0)
+        return false;
+    const bool named = fill(fd, target, text) && name_unnamed_file(fd, target, temporary);
+    if (::close(fd) == 0 || !named)
+        return named;
+    ::unlink(temporary.c_str());
+    return false;
 }
 
 // Replaces `filename` by a file holding `text`, or leaves it as it was.
@@ -321,10 +369,18 @@ void replace_file(const std::string& filename, std::string_view text)
 {
     const std::string target = replacement_target(filename);
     std::string temporary;
-    const int fd = create_temporary_file(target, temporary);
-    if (fd < 0)
-        throw Error(tessel::cat("Unable to open ", filename, " for writing"));
-    if (!fill_and_close(fd, target, text) || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    // Where no unnamed file could be made or filled, one named from the start tries again,
+    // and its failure is the one reported.
+    if (!write_unnamed(target, text, temporary)) {
+        const int fd = create_temporary_file(target, temporary);
+        if (fd < 0)
+            throw Error(tessel::cat("Unable to open ", filename, " for writing"));
+        if (!fill_and_close(fd, target, text)) {
+            ::unlink(temporary.c_str());
+            throw Error(tessel::cat("Error while writing to ", filename));
+        }
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
         throw Error(tessel::cat("Error while writing to ", filename));
     }

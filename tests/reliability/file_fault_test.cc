@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +96,27 @@ TEST(ListFileFaults, AWriterKilledAtAnyPointLeavesTheOldOrTheNewList)
     }
     std::cout << "150 writers killed: " << completed << " had replaced the list, " << kept
               << " left the old one; " << leftovers << " temporary files left behind\n";
+}
+
+TEST(ListFileFaults, AWriterKilledInsideAWriteLeavesNothingBehind)
+{
+    // The file size limit with its signal left at the default kills the writer in the middle
+    // of a write, every time.
+    qix::test::TempDir dir;
+    const fs::path target = dir / "list.txt";
+    spit(target, "old");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const rlimit limit{4096, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        large_list(100, "new").write_to_file(target.string());
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    EXPECT_EQ(slurp(target), "old");
+    EXPECT_EQ(remove_leftovers(dir.path(), target), 0) << "the unfinished file has no name";
 }
 
 TEST(ListFileFaults, AReaderRacingAWriterAlwaysGetsACompleteList)
