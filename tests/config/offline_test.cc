@@ -138,13 +138,7 @@ TEST(FieldNames, AcceptCapitalsDigitsAndUnderscoreAfterACapital)
 
 ConfigurationField field(int type_id, int id, const std::string& name, char code, bool name_flag)
 {
-    ConfigurationField f;
-    f.type_id_ = type_id;
-    f.id_ = id;
-    f.name_ = name;
-    f.data_type_ = code;
-    f.name_flag_ = name_flag;
-    return f;
+    return {type_id, "", id, name, "", code, {}, {}, {}, false, name_flag, false, false};
 }
 
 ConfigurationFieldMap field_map(std::initializer_list<ConfigurationField> fields)
