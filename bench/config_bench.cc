@@ -160,7 +160,9 @@ ConfigurationDataValue raw_value(SQLHSTMT statement, SQLUSMALLINT column, char c
         if (length >= static_cast<SQLLEN>(sizeof text))
             throw std::runtime_error("the raw loop reads texts of up to 4000 bytes");
         const std::string_view value(text, static_cast<std::size_t>(length));
-        return code == 'T' ? ConfigurationDataValue{parse_timestamp(value)} : ConfigurationDataValue{std::string(value)};
+        if (code == 'T')
+            return parse_timestamp(value);
+        return std::string(value);
     }
     }
 }

@@ -28,7 +28,7 @@ namespace {
 using qix::sql::Component;
 
 constexpr std::size_t kTextCapacity = 4001; // as the library binds: 4000 bytes and a NUL
-constexpr std::size_t kBlockRows = 256;
+constexpr std::size_t kBlockRows = 64; // as the library asks for
 constexpr const char* kFacility = "BENCH";
 
 constexpr std::array<const char*, 8> kFlags{"QUAD", "DIPOLE", "BPM", "CAVITY", "CORRECTOR", "SEXTUPOLE", "KICKER",

@@ -50,22 +50,6 @@ constexpr std::array<double Component::*, 4> kNumberMembers{&Component::x_, &Com
                                                            &Component::s_};
 constexpr int kFirstNumberColumn = 9;
 
-// The bound buffers of one load: allocated once, cleared before every fetch so that a NULL
-// (for which the driver writes only the indicator) reads as "", 0.0 or false.
-struct RowBuffers {
-    std::array<std::array<char, kTextCapacity>, kTextColumns.size()> texts;
-    std::array<double, kNumberMembers.size()> numbers;
-    std::vector<unsigned short> flags;
-
-    void clear() noexcept
-    {
-        for (auto& text : texts)
-            text[0] = '\0';
-        numbers.fill(0.0);
-        std::fill(flags.begin(), flags.end(), static_cast<unsigned short>(0));
-    }
-};
-
 bool is_facility_character(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 
 // Flag column names come from the dictionary and go into the component query as they are, so
@@ -90,43 +74,124 @@ std::string component_statement(const std::vector<std::string>& flag_names, cons
     return statement.append(" FROM ").append(kSchema).append(".").append(view);
 }
 
-void bind_row_buffers(Query& query, RowBuffers& buffers)
-{
-    for (std::size_t i = 0; i < kTextColumns.size(); ++i)
-        query.bind_column<char>(kTextColumns[i].number, buffers.texts[i].data(), kTextCapacity);
-    for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-        query.bind_column<double>(kFirstNumberColumn + static_cast<int>(i), &buffers.numbers[i], 1);
-    for (std::size_t i = 0; i < buffers.flags.size(); ++i)
-        query.bind_column<unsigned short>(kFirstFlagColumn + static_cast<int>(i), &buffers.flags[i], 1);
-}
+// Rows asked of the driver per fetch when it takes a rowset size above one: one call through
+// the driver manager and the driver per rowset instead of one per row.
+constexpr std::size_t kRowsetSize = 64;
 
-std::string_view buffer_text(const std::array<char, kTextCapacity>& buffer) noexcept
-{
-    return {buffer.data(), ::strnlen(buffer.data(), buffer.size())};
-}
-
-// A value the buffer could not hold would be stored cut; refuse it instead. The indicator is
-// the full length, or SQL_NO_TOTAL (a huge value here) when the driver does not know it.
-void check_text_lengths(const Query& query, const RowBuffers& buffers)
-{
-    for (const TextColumn& column : kTextColumns) {
-        const unsigned long length = query.get_bytes_read(column.number);
-        if (length >= kTextCapacity)
-            throw Error(tessel::cat("Value of column ", column.name, " of component ", buffer_text(buffers.texts[0]),
-                                    " is longer than ", std::to_string(kTextCapacity - 1), " bytes"));
+// The bound buffers of one load, column arrays of one rowset (column-wise binding: element r
+// of every array belongs to row r). Allocated once. For a NULL the driver writes only the
+// indicator: texts read as "" by their indicator, and the numbers and flags are cleared before
+// every fetch, so that a NULL reads as 0.0 or false. The text arrays are left alone, as most of
+// their pages are never needed for short texts and small results.
+class RowsetBuffers {
+public:
+    explicit RowsetBuffers(std::size_t flag_count)
+        : flag_count_(flag_count),
+          texts_(std::make_unique_for_overwrite<char[]>(kTextColumns.size() * kRowsetSize * kTextCapacity)),
+          text_lengths_(kTextColumns.size() * kRowsetSize), numbers_(kNumberMembers.size() * kRowsetSize),
+          number_lengths_(kNumberMembers.size() * kRowsetSize), flags_(flag_count * kRowsetSize),
+          flag_lengths_(flag_count * kRowsetSize), status_(kRowsetSize)
+    {
     }
-}
 
-void fill_component(Component& component, const RowBuffers& buffers)
-{
-    for (std::size_t i = 0; i < kTextColumns.size(); ++i)
-        component.*kTextColumns[i].member = buffer_text(buffers.texts[i]);
-    for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-        component.*kNumberMembers[i] = buffers.numbers[i];
-    component.flags_.resize(buffers.flags.size());
-    for (std::size_t i = 0; i < buffers.flags.size(); ++i)
-        component.flags_[i] = buffers.flags[i] != 0;
-}
+    // Asks the driver for rowsets of kRowsetSize rows. A driver that refuses the rowset size
+    // keeps fetching row by row, into row 0 of the arrays.
+    void ask_for_rowsets(StatementHandle& statement)
+    {
+        try {
+            statement.set_attribute(AttributeType::row_array_size, reinterpret_cast<SQLPOINTER>(kRowsetSize), 0);
+        } catch (const Error&) {
+            return;
+        }
+        statement.set_attribute(AttributeType::rows_fetched_ptr, &fetched_, 0);
+        statement.set_attribute(AttributeType::row_status_ptr, status_.data(), 0);
+        rowset_size_ = kRowsetSize;
+    }
+
+    void bind(StatementHandle& statement)
+    {
+        for (std::size_t i = 0; i < kTextColumns.size(); ++i)
+            statement.bind_column(kTextColumns[i].number, CDataType::c_char, text(i, 0),
+                                  static_cast<SQLLEN>(kTextCapacity), &text_lengths_[i * kRowsetSize]);
+        for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
+            statement.bind_column(kFirstNumberColumn + static_cast<int>(i), CDataType::c_double,
+                                  &numbers_[i * kRowsetSize], sizeof(double), &number_lengths_[i * kRowsetSize]);
+        for (std::size_t i = 0; i < flag_count_; ++i)
+            statement.bind_column(kFirstFlagColumn + static_cast<int>(i), CDataType::c_ushort,
+                                  &flags_[i * kRowsetSize], sizeof(unsigned short), &flag_lengths_[i * kRowsetSize]);
+    }
+
+    void clear() noexcept
+    {
+        for (std::size_t row = 0; row < rowset_size_; ++row) {
+            for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
+                numbers_[i * kRowsetSize + row] = 0.0;
+            for (std::size_t i = 0; i < flag_count_; ++i)
+                flags_[i * kRowsetSize + row] = 0;
+        }
+    }
+
+    // Rows delivered by the last successful fetch.
+    [[nodiscard]] std::size_t rows_fetched() const noexcept { return rowset_size_ > 1 ? fetched_ : 1; }
+
+    // A row of a rowset that the driver could not deliver fails the load, as a failed fetch
+    // of a single row does.
+    void check_row(const StatementHandle& statement, std::size_t row) const
+    {
+        if (rowset_size_ > 1 && status_[row] == SQL_ROW_ERROR)
+            throw Error(tessel::cat("Unable to fetch row: ", statement.get_error_message()));
+    }
+
+    // A value the buffer could not hold would be stored cut; refuse it instead. The indicator is
+    // the full length, or SQL_NO_TOTAL (a huge value here) when the driver does not know it.
+    void check_text_lengths(std::size_t row) const
+    {
+        for (std::size_t i = 0; i < kTextColumns.size(); ++i) {
+            const SQLLEN length = text_lengths_[i * kRowsetSize + row];
+            if (length != SQL_NULL_DATA && static_cast<unsigned long>(length) >= kTextCapacity)
+                throw Error(tessel::cat("Value of column ", kTextColumns[i].name, " of component ", text_value(0, row),
+                                        " is longer than ",
+                                        std::to_string(kTextCapacity - 1), " bytes"));
+        }
+    }
+
+    void fill(Component& component, std::size_t row) const
+    {
+        for (std::size_t i = 0; i < kTextColumns.size(); ++i)
+            component.*kTextColumns[i].member = text_value(i, row);
+        for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
+            component.*kNumberMembers[i] = numbers_[i * kRowsetSize + row];
+        component.flags_.resize(flag_count_);
+        for (std::size_t i = 0; i < flag_count_; ++i)
+            component.flags_[i] = flags_[i * kRowsetSize + row] != 0;
+    }
+
+private:
+    [[nodiscard]] char* text(std::size_t column, std::size_t row) const noexcept
+    {
+        return &texts_[(column * kRowsetSize + row) * kTextCapacity];
+    }
+
+    // The text up to its first NUL; "" for NULL.
+    [[nodiscard]] std::string_view text_value(std::size_t column, std::size_t row) const noexcept
+    {
+        if (text_lengths_[column * kRowsetSize + row] == SQL_NULL_DATA)
+            return {};
+        const char* value = text(column, row);
+        return {value, ::strnlen(value, kTextCapacity)};
+    }
+
+    std::size_t flag_count_;
+    std::size_t rowset_size_ = 1;
+    std::unique_ptr<char[]> texts_;
+    std::vector<SQLLEN> text_lengths_;
+    std::vector<double> numbers_;
+    std::vector<SQLLEN> number_lengths_;
+    std::vector<unsigned short> flags_;
+    std::vector<SQLLEN> flag_lengths_;
+    std::vector<SQLUSMALLINT> status_;
+    SQLULEN fetched_ = 0;
+};
 
 bool same_component(const Component& a, const Component& b) noexcept
 {
@@ -199,8 +264,14 @@ void sort_component_pointers(std::vector<ComponentPtr>& components, ComponentLis
     const auto key = position_key(sort_order);
     if (key == nullptr)
         return;
-    std::sort(components.begin(), components.end(),
-              [key](ComponentPtr a, ComponentPtr b) { return position_less(a->*key, b->*key); });
+    // Sorting (position, pointer) pairs keeps every comparison inside one array. Comparing
+    // through the pointers costs a cache miss per comparison once the list outgrows the caches.
+    std::vector<std::pair<double, ComponentPtr>> keyed;
+    keyed.reserve(components.size());
+    for (const ComponentPtr component : components)
+        keyed.emplace_back(component->*key, component);
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return position_less(a.first, b.first); });
+    std::transform(keyed.begin(), keyed.end(), components.begin(), [](const auto& entry) { return entry.second; });
 }
 
 template <typename ComponentPtr>
@@ -412,13 +483,16 @@ void ComponentList::read_from_db(Database& db, const std::string& machine)
     const std::string view = tessel::cat(facility, "_VIEW_COMPONENTS");
     read_flag_names_from_db_table(db, view);
 
+    RowsetBuffers buffers(flag_names_.size());
     Query query = db.send_query(component_statement(flag_names_, view));
-    auto buffers = std::make_unique<RowBuffers>();
-    buffers->flags.resize(flag_names_.size());
-    bind_row_buffers(query, *buffers);
-    for (buffers->clear(); query.fetch(); buffers->clear()) {
-        check_text_lengths(query, *buffers);
-        fill_component(components_.emplace_back(), *buffers);
+    buffers.ask_for_rowsets(query.statement());
+    buffers.bind(query.statement());
+    for (buffers.clear(); query.fetch(); buffers.clear()) {
+        for (std::size_t row = 0; row < buffers.rows_fetched(); ++row) {
+            buffers.check_row(query.statement(), row);
+            buffers.check_text_lengths(row);
+            buffers.fill(components_.emplace_back(), row);
+        }
     }
 }
 
