@@ -1,3 +1,4 @@
+// Utilities without a database: errors, facility names, strings, escaping and the query cache.
 #include <qix/sql/Cache.h>
 #include <qix/sql/functions.h>
 #include <qix/util/exceptions.h>
@@ -30,7 +31,6 @@ namespace {
 
 using qix::sql::Cache;
 using qix::sql::CacheTestAccess;
-
 using qix::test::message_of;
 
 TEST(Error, MessageIsTheSameThroughEveryInterface)
@@ -132,23 +132,7 @@ TEST(Cache, FileNamesFollowTheQueryDigest)
     EXPECT_EQ(cache.get_folder(), "/tmp/cache/");
 }
 
-TEST(Cache, MagicHeaderIsChecked)
-{
-    std::istringstream short_stream("qix_sql_cache_0");
-    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(short_stream); }), "Cannot read header");
-
-    std::istringstream wrong(std::string("qix_sql_cache_0X\x01payload", 24));
-    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(wrong); }),
-              "Invalid header \"qix_sql_cache_0X\", expected \"qix_sql_cache_00\"");
-
-    std::istringstream good("qix_sql_cache_00payload");
-    CacheTestAccess::check_header(good);
-    std::string rest;
-    good >> rest;
-    EXPECT_EQ(rest, "payload");
-}
-
-TEST(Cache, FilesAndFoldersOnDisk)
+TEST(Cache, FilesAndFoldersOnDiskAndTheMagicHeader)
 {
     qix::test::TempDir dir;
     Cache cache;
@@ -164,6 +148,7 @@ TEST(Cache, FilesAndFoldersOnDisk)
     EXPECT_EQ(message_of([&] { (void)CacheTestAccess::open_output(cache, no_folder); }),
               "Cannot open output file \"" + no_folder + "\"");
 
+    // A file starts with the magic header, which is checked before anything else is read.
     const std::string file = cache.get_full_file_name("SELECT 1");
     CacheTestAccess::open_output(cache, file) << "qix_sql_cache_00" << "data";
     auto in = CacheTestAccess::open_input(cache, file);
@@ -171,6 +156,11 @@ TEST(Cache, FilesAndFoldersOnDisk)
     std::string payload;
     in >> payload;
     EXPECT_EQ(payload, "data");
+    std::istringstream short_stream("qix_sql_cache_0");
+    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(short_stream); }), "Cannot read header");
+    std::istringstream wrong(std::string("qix_sql_cache_0X\x01payload", 24));
+    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(wrong); }),
+              "Invalid header \"qix_sql_cache_0X\", expected \"qix_sql_cache_00\"");
 
     // A regular file where a folder should be makes the folder impossible to create.
     std::ofstream(dir / "plain") << "x";
