@@ -39,7 +39,7 @@ set(run_env ${CMAKE_COMMAND} -E env ODBCSYSINI=${work}/demo --unset=ODBCINI)
 set(expected "qix_demo: 2482 components of LUMEN, 4 configuration types\n")
 
 step("configuring the find_package consumer" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${work}/consumer
-     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX})
+     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_EXE_LINKER_FLAGS=${CONSUMER_FLAGS}")
 step("building the find_package consumer" ${CMAKE_COMMAND} --build ${work}/consumer)
 step("running the find_package consumer" ${run_env} ${work}/consumer/consumer qix_demo)
 expect_output("The find_package consumer" "${expected}")
@@ -47,7 +47,7 @@ expect_output("The find_package consumer" "${expected}")
 step("pkg-config" ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig pkg-config --cflags --libs qix_sql)
 string(STRIP "${out}" pc_flags)
 separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
-step("building the pkg-config consumer" ${CXX} -std=c++20 ${CONSUMER_DIR}/main.cc ${pc_flags}
+step("building the pkg-config consumer" ${CXX} -std=c++20 ${CONSUMER_FLAGS} ${CONSUMER_DIR}/main.cc ${pc_flags}
      -Wl,-rpath,${prefix}/lib -o ${work}/consumer-pc)
 step("running the pkg-config consumer" ${run_env} ${work}/consumer-pc qix_demo)
 expect_output("The pkg-config consumer" "${expected}")
