@@ -110,8 +110,7 @@ ConfigSource& source_for(std::size_t rows)
         source->db = std::make_unique<qix::sql::Database>(source->lite.dsn(), "", "");
         source->ci = std::make_unique<qix::sql::ConfigurationInterface>(*source->db, "CFG");
         source->raw = std::make_unique<RawConnection>(source->lite.dsn(), "");
-        RawStatement session(*source->raw);
-        session.execute("ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH24:MI:SS.FF'");
+        source->raw->execute("ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH24:MI:SS.FF'");
         on_release([] { source.reset(); });
     }
     return *source;
@@ -172,24 +171,30 @@ struct RawRow {
     std::vector<ConfigurationDataValue> values;
 };
 
+// The bare loop: the statement, and `read(statement, row)` for every fetched row.
+template <typename Row, typename ReadRow>
+std::vector<Row> raw_rows(const RawConnection& connection, const std::string& sql, ReadRow read)
+{
+    const RawStatement statement(connection);
+    check(statement.exec(sql), statement, sql);
+    std::vector<Row> rows;
+    SQLRETURN rc;
+    while (SQL_SUCCEEDED(rc = SQLFetch(statement.handle())))
+        read(statement.handle(), rows.emplace_back());
+    if (rc != SQL_NO_DATA)
+        check(rc, statement, "SQLFetch");
+    return rows;
+}
+
 std::vector<RawRow> raw_values(const RawConnection& connection, const std::string& sql)
 {
-    RawStatement statement(connection);
-    statement.execute(sql);
-    const SQLHSTMT handle = statement.handle();
-    std::vector<RawRow> rows;
-    SQLRETURN rc;
-    while (SQL_SUCCEEDED(rc = SQLFetch(handle))) {
-        RawRow& row = rows.emplace_back();
+    return raw_rows<RawRow>(connection, sql, [](SQLHSTMT statement, RawRow& row) {
         SQLLEN length = 0;
-        SQLGetData(handle, 1, SQL_C_SLONG, &row.id, 0, &length);
+        SQLGetData(statement, 1, SQL_C_SLONG, &row.id, 0, &length);
         row.values.reserve(kFields.size());
         for (std::size_t i = 0; i < kFields.size(); ++i)
-            row.values.push_back(raw_value(handle, static_cast<SQLUSMALLINT>(i + 2), kFields[i].code));
-    }
-    if (rc != SQL_NO_DATA)
-        check(rc, SQL_HANDLE_STMT, handle, "SQLFetch");
-    return rows;
+            row.values.push_back(raw_value(statement, static_cast<SQLUSMALLINT>(i + 2), kFields[i].code));
+    });
 }
 
 std::vector<ConfigurationData> raw_maps(const RawConnection& connection, const std::string& sql)
@@ -201,25 +206,16 @@ std::vector<ConfigurationData> raw_maps(const RawConnection& connection, const s
             fields.emplace_hint(fields.end(), f.name, ConfigurationDataValue{});
         return fields;
     }();
-    RawStatement statement(connection);
-    statement.execute(sql);
-    const SQLHSTMT handle = statement.handle();
-    std::vector<ConfigurationData> rows;
-    SQLRETURN rc;
-    while (SQL_SUCCEEDED(rc = SQLFetch(handle))) {
-        ConfigurationData& row = rows.emplace_back();
+    return raw_rows<ConfigurationData>(connection, sql, [](SQLHSTMT statement, ConfigurationData& row) {
         SQLLEN length = 0;
-        SQLGetData(handle, 1, SQL_C_SLONG, &row.id_, 0, &length);
+        SQLGetData(statement, 1, SQL_C_SLONG, &row.id_, 0, &length);
         row.fields_ = null_fields;
         SQLUSMALLINT column = 2;
         for (auto& [name, value] : row.fields_) {
-            value = raw_value(handle, column, kFields[column - 2].code);
+            value = raw_value(statement, column, kFields[column - 2].code);
             ++column;
         }
-    }
-    if (rc != SQL_NO_DATA)
-        check(rc, SQL_HANDLE_STMT, handle, "SQLFetch");
-    return rows;
+    });
 }
 
 void check_same(ConfigSource& source, const std::string& sql)

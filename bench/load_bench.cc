@@ -37,11 +37,11 @@ constexpr std::array<const char*, 8> kFlags{"QUAD", "DIPOLE", "BPM", "CAVITY", "
 constexpr std::array<std::string Component::*, 9> kTexts{
     &Component::name_,  &Component::real_name_, &Component::name2_,         &Component::section_,   &Component::group_,
     &Component::class_, &Component::type_,      &Component::friendly_name_, &Component::link_name_};
-constexpr std::array<SQLUSMALLINT, 9> kTextColumns{1, 2, 3, 4, 5, 6, 7, 8, 13};
+constexpr std::array<std::size_t, 9> kTextColumns{1, 2, 3, 4, 5, 6, 7, 8, 13};
 constexpr std::array<double Component::*, 4> kNumbers{&Component::x_, &Component::y_, &Component::z_,
                                                       &Component::s_};
-constexpr SQLUSMALLINT kFirstNumberColumn = 9;
-constexpr SQLUSMALLINT kFirstFlagColumn = 14;
+constexpr std::size_t kFirstNumberColumn = 9;
+constexpr std::size_t kFirstFlagColumn = 14;
 
 // ", FLAG_QUAD<suffix>, FLAG_DIPOLE<suffix>, ..."
 std::string flag_columns(std::string_view suffix = "")
@@ -167,17 +167,19 @@ struct ColumnArrays {
     std::vector<SQLUSMALLINT> status;
     SQLULEN fetched = 0;
 
-    void bind(RawStatement& statement, std::size_t rows)
+    void bind(const RawStatement& statement, std::size_t rows)
     {
+        const auto bind = [&](std::size_t column, SQLSMALLINT type, SQLPOINTER buffer, SQLLEN length,
+                              SQLLEN* indicator) {
+            check(SQLBindCol(statement.handle(), static_cast<SQLUSMALLINT>(column), type, buffer, length, indicator),
+                  statement, "SQLBindCol");
+        };
         for (std::size_t i = 0; i < kTexts.size(); ++i)
-            statement.bind(kTextColumns[i], SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity,
-                           &text_lengths[i * rows]);
+            bind(kTextColumns[i], SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity, &text_lengths[i * rows]);
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
-            statement.bind(static_cast<SQLUSMALLINT>(kFirstNumberColumn + i), SQL_C_DOUBLE, &numbers[i * rows], 0,
-                           &number_lengths[i * rows]);
+            bind(kFirstNumberColumn + i, SQL_C_DOUBLE, &numbers[i * rows], 0, &number_lengths[i * rows]);
         for (std::size_t i = 0; i < kFlags.size(); ++i)
-            statement.bind(static_cast<SQLUSMALLINT>(kFirstFlagColumn + i), SQL_C_USHORT, &flags[i * rows], 0,
-                           &flag_lengths[i * rows]);
+            bind(kFirstFlagColumn + i, SQL_C_USHORT, &flags[i * rows], 0, &flag_lengths[i * rows]);
     }
 
     // Appends row `row` of a rowset of `rows` rows; NULL reads as "", 0.0 and false.
@@ -202,37 +204,40 @@ struct ColumnArrays {
 void raw_rows(const RawConnection& connection, const std::string& sql, std::vector<Component>& components)
 {
     components.clear();
-    RawStatement statement(connection);
-    statement.execute(sql);
+    const RawStatement statement(connection);
+    check(statement.exec(sql), statement, sql);
     ColumnArrays arrays(1);
     arrays.bind(statement, 1);
     SQLRETURN rc;
     while (SQL_SUCCEEDED(rc = SQLFetch(statement.handle())))
         arrays.append_row(components, 0, 1);
     if (rc != SQL_NO_DATA)
-        check(rc, SQL_HANDLE_STMT, statement.handle(), "SQLFetch");
+        check(rc, statement, "SQLFetch");
 }
 
 void raw_blocks(const RawConnection& connection, const std::string& sql, std::vector<Component>& components)
 {
     components.clear();
-    RawStatement statement(connection);
-    statement.execute(sql);
+    const RawStatement statement(connection);
+    check(statement.exec(sql), statement, sql);
     ColumnArrays arrays(kBlockRows);
-    statement.set_attribute(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlockRows));
-    statement.set_attribute(SQL_ATTR_ROWS_FETCHED_PTR, &arrays.fetched);
-    statement.set_attribute(SQL_ATTR_ROW_STATUS_PTR, arrays.status.data());
+    const auto set = [&](SQLINTEGER attribute, SQLPOINTER value) {
+        check(SQLSetStmtAttr(statement.handle(), attribute, value, 0), statement, "SQLSetStmtAttr");
+    };
+    set(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kBlockRows));
+    set(SQL_ATTR_ROWS_FETCHED_PTR, &arrays.fetched);
+    set(SQL_ATTR_ROW_STATUS_PTR, arrays.status.data());
     arrays.bind(statement, kBlockRows);
     SQLRETURN rc;
     while (SQL_SUCCEEDED(rc = SQLFetch(statement.handle()))) {
         for (std::size_t row = 0; row < arrays.fetched; ++row) {
             if (arrays.status[row] == SQL_ROW_ERROR)
-                check(SQL_ERROR, SQL_HANDLE_STMT, statement.handle(), "SQLFetch");
+                check(SQL_ERROR, statement, "SQLFetch");
             arrays.append_row(components, row, kBlockRows);
         }
     }
     if (rc != SQL_NO_DATA)
-        check(rc, SQL_HANDLE_STMT, statement.handle(), "SQLFetch");
+        check(rc, statement, "SQLFetch");
 }
 
 using RawLoop = void (*)(const RawConnection&, const std::string&, std::vector<Component>&);

@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     register_query_benchmarks(sizes);
     register_memory_benchmarks(sizes, executable_path());
 
-    TableReporter reporter(tiny, table_only);
+    TableReporter reporter(tiny, table_only, ::isatty(STDOUT_FILENO) == 1);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     release_fixtures();

@@ -1,47 +1,18 @@
 #pragma once
 
-// Bare ODBC for the baselines: a connection and a statement that throw std::runtime_error
-// with the driver's diagnostics, and nothing else between the benchmark and the driver manager.
+// The raw ODBC of the baselines: the test support's connection and statement, and a check that
+// turns a failed call into an exception carrying the driver's diagnostics.
 
-#include <sql.h>
-#include <sqlext.h>
+#include "RawOdbc.h"
 
 #include <string>
 
 namespace qix::bench {
 
-/// Throws std::runtime_error with `what` and the diagnostics of `handle` unless `rc` succeeded.
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& what);
+using qix::test::RawConnection;
+using qix::test::RawStatement;
 
-class RawConnection {
-public:
-    RawConnection(const std::string& dsn, const std::string& user);
-    ~RawConnection();
-    RawConnection(const RawConnection&) = delete;
-    RawConnection& operator=(const RawConnection&) = delete;
-    [[nodiscard]] SQLHDBC handle() const noexcept { return dbc_; }
-
-private:
-    SQLHENV env_ = SQL_NULL_HENV;
-    SQLHDBC dbc_ = SQL_NULL_HDBC;
-};
-
-class RawStatement {
-public:
-    explicit RawStatement(const RawConnection& connection);
-    ~RawStatement();
-    RawStatement(const RawStatement&) = delete;
-    RawStatement& operator=(const RawStatement&) = delete;
-    [[nodiscard]] SQLHSTMT handle() const noexcept { return stmt_; }
-
-    void execute(const std::string& sql);
-    void set_attribute(SQLINTEGER attribute, SQLPOINTER value);
-    void bind(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer, SQLLEN length, SQLLEN* indicator);
-    /// SQLFetch: true for a row (or rowset), false at the end; throws on an error.
-    bool fetch();
-
-private:
-    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
-};
+/// Throws std::runtime_error naming `what`, with the statement's diagnostics, unless `rc` succeeded.
+void check(SQLRETURN rc, const RawStatement& statement, const std::string& what);
 
 } // namespace qix::bench

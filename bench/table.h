@@ -35,7 +35,11 @@ void add_row(Row row);
 /// on standard error instead), and at the end the table over all runs.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
-    TableReporter(bool tiny, bool table_only) : tiny_(tiny), table_only_(table_only) {}
+    /// Colours go to a terminal only.
+    TableReporter(bool tiny, bool table_only, bool color)
+        : ConsoleReporter(color ? OO_Defaults : OO_Tabular), tiny_(tiny), table_only_(table_only)
+    {
+    }
 
     bool ReportContext(const Context& context) override;
     void ReportRuns(const std::vector<Run>& runs) override;
