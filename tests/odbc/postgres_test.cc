@@ -27,7 +27,7 @@ protected:
     void exec(const std::string& sql) { (void)db_.execute_query<>(sql); }
 };
 
-TEST_F(Postgres, NullParametersAreStoredAsNull)
+TEST_F(Postgres, NullParametersOfQueriesAndProceduresAreStoredAsNull)
 {
     exec("CREATE TABLE t (id integer, v integer, s text)");
     Query insert = db_.get_query("INSERT INTO t VALUES (?, ?, ?)");
@@ -36,10 +36,14 @@ TEST_F(Postgres, NullParametersAreStoredAsNull)
     insert.bind_parameter(2, nullptr);
     insert.bind_parameter(3, nullptr);
     insert.send();
-    const auto rows = db_.execute_query<int, std::optional<int>, std::optional<std::string>>("SELECT id, v, s FROM t");
-    ASSERT_EQ(rows.size(), 1U);
-    EXPECT_EQ(std::get<1>(rows[0]), std::nullopt);
-    EXPECT_EQ(std::get<2>(rows[0]), std::nullopt);
+    auto procedure = db_.get_procedure("INSERT INTO t VALUES (2, ?, 'x')");
+    procedure.bind_input_parameter(1, nullptr);
+    procedure.exec();
+    EXPECT_TRUE(procedure.is_null(1));
+    EXPECT_EQ(procedure.get_bytes_read(1), 0U);
+    using Row = std::tuple<int, std::optional<int>, std::optional<std::string>>;
+    EXPECT_EQ((db_.execute_query<int, std::optional<int>, std::optional<std::string>>("SELECT * FROM t ORDER BY id")),
+              (std::vector<Row>{{1, std::nullopt, std::nullopt}, {2, std::nullopt, "x"}}));
 }
 
 TEST_F(Postgres, ProcedureOutputParametersIncludingNullAndMovedCells)

@@ -234,20 +234,4 @@ TEST_F(SqliteOdbc, HandleOwnersRefuseDoubleAllocationAndMoveCleanly)
     EXPECT_FALSE(moved.is_allocated());
 }
 
-TEST_F(SqliteOdbc, ProcedureExecutesStatementsAndReportsFailures)
-{
-    make_table();
-    auto procedure = db_.get_procedure("UPDATE t SET name = ? WHERE id = 1");
-    procedure.bind_input_parameter(1, nullptr);
-    procedure.exec();
-    EXPECT_EQ(db_.execute_query<std::optional<std::string>>("SELECT name FROM t WHERE id = 1")[0],
-              std::make_tuple(std::optional<std::string>{}));
-    EXPECT_TRUE(procedure.is_null(1));
-    EXPECT_EQ(procedure.get_bytes_read(1), 0U);
-    EXPECT_THROW((void)procedure.get_bytes_read(2), std::out_of_range);
-
-    auto broken = db_.get_procedure("{call no_such_procedure(?)}");
-    EXPECT_TRUE(message_of([&] { broken.exec(); }).starts_with("Error executing '{call no_such_procedure(?)}': "));
-}
-
 } // namespace
