@@ -176,6 +176,8 @@ void register_file_benchmarks(const Sizes& sizes)
              "file/write/bare", Unit::megabytes_per_second, Check::at_least, 0.7, {}});
     add_row({workload + ", write: library (fsync) vs the same buffer written and fsynced", "file/write/library",
              "file/write/bare_fsync", Unit::megabytes_per_second, Check::none, 0.0, {}});
+    add_row({workload + ", write: what the fsync costs, bare buffer written and fsynced vs written only",
+             "file/write/bare_fsync", "file/write/bare", Unit::megabytes_per_second, Check::none, 0.0, {}});
     add_row({workload + ", read: library vs getline + from_chars", "file/read/library", "file/read/bare",
              Unit::megabytes_per_second, Check::at_least, 0.7, {}});
 }
