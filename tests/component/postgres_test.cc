@@ -6,21 +6,10 @@ namespace {
 
 using namespace qix::test::component;
 
-// Schema veduv and an Oracle-like dictionary view over information_schema.
-void create_dictionary(const qix::test::PostgresSource& source, const std::vector<std::string>& more)
-{
-    std::vector<std::string> statements = {
-        "CREATE SCHEMA veduv",
-        "CREATE VIEW all_tab_columns AS SELECT table_schema AS owner, table_name, column_name "
-        "FROM information_schema.columns ORDER BY table_schema, table_name, ordinal_position"};
-    statements.insert(statements.end(), more.begin(), more.end());
-    qix::test::run_raw_statements(source.dsn(), source.user(), statements);
-}
-
 TEST(ComponentListPostgres, LoadsEveryFacilityView)
 {
     qix::test::PostgresSource source;
-    create_dictionary(source, facility_fixture());
+    qix::test::run_raw_statements(source.dsn(), source.user(), with_dictionary(facility_fixture()));
     qix::sql::Database db(source.dsn(), source.user(), "");
     check_facility_loads(db);
 }
@@ -30,13 +19,11 @@ TEST(ComponentListPostgres, FetchFailurePartWayFallsBackToTheBackup)
     // Fetching two rows at a time, the division by zero of the third row arrives with a later
     // fetch, after the first rows were delivered.
     qix::test::PostgresSource source({{"UseDeclareFetch", "1"}, {"Fetch", "2"}});
-    create_dictionary(source, {
-        "CREATE TABLE veduv.orb_data (pos integer)",
-        "INSERT INTO veduv.orb_data SELECT generate_series(1, 5)",
+    qix::test::run_raw_statements(source.dsn(), source.user(), with_dictionary({
+        "CREATE TABLE veduv.orb_data (pos integer)", "INSERT INTO veduv.orb_data SELECT generate_series(1, 5)",
         "CREATE VIEW veduv.lumen_view_components AS SELECT 'C' || pos AS name, '' AS real_name, '' AS name2, "
         "'' AS section, '' AS group_, '' AS class, '' AS type_, '' AS friendly_name, 0.0 AS x, 0.0 AS y, "
-        "0.0 AS z, 0.0 AS s, '' AS link_name, 10 / (3 - pos) AS flag_q FROM veduv.orb_data",
-    });
+        "0.0 AS z, 0.0 AS s, '' AS link_name, 10 / (3 - pos) AS flag_q FROM veduv.orb_data"}));
     qix::sql::Database db(source.dsn(), source.user(), "");
     check_fetch_failure_falls_back(db, "ORB");
 }
