@@ -1,23 +1,30 @@
 #pragma once
 
-// Database loads of the component list that every driver must pass: the fixtures are plain
-// SQL that SQLite and PostgreSQL both accept, given a schema VEDUV and a dictionary view
-// ALL_TAB_COLUMNS listing columns in their declared order.
+// The component tests' helpers, and the database loads of the component list that every
+// driver must pass: the fixtures are plain SQL that SQLite and PostgreSQL both accept, given a
+// schema VEDUV and a dictionary view ALL_TAB_COLUMNS listing columns in their declared order.
 
 #include <qix/sql/ComponentList.h>
 #include <qix/sql/Database.h>
-#include <qix/util/exceptions.h>
 
 #include "DataSource.h"
-#include "test_util.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-#include <vector>
-
 namespace qix::test::component {
+
+using namespace qix::test; // message_of, slurp, spit, in_child, WorkingDirectory
+
+/// A component of up to nine texts (name to link name), four positions (x, y, z, s) and flags.
+inline sql::Component make_component(std::vector<std::string> texts, std::vector<double> positions,
+                                     std::vector<bool> flags)
+{
+    texts.resize(9);
+    positions.resize(4);
+    return sql::Component{texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7], texts[8],
+                          positions[0], positions[1], positions[2], positions[3], std::move(flags)};
+}
 
 inline const std::string kLongText(300, 'x');     // beyond the 255 bytes of a small buffer
 inline const std::string kMaximalText(4000, 'y'); // what Oracle's VARCHAR2 holds
@@ -111,23 +118,6 @@ inline void check_facility_loads(sql::Database& db)
     EXPECT_EQ(list.components_[0].name_, "T1");
 
     EXPECT_TRUE(message_of([&] { list.read_from_db(db, "missing"); }).starts_with("Query failed: "));
-}
-
-/// A load from `facility`, whose view fails after its first rows, throws; the load with a
-/// backup falls back to the file and leaves it as it was.
-inline void check_fetch_failure_falls_back(sql::Database& db, const std::string& facility)
-{
-    sql::ComponentList list;
-    const std::string message = message_of([&] { list.read_from_db(db, facility); });
-    EXPECT_TRUE(message.starts_with("Unable to fetch row: ")) << message;
-
-    TempDir dir;
-    const std::string backup = (dir / "backup.txt").string();
-    expected_lumen().write_to_file(backup);
-    const std::string before = slurp(backup);
-    EXPECT_EQ(list.read_from_db_with_backup(db, facility, backup), message);
-    EXPECT_EQ(list, expected_lumen());
-    EXPECT_EQ(slurp(backup), before);
 }
 
 } // namespace qix::test::component

@@ -17,15 +17,12 @@ using qix::sql::detail::parse_list_number;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-TEST(ListNumber, AcceptsTheGrammar)
+TEST(ListNumber, AcceptsTheGrammarAndRejectsEverythingElse)
 {
     const std::pair<const char*, double> accepted[] = {
-        {"1e3", 1000.0},          {"1E+3", 1000.0},      {".5", 0.5},
-        {"5.", 5.0},              {"5.e1", 50.0},        {"-0", -0.0},
-        {"0012.50", 12.5},        {"INF", kInf},         {"-Infinity", -kInf},
-        {"1e2147483647", kInf},   {"-1e400", -kInf},     {"1e-2147483648", 0.0},
-        {"0.000e99999", 0.0},     {"4.9e-324", 4.9e-324}, {"0.1", 0.1},
-        {"123456789012345678901234567890", 1.2345678901234568e29},
+        {"1e3", 1000.0}, {"1E+3", 1000.0}, {".5", 0.5}, {"5.", 5.0}, {"5.e1", 50.0}, {"-0", -0.0}, {"0012.50", 12.5},
+        {"INF", kInf}, {"-Infinity", -kInf}, {"1e2147483647", kInf}, {"-1e400", -kInf}, {"1e-2147483648", 0.0},
+        {"0.000e99999", 0.0}, {"4.9e-324", 4.9e-324}, {"0.1", 0.1}, {"123456789012345678901234567890", 1.2345678901234568e29},
         // Halfway cases beyond 19 digits are rounded correctly.
         {"9007199254740993.0000000000000000001", 9007199254740994.0},
         {"2.4703282292062327208828439643411068618252990130716238221279284125033775364e-324", 4.9e-324},
@@ -42,10 +39,6 @@ TEST(ListNumber, AcceptsTheGrammar)
         EXPECT_TRUE(std::isnan(*value)) << text;
         EXPECT_EQ(std::signbit(*value), text[0] == '-') << text;
     }
-}
-
-TEST(ListNumber, RejectsEverythingElse)
-{
     for (const char* text : {"+1", "1e", "e5", ".", "-", "1.2.3", "0x10", "nan(a-b)", "nan(", "", "1e+", "--1",
                              "1e2147483648", "1e-2147483649", "inf1", "infinit", "1 ", " 1", "1,5", "1e5.0", "nan)"})
         EXPECT_FALSE(parse_list_number(text).has_value()) << '"' << text << '"';

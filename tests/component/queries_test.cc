@@ -1,19 +1,11 @@
 // The component model and the queries over it: flag look-up, name search, equality, sorting,
 // flags, beamline sections and cells.
 
-#include <qix/sql/ComponentList.h>
-#include <qix/util/exceptions.h>
-
-#include "test_util.h"
-
-#include <gtest/gtest.h>
+#include "load_scenarios.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <regex>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -51,7 +43,7 @@ ComponentList beamline()
     return list;
 }
 
-TEST(ComponentModel, FlagIndexUpperCasesOnlyTheArgumentAndNamesMatchInAnyCase)
+TEST(ComponentModel, FlagIndexUpperCasesOnlyTheArgumentNamesMatchInAnyCaseAndEqualityComparesEveryValue)
 {
     ComponentList list;
     EXPECT_EQ(list.get_flag_idx("QUAD"), -1);
@@ -66,34 +58,24 @@ TEST(ComponentModel, FlagIndexUpperCasesOnlyTheArgumentAndNamesMatchInAnyCase)
     EXPECT_EQ(list.find_component_by_name("qf.01"), &list.components_[0]);
     EXPECT_EQ(list.find_component_by_name(""), &list.components_[2]);
     EXPECT_EQ(list.find_component_by_name("QF.0"), nullptr);
-    const ComponentList& view = list;
-    EXPECT_EQ(view.find_component_by_name("Qf.01"), &list.components_[0]);
-}
+    EXPECT_EQ(std::as_const(list).find_component_by_name("Qf.01"), &list.components_[0]);
 
-TEST(ComponentModel, EqualityComparesEveryValue)
-{
-    const ComponentList list = beamline();
-    ComponentList finite = list;
+    const ComponentList line = beamline();
+    ComponentList finite = line;
     finite.components_[4].z_ = finite.components_[4].s_ = 7.0;
-    EXPECT_NE(list, list) << "a NaN position is unequal even to itself";
+    EXPECT_NE(line, line) << "a NaN position is unequal even to itself";
     EXPECT_EQ(finite, ComponentList(finite));
-
     ComponentList changed = finite;
     changed.components_[0].x_ = -0.0;
     EXPECT_EQ(changed, finite) << "0.0 equals -0.0";
-    changed.components_[0].link_name_ = "L";
-    EXPECT_NE(changed, finite);
-    changed = finite;
-    changed.components_[5].flags_.push_back(false);
-    EXPECT_NE(changed, finite);
-    changed = finite;
-    std::swap(changed.flag_names_[0], changed.flag_names_[1]);
-    EXPECT_NE(changed, finite);
-    changed = finite;
-    std::swap(changed.components_[0], changed.components_[1]);
-    EXPECT_NE(changed, finite);
-
-    changed.clear();
+    const std::function<void(ComponentList&)> changes[] = {
+        [](auto& l) { l.components_[0].link_name_ = "L"; }, [](auto& l) { l.components_[5].flags_.push_back(false); },
+        [](auto& l) { std::swap(l.flag_names_[0], l.flag_names_[1]); },
+        [](auto& l) { std::swap(l.components_[0], l.components_[1]); }, [](auto& l) { l.clear(); }};
+    for (const auto& change : changes) {
+        change(changed = finite);
+        EXPECT_NE(changed, finite);
+    }
     EXPECT_EQ(changed, ComponentList());
 }
 
@@ -121,7 +103,7 @@ TEST(ComponentQueries, SortsWithTiesAndNaNKeysLast)
     EXPECT_TRUE(std::is_sorted(sorted.begin(), first_nan, [](auto* a, auto* b) { return a->s_ < b->s_; }));
 }
 
-TEST(ComponentQueries, FindsFlagsInAnyCaseAndTreatsMissingBitsAsUnset)
+TEST(ComponentQueries, FindsFlagsInAnyCaseAndExtractsBeamlinesBetweenInclusiveBounds)
 {
     ComponentList list = beamline();
     list.components_.push_back(make("SHORT", 0.0, 0.0, {true})); // has no QUAD bit
@@ -131,16 +113,11 @@ TEST(ComponentQueries, FindsFlagsInAnyCaseAndTreatsMissingBitsAsUnset)
     EXPECT_TRUE(list.find_components_with_flag("KICKER", SortOrder::z).empty());
     const ComponentList& view = list;
     EXPECT_EQ(view.find_components_with_flag("QUAD", SortOrder::none).size(), 5u);
-}
 
-TEST(ComponentQueries, ExtractsBeamlineBetweenInclusiveBounds)
-{
-    ComponentList list = beamline();
     EXPECT_EQ(names(list.extract_beamline("quad", 10.0, 20.0, SortOrder::s)), (Names{"QF1", "QD1", "QF2"}));
     EXPECT_EQ(names(list.extract_beamline("MAGNET", 2.0, 4.0, SortOrder::z)), (Names{"QD1", "B1", "QF2"}));
     EXPECT_TRUE(list.extract_beamline("QUAD", 20.0, 10.0, SortOrder::s).empty());
     EXPECT_TRUE(list.extract_beamline("QUAD", -1e300, 1e300, static_cast<SortOrder>(7)).empty());
-    const ComponentList& view = list;
     const auto all = view.extract_beamline("QUAD", -std::numeric_limits<double>::infinity(),
                                            std::numeric_limits<double>::infinity(), SortOrder::s);
     EXPECT_EQ(names(all), (Names{"QF3", "QF1", "QD1", "QF2"})) << "NaN positions lie in no range";
@@ -149,38 +126,33 @@ TEST(ComponentQueries, ExtractsBeamlineBetweenInclusiveBounds)
                   "SortOrder::none is not allowed for extract_beamline()");
 }
 
-TEST(ComponentQueries, CellsCheckTheirArguments)
+TEST(ComponentQueries, CellsCheckTheirArgumentsAndSurroundEveryWholeNameMatch)
 {
     ComponentList list = beamline();
     const auto all = list.get_sorted_list(SortOrder::none);
-    const auto cells_error = [&all](const std::string& pattern, SortOrder order, double before, double after) {
-        return message_of(
-            [&] { (void)ComponentList::extract_cells_around_components(all, pattern, order, before, after); });
+    const std::tuple<const char*, SortOrder, double, double, const char*> errors[] = {
+        {"QF1", SortOrder::s, 0.5, 1.0, "meters_before must be negative or zero"},
+        {"QF1", SortOrder::s, kNaN, 1.0, "meters_before must be negative or zero"},
+        {"(", SortOrder::s, -1.0, -0.5, "meters_after must be positive or zero"},
+        {"QF1", SortOrder::s, -1.0, kNaN, "meters_after must be positive or zero"},
+        {"QF1", SortOrder::none, -1.0, 1.0, "Invalid sort order (must be z or s)"},
+        {"nothing", SortOrder::none, -1.0, 1.0, "(no qix::Error thrown)"}};
+    const auto cells = [&all](const std::string& pattern, SortOrder order, double before, double after) {
+        return ComponentList::extract_cells_around_components(all, pattern, order, before, after);
     };
-    EXPECT_EQ(cells_error("QF1", SortOrder::s, 0.5, 1.0), "meters_before must be negative or zero");
-    EXPECT_EQ(cells_error("QF1", SortOrder::s, kNaN, 1.0), "meters_before must be negative or zero");
-    EXPECT_EQ(cells_error("(", SortOrder::s, -1.0, -0.5), "meters_after must be positive or zero");
-    EXPECT_EQ(cells_error("QF1", SortOrder::s, -1.0, kNaN), "meters_after must be positive or zero");
-    EXPECT_EQ(cells_error("QF1", SortOrder::none, -1.0, 1.0), "Invalid sort order (must be z or s)");
-    EXPECT_EQ(cells_error("nothing", SortOrder::none, -1.0, 1.0), "(no qix::Error thrown)");
-    EXPECT_THROW((void)ComponentList::extract_cells_around_components(all, "(", SortOrder::s, -1.0, 1.0),
-                 std::regex_error);
+    for (const auto& [pattern, order, before, after, message] : errors)
+        EXPECT_EQ(message_of([&] { (void)cells(pattern, order, before, after); }), message);
+    EXPECT_THROW((void)cells("(", SortOrder::s, -1.0, 1.0), std::regex_error);
     EXPECT_TRUE(
         ComponentList::extract_cells_around_components(std::vector<Component*>{}, "QF1", SortOrder::s, -1, 1).empty());
-}
+    EXPECT_TRUE(cells("QF", SortOrder::s, -5.0, 5.0).empty());
 
-TEST(ComponentQueries, CellsSurroundEveryWholeNameMatch)
-{
-    ComponentList list = beamline();
-    const auto all = list.get_sorted_list(SortOrder::none);
-    EXPECT_TRUE(ComponentList::extract_cells_around_components(all, "QF", SortOrder::s, -5.0, 5.0).empty());
-
-    const auto single = ComponentList::extract_cells_around_components(all, "qf1", SortOrder::s, -5.0, 5.0);
+    const auto single = cells("qf1", SortOrder::s, -5.0, 5.0);
     ASSERT_EQ(single.size(), 1u);
     EXPECT_EQ(names(single[0]), (Names{"QF3", "QF1", "QD1"}));
 
     // B1 and QF2 share s = 20: each cell at an exact position holds both, in sorted order.
-    const auto exact = ComponentList::extract_cells_around_components(all, "B1|qf2", SortOrder::s, -0.0, 0.0);
+    const auto exact = cells("B1|qf2", SortOrder::s, -0.0, 0.0);
     ASSERT_EQ(exact.size(), 2u);
     EXPECT_EQ(exact[0], exact[1]);
     EXPECT_EQ(exact[0].size(), 2u);

@@ -1,10 +1,7 @@
 // The list file under concurrent processes: a writer killed at random points or inside a
 // write, and a reader racing a writer. Every look at the file finds one complete list.
 
-#include "DataSource.h"
-#include "test_util.h"
-
-#include <gtest/gtest.h>
+#include "load_scenarios.h"
 
 #include <signal.h>
 #include <sys/resource.h>
