@@ -19,13 +19,6 @@ std::vector<Row>& rows()
     return table;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
 // One figure per repetition, in the row's unit.
 std::vector<double> figures(const Row& row, const std::map<std::string, std::vector<double>>& counters,
                             const std::vector<double>& seconds)
@@ -66,19 +59,31 @@ std::string number(double value)
     return text;
 }
 
-// Median with the largest deviation of a repetition from it, in percent.
+// Quantile q of the values by linear interpolation between neighbours.
+double quantile(std::vector<double> values, double q)
+{
+    std::sort(values.begin(), values.end());
+    const double position = q * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(position);
+    const std::size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] + (values[above] - values[below]) * (position - static_cast<double>(below));
+}
+
+double median(const std::vector<double>& values) { return quantile(values, 0.5); }
+
+// Median, and half the interquartile range in percent of it: the middle half of the
+// repetitions lies within that distance of the median.
 std::string figure_text(const std::vector<double>& values)
 {
     if (values.empty())
         return "n/a";
     const double mid = median(values);
-    double spread = 0.0;
-    for (const double v : values)
-        spread = std::max(spread, std::fabs(v - mid) / mid * 100.0);
     std::ostringstream out;
     out << number(mid);
-    if (values.size() > 1)
+    if (values.size() > 1) {
+        const double spread = (quantile(values, 0.75) - quantile(values, 0.25)) / 2.0 / mid * 100.0;
         out << " ±" << static_cast<int>(std::lround(spread)) << '%';
+    }
     return out.str();
 }
 
@@ -170,8 +175,8 @@ void TableReporter::Finalize()
             << (row.baseline.empty() ? "" : figure_text(base_values)) << " | " << ratio_text << " | "
             << target_text(row) << " | " << result << " |\n";
     }
-    out << "\nFigures: median over the repetitions, ± the largest deviation of one repetition from it; "
-           "ratios: library median / baseline median.\n";
+    out << "\nFigures: median over the repetitions, ± half their interquartile range; "
+           "ratio: library median / baseline median.\n";
     out.flush();
 }
 
