@@ -1,0 +1,295 @@
+// Our driver through the driver manager: the test data source itself, connect and its
+// failures, SQLDriverConnect, the dictionary view, errors and their diagnostic records, writes
+// through views, time-outs, cancel and disconnect.
+#include "LiteSource.h"
+#include "RawOdbc.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace qix::test {
+namespace {
+
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+// An ODBC 3 environment and a connection handle, disconnected and freed on destruction.
+struct Handles {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    Handles()
+    {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    }
+    ~Handles()
+    {
+        SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+};
+
+// Connects as the library does (a login time-out, a user and a password) and returns the return
+// code, leaving the diagnostics in `records`.
+SQLRETURN try_connect(const std::string& dsn, std::vector<DiagRecord>& records)
+{
+    const Handles handles;
+    EXPECT_EQ(SQLSetConnectAttr(handles.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0), SQL_SUCCESS);
+    const SQLRETURN rc =
+        SQLConnect(handles.dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)"scott", SQL_NTS, (SQLCHAR*)"tiger", SQL_NTS);
+    records = diagnostics_of(SQL_HANDLE_DBC, handles.dbc);
+    return rc;
+}
+
+TEST(LiteSource, ReadsEverySchemaAndRemovesEverythingAgain)
+{
+    std::filesystem::path folder;
+    std::string dsn;
+    {
+        LiteSource source({"VEDUV", "CFG"});
+        EXPECT_NE(source.dsn(), LiteSource().dsn());
+        folder = source.dir().path();
+        dsn = source.dsn();
+        EXPECT_NE(slurp(odbc_config_dir() / "odbc.ini").find("[" + dsn + "]"), std::string::npos);
+        source.execute({"CREATE TABLE T (A INTEGER, B TEXT)", "INSERT INTO T VALUES (1, 'main')",
+                        "CREATE TABLE VEDUV.T (A INTEGER, B TEXT, C DOUBLE)", "CREATE TABLE CFG.T (A INTEGER)",
+                        "INSERT INTO VEDUV.T VALUES (2, NULL, 12.0)"});
+        RawConnection connection(source.dsn());
+        EXPECT_EQ(connection.rows("SELECT A, B FROM T"), (Rows{{"1", "main"}}));
+        EXPECT_EQ(connection.rows("select a, b, c from veduv.t"), (Rows{{"2", std::nullopt, "12"}}));
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(slurp(odbc_config_dir() / "odbc.ini").find("[" + dsn + "]"), std::string::npos);
+}
+
+TEST(Connect, AcceptsAnyUserAndAnswersInformationRequests)
+{
+    LiteSource source({"CFG"});
+    std::vector<DiagRecord> records;
+    EXPECT_EQ(try_connect(source.dsn(), records), SQL_SUCCESS);
+    EXPECT_TRUE(records.empty());
+    RawConnection connection(source.dsn());
+    char text[64];
+    SQLSMALLINT length = 0;
+    ASSERT_EQ(SQLGetInfo(connection.handle(), SQL_DBMS_NAME, text, sizeof text, &length), SQL_SUCCESS);
+    EXPECT_STREQ(text, "SQLite");
+    SQLUINTEGER getdata = 0;
+    ASSERT_EQ(SQLGetInfo(connection.handle(), SQL_GETDATA_EXTENSIONS, &getdata, 0, nullptr), SQL_SUCCESS);
+    EXPECT_NE(getdata & SQL_GD_ANY_ORDER, 0u);
+    EXPECT_EQ(SQLGetInfo(connection.handle(), 9999, text, sizeof text, &length), SQL_ERROR);
+    EXPECT_EQ(diagnostics_of(SQL_HANDLE_DBC, connection.handle()).at(0).state, "HY096");
+}
+
+TEST(Connect, FailsNamingEveryMissingFileWithoutCreatingIt)
+{
+    LiteSource source({"VEDUV", "CFG"}, LiteSource::MainFile::missing);
+    std::filesystem::remove(source.schema_file("CFG"));
+    std::vector<DiagRecord> records;
+    EXPECT_EQ(try_connect(source.dsn(), records), SQL_ERROR);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].state, "08001");
+    // The driver manager puts its own prefix before the driver's messages of a failed connect.
+    const std::string expected = "[qix-lite] Database file '" + source.database_file().string() + "' does not exist";
+    EXPECT_TRUE(records[0].message.ends_with(expected)) << records[0].message;
+    EXPECT_NE(records[1].message.find(source.schema_file("CFG").string()), std::string::npos);
+    EXPECT_NE(records[1].message.find("schema CFG"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(source.database_file()));
+
+    const std::string without_database = register_dsn("QixLite", {});
+    EXPECT_EQ(try_connect(without_database, records), SQL_ERROR);
+    unregister_dsn(without_database);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].state, "08001");
+    EXPECT_NE(records[0].message.find("Database"), std::string::npos);
+}
+
+TEST(Connect, CreatesMissingFilesWhenTheDataSourceOrTheConnectionStringSaysCreate)
+{
+    TempDir dir;
+    const std::string dsn =
+        register_dsn("QixLite", {{"Database", (dir / "new.db").string()}, {"Schemas", "cfg"}, {"Create", "yes"}});
+    RawConnection(dsn).execute("CREATE TABLE CFG.T (A INTEGER)");
+    unregister_dsn(dsn);
+    EXPECT_TRUE(std::filesystem::exists(dir / "new.db"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "CFG.db")) << "schema names are upper-cased";
+
+    const Handles handles;
+    const std::string in = "DRIVER=QixLite;Database={" + (dir / "x.db").string() + "};Schemas=VEDUV;Create=yes";
+    SQLCHAR out[512];
+    SQLSMALLINT out_length = 0;
+    EXPECT_EQ(SQLDriverConnect(handles.dbc, nullptr, (SQLCHAR*)in.c_str(), SQL_NTS, out, sizeof out, &out_length,
+                               SQL_DRIVER_NOPROMPT),
+              SQL_SUCCESS)
+        << diagnostic_text(SQL_HANDLE_DBC, handles.dbc);
+    EXPECT_NE(std::string(reinterpret_cast<char*>(out)).find("Schemas=VEDUV"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir / "VEDUV.db"));
+}
+
+
+constexpr const char* kEndless = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c";
+
+class Statements : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        source_.execute({
+            "CREATE TABLE VEDUV.lumen_components (name TEXT NOT NULL, REAL_NAME TEXT, X DOUBLE, FLAG_QUAD INTEGER)",
+            "INSERT INTO VEDUV.LUMEN_COMPONENTS VALUES ('QF1', 'Q.F.1', 1.5, 1), ('BPM1', NULL, NULL, 0)",
+            "CREATE VIEW VEDUV.LUMEN_VIEW_COMPONENTS AS SELECT NAME, FLAG_QUAD FROM lumen_components",
+            "CREATE TABLE LOCAL_ONLY (A INTEGER)",
+            // A configuration data view made writable with INSTEAD OF triggers (docs/lite-driver.md).
+            "CREATE TABLE CFG.CM_DATA_MAGNET (PUBLIC_ID INTEGER PRIMARY KEY, CURRENT DOUBLE, NAME VARCHAR2(30), "
+            "LAST_SEEN TIMESTAMP, SHOT TIMESTAMP(9))",
+            "CREATE VIEW CFG.CM_VIEW_DATA_MAGNET AS SELECT PUBLIC_ID, CURRENT, NAME FROM CM_DATA_MAGNET",
+            "CREATE TRIGGER CFG.MAGNET_INSERT INSTEAD OF INSERT ON CM_VIEW_DATA_MAGNET BEGIN "
+            "INSERT INTO CM_DATA_MAGNET (CURRENT, NAME) VALUES (NEW.CURRENT, NEW.NAME); END",
+            "CREATE TRIGGER CFG.MAGNET_UPDATE INSTEAD OF UPDATE ON CM_VIEW_DATA_MAGNET BEGIN UPDATE CM_DATA_MAGNET "
+            "SET CURRENT = NEW.CURRENT, NAME = NEW.NAME WHERE PUBLIC_ID = OLD.PUBLIC_ID; END",
+            "CREATE TRIGGER CFG.MAGNET_DELETE INSTEAD OF DELETE ON CM_VIEW_DATA_MAGNET BEGIN "
+            "DELETE FROM CM_DATA_MAGNET WHERE PUBLIC_ID = OLD.PUBLIC_ID; END",
+        });
+    }
+    LiteSource source_{{"VEDUV", "CFG"}};
+    RawConnection connection_{source_.dsn()};
+    RawStatement statement_{connection_};
+};
+
+TEST_F(Statements, DictionaryViewListsTablesAndViewsOfEveryFileInUpperCase)
+{
+    const std::string sql = "SELECT OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, NULLABLE FROM ALL_TAB_COLUMNS "
+                            "WHERE TABLE_NAME <> 'CM_VIEW_DATA_MAGNET' ORDER BY OWNER, TABLE_NAME, COLUMN_ID";
+    Rows expected = {{"CFG", "CM_DATA_MAGNET", "PUBLIC_ID", "1", "INTEGER", "Y"},
+                     {"CFG", "CM_DATA_MAGNET", "CURRENT", "2", "DOUBLE", "Y"},
+                     {"CFG", "CM_DATA_MAGNET", "NAME", "3", "VARCHAR2", "Y"},
+                     {"CFG", "CM_DATA_MAGNET", "LAST_SEEN", "4", "TIMESTAMP(6)", "Y"},
+                     {"CFG", "CM_DATA_MAGNET", "SHOT", "5", "TIMESTAMP(9)", "Y"},
+                     {"MAIN", "LOCAL_ONLY", "A", "1", "INTEGER", "Y"},
+                     {"VEDUV", "LUMEN_COMPONENTS", "NAME", "1", "TEXT", "N"},
+                     {"VEDUV", "LUMEN_COMPONENTS", "REAL_NAME", "2", "TEXT", "Y"},
+                     {"VEDUV", "LUMEN_COMPONENTS", "X", "3", "DOUBLE", "Y"},
+                     {"VEDUV", "LUMEN_COMPONENTS", "FLAG_QUAD", "4", "INTEGER", "Y"},
+                     {"VEDUV", "LUMEN_VIEW_COMPONENTS", "NAME", "1", "TEXT", "Y"},
+                     {"VEDUV", "LUMEN_VIEW_COMPONENTS", "FLAG_QUAD", "2", "INTEGER", "Y"}};
+    EXPECT_EQ(connection_.rows(sql), expected);
+    connection_.execute("CREATE TABLE CFG.LATER (B TEXT)");
+    expected.insert(expected.begin() + 5, {"CFG", "LATER", "B", "1", "TEXT", "Y"});
+    EXPECT_EQ(connection_.rows(sql), expected) << "objects made after connecting show at once";
+}
+
+TEST_F(Statements, ErrorsCarryTheirStateAndStayUntilTheNextCall)
+{
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"SELEC 1", "42000", ""},
+        {"SELECT NOPE FROM VEDUV.LUMEN_COMPONENTS", "42S22", ""},
+        {"DELETE FROM VEDUV.LUMEN_COMPONENTS; DELETE FROM VEDUV.LUMEN_COMPONENTS", "42000", ""},
+        {"INSERT INTO VEDUV.LUMEN_VIEW_COMPONENTS (NAME) VALUES ('x')", "42000",
+         "cannot modify LUMEN_VIEW_COMPONENTS because it is a view"},
+        {"SELECT * FROM VEDUV.NOWHERE", "42S02", ""},
+    };
+    for (const auto& [sql, state, message] : cases) {
+        EXPECT_EQ(statement_.exec(sql), SQL_ERROR) << sql;
+        EXPECT_EQ(statement_.state(), state) << sql;
+        EXPECT_NE(statement_.diagnostic_text().find(message), std::string::npos) << statement_.diagnostic_text();
+    }
+    // The records stay until the next call on the handle, however often they are read.
+    for (int reading = 0; reading < 2; ++reading) {
+        const auto records = statement_.diagnostics();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].native, 1) << "SQLite's result code";
+        EXPECT_EQ(records[0].message, "[qix-lite] no such table: VEDUV.NOWHERE");
+    }
+    SQLCHAR field[16];
+    SQLSMALLINT length = 0;
+    EXPECT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, statement_.handle(), 1, SQL_DIAG_SQLSTATE, field, sizeof field, &length),
+              SQL_SUCCESS);
+    EXPECT_STREQ(reinterpret_cast<char*>(field), "42S02");
+    EXPECT_EQ(connection_.rows("SELECT count(*) FROM VEDUV.LUMEN_COMPONENTS"), (Rows{{"2"}})) << "nothing ran";
+    EXPECT_EQ(statement_.exec("DELETE FROM VEDUV.LUMEN_COMPONENTS WHERE NAME = 'QF1'; -- done\n"), SQL_SUCCESS);
+    EXPECT_TRUE(statement_.diagnostics().empty());
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "24000") << "no result set";
+}
+
+TEST_F(Statements, SearchedChangesWithoutRowsAnswerNoDataAlsoThroughTriggers)
+{
+    // Only searched updates and deletes answer SQL_NO_DATA; through a view the rows changed by
+    // its triggers count.
+    const std::tuple<const char*, SQLRETURN, SQLLEN> cases[] = {
+        {"UPDATE VEDUV.LUMEN_COMPONENTS SET X = 2 WHERE NAME = 'NONE'", SQL_NO_DATA, 0},
+        {"DELETE FROM VEDUV.LUMEN_COMPONENTS WHERE NAME = 'NONE'", SQL_NO_DATA, 0},
+        {"UPDATE VEDUV.LUMEN_COMPONENTS SET X = 2", SQL_SUCCESS, 2},
+        {"INSERT INTO VEDUV.LUMEN_COMPONENTS SELECT * FROM VEDUV.LUMEN_COMPONENTS WHERE 0", SQL_SUCCESS, 0},
+        {"INSERT INTO CFG.CM_VIEW_DATA_MAGNET (CURRENT, NAME) VALUES (12.5, 'QF1')", SQL_SUCCESS, 1},
+        {"UPDATE CFG.CM_VIEW_DATA_MAGNET SET CURRENT = NULL WHERE PUBLIC_ID = 1", SQL_SUCCESS, 1},
+        {"UPDATE CFG.CM_VIEW_DATA_MAGNET SET CURRENT = 1 WHERE PUBLIC_ID = 99", SQL_NO_DATA, 0},
+        {"DELETE FROM CFG.CM_VIEW_DATA_MAGNET WHERE PUBLIC_ID = 99", SQL_NO_DATA, 0},
+    };
+    for (const auto& [sql, rc, rows] : cases) {
+        EXPECT_EQ(statement_.exec(sql), rc) << sql;
+        SQLLEN counted = -2;
+        SQLRowCount(statement_.handle(), &counted);
+        EXPECT_EQ(counted, rows) << sql;
+    }
+    EXPECT_EQ(connection_.rows("SELECT * FROM CFG.CM_VIEW_DATA_MAGNET"), (Rows{{"1", std::nullopt, "QF1"}}));
+    EXPECT_EQ(statement_.exec("DELETE FROM CFG.CM_VIEW_DATA_MAGNET WHERE PUBLIC_ID = 1"), SQL_SUCCESS);
+    EXPECT_TRUE(connection_.rows("SELECT * FROM CFG.CM_VIEW_DATA_MAGNET").empty());
+}
+
+TEST_F(Statements, QueryTimeOutInterruptsAStatementAndEachFetch)
+{
+    ASSERT_EQ(SQLSetStmtAttr(statement_.handle(), SQL_ATTR_QUERY_TIMEOUT, (SQLPOINTER)1, 0), SQL_SUCCESS);
+    EXPECT_EQ(statement_.exec(kEndless), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYT00");
+    // The first row comes at once; the second needs the whole endless count.
+    ASSERT_EQ(statement_.exec(std::string("SELECT 1 UNION ALL SELECT * FROM (") + kEndless + ")"), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYT00");
+}
+
+TEST_F(Statements, CancelClosesTheCursorOrStopsAStatementRunningInAnotherThread)
+{
+    ASSERT_EQ(statement_.exec("SELECT NAME FROM VEDUV.LUMEN_COMPONENTS"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(SQLCancel(statement_.handle()), SQL_SUCCESS);
+    // With the cursor closed the statement can run again at once.
+    EXPECT_EQ(statement_.exec("SELECT NAME FROM VEDUV.LUMEN_COMPONENTS"), SQL_SUCCESS);
+    EXPECT_EQ(SQLCloseCursor(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(SQLCloseCursor(statement_.handle()), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "24000");
+
+    // A time-out as a backstop, far beyond the cancel.
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(20), 0);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        SQLCancel(statement_.handle());
+    });
+    const SQLRETURN rc = statement_.exec(kEndless);
+    canceller.join();
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HY008");
+}
+
+TEST_F(Statements, DisconnectFinalizesOpenStatements)
+{
+    RawStatement reading(connection_);
+    RawStatement prepared(connection_);
+    ASSERT_EQ(reading.exec("SELECT NAME FROM VEDUV.LUMEN_COMPONENTS"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(reading.handle()), SQL_SUCCESS);
+    ASSERT_EQ(prepared.prepare("SELECT 1"), SQL_SUCCESS);
+    EXPECT_EQ(SQLDisconnect(connection_.handle()), SQL_SUCCESS) << diagnostic_text(SQL_HANDLE_DBC, connection_.handle());
+    reading.release(); // the driver manager freed them with the connection
+    prepared.release();
+    statement_.release();
+    // The database file is closed: a new connect on the same handle sees it gone.
+    std::filesystem::remove(source_.database_file());
+    EXPECT_EQ(SQLConnect(connection_.handle(), (SQLCHAR*)source_.dsn().c_str(), SQL_NTS, nullptr, 0, nullptr, 0),
+              SQL_ERROR);
+}
+
+} // namespace
+} // namespace qix::test

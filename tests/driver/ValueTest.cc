@@ -1,0 +1,429 @@
+// Values through our driver: every C type with its conversions, NULLs and truncation, long values
+// in chunks, block cursors, input parameters, and the session timestamp format (TIMESTAMP(6)
+// and TIMESTAMP(9) read and written in it, or in the Oracle-like default without it).
+#include "LiteSource.h"
+#include "RawOdbc.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+namespace qix::test {
+namespace {
+
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+
+class Reads : public ::testing::Test {
+protected:
+    LiteSource source_{{"CFG"}};
+    RawConnection connection_{source_.dsn()};
+    RawStatement statement_{connection_};
+    SQLLEN indicator_ = 0;
+};
+
+// One row holding each storage class, read column by column with SQLGetData.
+class Conversion : public Reads {
+protected:
+    void SetUp() override
+    {
+        source_.execute({"CREATE TABLE V (I INTEGER, D DOUBLE, T TEXT, B BLOB, BIG INTEGER, N INTEGER, W TEXT, "
+                         "NEG INTEGER, HALF DOUBLE, ONE INTEGER)",
+                         "INSERT INTO V VALUES (42, 2.5, ' 17 ', x'00FF10', 5000000000, NULL, 'abc', -3, 0.5, 1)"});
+        again();
+    }
+    // Runs the query again: each value of a row can be read only once.
+    void again()
+    {
+        SQLFreeStmt(statement_.handle(), SQL_CLOSE);
+        ASSERT_EQ(statement_.exec("SELECT I, D, T, B, BIG, N, W, NEG, HALF, ONE FROM V"), SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    }
+};
+
+enum Column : SQLUSMALLINT { kI = 1, kD, kT, kB, kBig, kN, kW, kNeg, kHalf, kOne, kNone };
+
+// The number in a buffer of `c_type`.
+double number_in(SQLSMALLINT c_type, const unsigned char* buffer)
+{
+    const auto as = [buffer](auto value) {
+        std::memcpy(&value, buffer, sizeof value);
+        return static_cast<double>(value);
+    };
+    switch (c_type) {
+    case SQL_C_SSHORT: return as(SQLSMALLINT{});
+    case SQL_C_USHORT: return as(SQLUSMALLINT{});
+    case SQL_C_SBIGINT: return as(SQLBIGINT{});
+    case SQL_C_DOUBLE: return as(SQLDOUBLE{});
+    case SQL_C_BIT: return as(SQLCHAR{});
+    default: return as(SQLINTEGER{}); // SQL_C_SLONG, and the default for INTEGER columns
+    }
+}
+
+TEST_F(Conversion, IntoEveryTypeOrTheReasonWhyNotAsTextWithoutSpuriousZerosAndNullThenNoData)
+{
+    const std::tuple<Column, SQLSMALLINT, SQLRETURN, std::string, double> cases[] = { // the value when it succeeds
+        {kI, SQL_C_SLONG, SQL_SUCCESS, "", 42},       {kNeg, SQL_C_SSHORT, SQL_SUCCESS, "", -3},
+        {kI, SQL_C_USHORT, SQL_SUCCESS, "", 42},      {kBig, SQL_C_SBIGINT, SQL_SUCCESS, "", 5000000000},
+        {kI, SQL_C_DOUBLE, SQL_SUCCESS, "", 42},      {kOne, SQL_C_BIT, SQL_SUCCESS, "", 1},
+        {kI, SQL_C_DEFAULT, SQL_SUCCESS, "", 42},     {kT, SQL_C_SLONG, SQL_SUCCESS, "", 17}, // ' 17 '
+        {kT, SQL_C_DOUBLE, SQL_SUCCESS, "", 17},      {kD, SQL_C_SLONG, SQL_SUCCESS_WITH_INFO, "01S07", 2},
+        {kHalf, SQL_C_BIT, SQL_SUCCESS_WITH_INFO, "01S07", 0},
+        {kBig, SQL_C_SLONG, SQL_ERROR, "22003", 0},   {kNeg, SQL_C_USHORT, SQL_ERROR, "22003", 0},
+        {kI, SQL_C_BIT, SQL_ERROR, "22003", 0},       {kW, SQL_C_DOUBLE, SQL_ERROR, "22018", 0},
+        {kB, SQL_C_SLONG, SQL_ERROR, "07006", 0},     {kT, SQL_C_WCHAR, SQL_ERROR, "HY003", 0},
+        {kNone, SQL_C_CHAR, SQL_ERROR, "07009", 0},
+    };
+    for (const auto& [column, c_type, expected_rc, state, value] : cases) {
+        again();
+        unsigned char buffer[16] = {};
+        const SQLRETURN rc = SQLGetData(statement_.handle(), column, c_type, buffer, sizeof buffer, &indicator_);
+        const std::string where = "column " + std::to_string(column) + " as " + std::to_string(c_type);
+        EXPECT_EQ(rc, expected_rc) << where;
+        EXPECT_EQ(statement_.state(), state) << where;
+        EXPECT_TRUE(!SQL_SUCCEEDED(rc) || number_in(c_type, buffer) == value) << where;
+        EXPECT_TRUE(c_type != SQL_C_SLONG || rc != SQL_SUCCESS || indicator_ == 4) << where;
+    }
+    again();
+
+    char text[64];
+    for (const auto& [column, expected] : {std::pair<Column, std::string>{kI, "42"}, {kD, "2.5"}, {kBig, "5000000000"},
+                                           {kNeg, "-3"}, {kB, "00FF10"}}) {
+        EXPECT_EQ(SQLGetData(statement_.handle(), column, SQL_C_CHAR, text, sizeof text, &indicator_), SQL_SUCCESS);
+        EXPECT_EQ(text, expected);
+        EXPECT_EQ(indicator_, static_cast<SQLLEN>(expected.size()));
+    }
+    EXPECT_EQ(connection_.rows("SELECT 1.0, 0.1, 123456789.125, 1e-7, 2e20")[0],
+              (std::vector<std::optional<std::string>>{"1", "0.1", "123456789.125", "1e-07", "2e+20"}));
+    again();
+    char bytes[8] = {};
+    EXPECT_EQ(SQLGetData(statement_.handle(), kB, SQL_C_BINARY, bytes, sizeof bytes, &indicator_), SQL_SUCCESS);
+    EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(indicator_)), std::string("\x00\xff\x10", 3));
+    EXPECT_EQ(SQLGetData(statement_.handle(), kI, SQL_C_BINARY, bytes, sizeof bytes, &indicator_), SQL_SUCCESS);
+    EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(indicator_)), "42");
+    again();
+
+    for (SQLSMALLINT c_type : {SQL_C_CHAR, SQL_C_DOUBLE, SQL_C_SLONG, SQL_C_SSHORT, SQL_C_USHORT, SQL_C_SBIGINT,
+                               SQL_C_BIT, SQL_C_BINARY, SQL_C_DEFAULT}) {
+        char buffer[16];
+        indicator_ = 0;
+        EXPECT_EQ(SQLGetData(statement_.handle(), kN, c_type, buffer, sizeof buffer, &indicator_), SQL_SUCCESS);
+        EXPECT_EQ(indicator_, SQL_NULL_DATA) << c_type;
+        EXPECT_EQ(SQLGetData(statement_.handle(), kN, c_type, buffer, sizeof buffer, &indicator_), SQL_NO_DATA);
+        SQLINTEGER other = 0; // moving to another column starts the next round afresh
+        EXPECT_EQ(SQLGetData(statement_.handle(), kI, SQL_C_SLONG, &other, 0, nullptr), SQL_SUCCESS);
+        EXPECT_EQ(SQLGetData(statement_.handle(), kI, SQL_C_SLONG, &other, 0, nullptr), SQL_NO_DATA);
+    }
+    SQLINTEGER value = 0;
+    EXPECT_EQ(SQLGetData(statement_.handle(), kN, SQL_C_SLONG, &value, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "22002");
+}
+
+class LongValues : public Reads {
+protected:
+    void SetUp() override
+    {
+        source_.execute({"CREATE TABLE L (T TEXT, B BLOB)",
+                         "INSERT INTO L VALUES (printf('%.*c', 2500, 'x') || '', randomblob(10000))"});
+        ASSERT_EQ(statement_.exec("SELECT T, B FROM L"), SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    }
+    // Reads a value chunk by chunk into `all` and returns the indicator of each chunk.
+    std::vector<SQLLEN> chunks(const RawStatement& statement, SQLUSMALLINT column, SQLSMALLINT c_type,
+                               std::size_t size, std::string& all)
+    {
+        std::vector<char> buffer(size);
+        std::vector<SQLLEN> indicators;
+        SQLLEN indicator = 0;
+        SQLRETURN rc;
+        while ((rc = SQLGetData(statement.handle(), column, c_type, buffer.data(), static_cast<SQLLEN>(size),
+                                &indicator)) != SQL_NO_DATA) {
+            const bool last = rc == SQL_SUCCESS;
+            EXPECT_TRUE(last || (rc == SQL_SUCCESS_WITH_INFO && statement.state() == "01004")) << rc;
+            if (!SQL_SUCCEEDED(rc))
+                break;
+            indicators.push_back(indicator);
+            all.append(buffer.data(), last ? static_cast<std::size_t>(indicator) : size - (c_type == SQL_C_CHAR));
+        }
+        return indicators;
+    }
+};
+
+TEST_F(LongValues, TextAndBlobComeInChunksWithTheRemainingLength)
+{
+    std::string text;
+    EXPECT_EQ(chunks(statement_, 1, SQL_C_CHAR, 1024, text), (std::vector<SQLLEN>{2500, 1477, 454}));
+    EXPECT_EQ(text, std::string(2500, 'x'));
+    std::string blob;
+    EXPECT_EQ(chunks(statement_, 2, SQL_C_BINARY, 4096, blob), (std::vector<SQLLEN>{10000, 5904, 1808}));
+    RawStatement whole(connection_);
+    ASSERT_EQ(whole.exec("SELECT B FROM L"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(whole.handle()), SQL_SUCCESS);
+    std::string in_one;
+    EXPECT_EQ(chunks(whole, 1, SQL_C_BINARY, 10000, in_one), (std::vector<SQLLEN>{10000}));
+    EXPECT_EQ(blob, in_one);
+}
+
+TEST_F(LongValues, BoundColumnsAreCutWithOneRecordEachAndTheFullLength)
+{
+    RawStatement statement(connection_);
+    ASSERT_EQ(statement.exec("SELECT substr(T, 1, 300), B, 'Q.F.1' FROM L"), SQL_SUCCESS);
+    char text[256], short_text[3];
+    unsigned char bytes[100];
+    SQLLEN text_length = 0, bytes_length = 0, short_length = 0;
+    SQLBindCol(statement.handle(), 1, SQL_C_CHAR, text, sizeof text, &text_length);
+    SQLBindCol(statement.handle(), 2, SQL_C_BINARY, bytes, sizeof bytes, &bytes_length);
+    SQLBindCol(statement.handle(), 3, SQL_C_CHAR, short_text, sizeof short_text, &short_length);
+    EXPECT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(std::string(text), std::string(255, 'x'));
+    EXPECT_EQ(text_length, 300);
+    EXPECT_EQ(bytes_length, 10000);
+    EXPECT_STREQ(short_text, "Q.");
+    EXPECT_EQ(short_length, 5);
+    const auto records = statement.diagnostics();
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& record : records)
+        EXPECT_EQ(record.state, "01004");
+    SQLINTEGER column = 0;
+    SQLGetDiagField(SQL_HANDLE_STMT, statement.handle(), 3, SQL_DIAG_COLUMN_NUMBER, &column, 0, nullptr);
+    EXPECT_EQ(column, 3);
+}
+
+constexpr SQLULEN kRowsetSize = 4;
+
+// Column-wise rowsets are what the component list load asks for: its tests cover them.
+TEST_F(Reads, RowWiseRowsetsMarkAFailingRowAndEndAtMaxRows)
+{
+    using Status = std::array<SQLUSMALLINT, kRowsetSize>;
+    SQLULEN fetched = 0;
+    Status status{};
+    source_.execute({"CREATE TABLE R (N INTEGER, T TEXT)",
+                     "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 10) "
+                     "INSERT INTO R SELECT n, 'row ' || n FROM c", "UPDATE R SET N = 100000 WHERE N = 9"});
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowsetSize), 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
+    struct Row {
+        SQLSMALLINT number;
+        SQLLEN number_length;
+        char text[8];
+        SQLLEN text_length;
+    };
+    std::array<Row, kRowsetSize> rows{};
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Row)), 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(6), 0);
+    ASSERT_EQ(statement_.exec("SELECT N, T FROM R ORDER BY rowid DESC"), SQL_SUCCESS);
+    SQLBindCol(statement_.handle(), 1, SQL_C_SSHORT, &rows[0].number, 0, &rows[0].number_length);
+    SQLBindCol(statement_.handle(), 2, SQL_C_CHAR, rows[0].text, sizeof rows[0].text, &rows[0].text_length);
+
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(fetched, 4u);
+    EXPECT_EQ(status, (Status{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(rows[0].number, 10);
+    EXPECT_EQ(rows[0].text_length, 6);
+    EXPECT_EQ(rows[2].number, 8);
+    EXPECT_STREQ(rows[3].text, "row 7");
+    ASSERT_EQ(statement_.diagnostics().size(), 1u);
+    EXPECT_EQ(statement_.state(), "22003");
+    SQLLEN row = 0;
+    SQLGetDiagField(SQL_HANDLE_STMT, statement_.handle(), 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr);
+    EXPECT_EQ(row, 2);
+    SQLINTEGER number = 0;
+    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_SLONG, &number, 0, nullptr), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYC00") << "SQLGetData needs a rowset of one";
+
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(rows[1].number, 5);
+    EXPECT_EQ(status, (Status{SQL_ROW_SUCCESS, SQL_ROW_SUCCESS, SQL_ROW_NOROW, SQL_ROW_NOROW}));
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_NO_DATA);
+    EXPECT_EQ(fetched, 0u);
+}
+
+
+class Parameters : public Reads {
+protected:
+    void SetUp() override { source_.execute({"CREATE TABLE CFG.P (TXT TEXT, NUM INTEGER, REAL_VALUE DOUBLE, BIN BLOB)"}); }
+    SQLRETURN bind(SQLUSMALLINT number, SQLSMALLINT c_type, SQLSMALLINT sql_type, void* buffer, SQLLEN length,
+                   SQLLEN* indicator)
+    {
+        return SQLBindParameter(statement_.handle(), number, SQL_PARAM_INPUT, c_type, sql_type, 0, 0, buffer, length,
+                                indicator);
+    }
+};
+
+TEST_F(Parameters, EveryTypeLengthAndNullReadFromTheBuffersAtEachExecutionOnly)
+{
+    char text[] = "abcdef";
+    SQLLEN text_length = 3;
+    SQLINTEGER slong = -70000;
+    SQLSMALLINT sshort = -12;
+    SQLBIGINT big = 6000000000;
+    SQLDOUBLE real = 2.25;
+    unsigned char bytes[] = {0x00, 0x01, 0xfe};
+    SQLLEN bytes_length = sizeof bytes;
+    ASSERT_EQ(statement_.prepare("INSERT INTO CFG.P (TXT, NUM, REAL_VALUE, BIN) VALUES (?, ?, ?, ?)"), SQL_SUCCESS);
+    ASSERT_EQ(bind(1, SQL_C_CHAR, SQL_VARCHAR, text, 0, &text_length), SQL_SUCCESS);
+    ASSERT_EQ(bind(2, SQL_C_SLONG, SQL_INTEGER, &slong, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(bind(3, SQL_C_DOUBLE, SQL_DOUBLE, &real, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(bind(4, SQL_C_BINARY, SQL_VARBINARY, bytes, sizeof bytes, &bytes_length), SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS) << statement_.diagnostic_text();
+    text_length = SQL_NTS;
+    bind(2, SQL_C_SSHORT, SQL_SMALLINT, &sshort, 0, nullptr);
+    ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS);
+    text_length = SQL_NULL_DATA;
+    real = -0.5;
+    bind(2, SQL_C_SBIGINT, SQL_BIGINT, &big, 0, nullptr);
+    ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS);
+    // No buffer is NULL, with the library's SQL_NULL_DATA indicator or without it.
+    for (SQLLEN indicator : {SQLLEN{SQL_NULL_DATA}, SQLLEN{0}}) {
+        ASSERT_EQ(bind(2, SQL_C_SLONG, SQL_INTEGER, nullptr, 0, &indicator), SQL_SUCCESS);
+        ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS) << statement_.diagnostic_text();
+    }
+    EXPECT_EQ(connection_.rows("SELECT TXT, NUM, REAL_VALUE, hex(BIN) FROM CFG.P ORDER BY rowid"),
+              (Rows{{"abc", "-70000", "2.25", "0001FE"}, {"abcdef", "-12", "2.25", "0001FE"},
+                    {std::nullopt, "6000000000", "-0.5", "0001FE"}, {std::nullopt, std::nullopt, "-0.5", "0001FE"},
+                    {std::nullopt, std::nullopt, "-0.5", "0001FE"}}));
+
+    // A select keeps the values it was executed with.
+    SQLFreeStmt(statement_.handle(), SQL_RESET_PARAMS);
+    connection_.execute("DELETE FROM CFG.P");
+    connection_.execute("INSERT INTO CFG.P (TXT, NUM) VALUES ('MAGNET', 7), ('MAGNET', 8), ('BPM', 7)");
+    std::string type = "MAGNET";
+    SQLLEN type_length = static_cast<SQLLEN>(type.size());
+    SQLINTEGER id = 7;
+    ASSERT_EQ(statement_.exec("SELECT count(*) FROM CFG.P WHERE TXT = ? AND NUM = ?"), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "07002") << "parameters not bound";
+    bind(1, SQL_C_CHAR, SQL_VARCHAR, type.data(), type_length, &type_length);
+    bind(2, SQL_C_SLONG, SQL_INTEGER, &id, 0, nullptr);
+    ASSERT_EQ(statement_.exec("SELECT TXT, NUM FROM CFG.P WHERE TXT = ? AND NUM >= ?"), SQL_SUCCESS);
+    type = "XXXXXX";
+    id = 100;
+    for (const SQLRETURN expected : {SQL_SUCCESS, SQL_SUCCESS, SQL_NO_DATA})
+        EXPECT_EQ(SQLFetch(statement_.handle()), expected);
+}
+
+TEST_F(Parameters, RejectsWhatTheDriverCannotSend)
+{
+    SQLINTEGER value = 0;
+    SQLLEN indicator = 0;
+    ASSERT_EQ(statement_.prepare("SELECT ?"), SQL_SUCCESS);
+    EXPECT_EQ(SQLBindParameter(statement_.handle(), 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &value, 0,
+                               &indicator),
+              SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYC00");
+    for (const auto& [c_type, sql_type, state] : {std::tuple<SQLSMALLINT, SQLSMALLINT, std::string>{
+                                                      SQL_C_WCHAR, SQL_VARCHAR, "HY003"}, {SQL_C_SLONG, 1234, "HY004"}}) {
+        EXPECT_EQ(bind(1, c_type, sql_type, &value, 0, &indicator), SQL_ERROR);
+        EXPECT_EQ(statement_.state(), state);
+    }
+    indicator = SQL_DATA_AT_EXEC;
+    ASSERT_EQ(bind(1, SQL_C_SLONG, SQL_INTEGER, &value, 0, &indicator), SQL_SUCCESS);
+    EXPECT_EQ(SQLExecute(statement_.handle()), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYC00");
+}
+
+constexpr const char* kLibraryFormat = "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH24:MI:SS.FF'";
+
+class Timestamps : public Reads {
+protected:
+    void SetUp() override
+    {
+        source_.execute({"CREATE TABLE CFG.ITEMS (ID INTEGER, LAST_SEEN TIMESTAMP, SHOT TIMESTAMP(9), "
+                         "DAY TIMESTAMP(0), NOTE TEXT)",
+                         "INSERT INTO CFG.ITEMS VALUES (1, '2024-03-05 14:07:09.123456', "
+                         "'2024-03-05 00:07:09.123456789', '1999-12-31 23:59:59', '2024-03-05 14:07:09')",
+                         "INSERT INTO CFG.ITEMS VALUES (2, '2024-01-01 00:00:00.5', NULL, NULL, NULL)"});
+    }
+    Rows items(const RawConnection& connection) const
+    {
+        return connection.rows("SELECT LAST_SEEN, SHOT, DAY, NOTE FROM CFG.ITEMS ORDER BY ID");
+    }
+    Rows items() const { return items(connection_); }
+};
+
+TEST_F(Timestamps, TheSessionFormatOfOneConnectionRendersEveryTimestampColumn)
+{
+    const Rows oracle_default = {{"05-MAR-24 02.07.09.123456 PM", "05-MAR-24 12.07.09.123456789 AM",
+                                  "31-DEC-99 11.59.59. PM", "2024-03-05 14:07:09"},
+                                 {"01-JAN-24 12.00.00.500000 AM", std::nullopt, std::nullopt, std::nullopt}};
+    EXPECT_EQ(items(), oracle_default);
+    // A prepared ALTER SESSION takes effect when it is executed, and has no result columns.
+    ASSERT_EQ(statement_.prepare(kLibraryFormat), SQL_SUCCESS);
+    EXPECT_EQ(items(), oracle_default);
+    ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS);
+    SQLSMALLINT columns = -1;
+    EXPECT_EQ(SQLNumResultCols(statement_.handle(), &columns), SQL_SUCCESS);
+    EXPECT_EQ(columns, 0);
+    EXPECT_EQ(items(), (Rows{{"2024-03-05 14:07:09.123456", "2024-03-05 00:07:09.123456789", "1999-12-31 23:59:59.",
+                              "2024-03-05 14:07:09"},
+                             {"2024-01-01 00:00:00.500000", std::nullopt, std::nullopt, std::nullopt}}));
+    EXPECT_EQ(items(RawConnection(source_.dsn())), oracle_default) << "another connection keeps the default";
+    connection_.execute("alter session set nls_timestamp_format = 'DD/MM/YYYY HH24.MI FF3'");
+    EXPECT_EQ(items()[0][1], "05/03/2024 00.07 123");
+}
+
+TEST_F(Timestamps, RejectsFormatsItCannotHonour)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH:MI:SS'", "HY024", "at 'HH:MI:SS'"},
+        {"NLS_TIMESTAMP_FORMAT = 'DD-MON-YYYY'", "", ""},
+        {"NLS_DATE_FORMAT = 'YYYY'", "42000", "NLS_DATE_FORMAT"},
+        {"NLS_TIMESTAMP_FORMAT = YYYY", "42000", ""}};
+    for (const auto& [setting, state, text] : cases) {
+        EXPECT_EQ(statement_.exec(std::string("ALTER SESSION SET ") + setting), SQL_ERROR) << setting;
+        EXPECT_TRUE(*state == '\0' || statement_.state() == state) << setting;
+        EXPECT_NE(statement_.diagnostic_text().find(text), std::string::npos) << statement_.diagnostic_text();
+    }
+    // A rejected format leaves the session as it was.
+    EXPECT_EQ(connection_.rows("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), (Rows{{"01-JAN-24 12.00.00.500000 AM"}}));
+}
+
+TEST_F(Timestamps, ReadAsStructuresButANonCanonicalStoredTextFailsTheFetch)
+{
+    ASSERT_EQ(statement_.exec("SELECT SHOT FROM CFG.ITEMS WHERE ID = 1"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    SQL_TIMESTAMP_STRUCT time{};
+    ASSERT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_TYPE_TIMESTAMP, &time, sizeof time, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(std::tuple(time.year, time.month, time.minute, time.fraction),
+              (std::tuple<SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT, SQLUINTEGER>(2024, 3, 7, 123456789)));
+
+    connection_.execute("UPDATE CFG.ITEMS SET LAST_SEEN = '5.3.2024' WHERE ID = 2");
+    SQLFreeStmt(statement_.handle(), SQL_CLOSE);
+    ASSERT_EQ(statement_.exec("SELECT LAST_SEEN FROM CFG.ITEMS WHERE ID = 2"), SQL_SUCCESS);
+    char text[64];
+    SQLBindCol(statement_.handle(), 1, SQL_C_CHAR, text, sizeof text, &indicator_);
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "22007");
+    EXPECT_NE(statement_.diagnostic_text().find("'5.3.2024'"), std::string::npos);
+}
+
+TEST_F(Timestamps, ParametersInTheSessionFormatAreStoredCanonically)
+{
+    connection_.execute(kLibraryFormat);
+    // The library sends timestamps as character parameters in the session format.
+    std::string text = "2024-03-05 14:07:09.000001";
+    SQLLEN length = static_cast<SQLLEN>(text.size());
+    ASSERT_EQ(statement_.prepare("UPDATE CFG.ITEMS SET LAST_SEEN = ? WHERE ID = 2"), SQL_SUCCESS);
+    SQLBindParameter(statement_.handle(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 0, 0, text.data(), length,
+                     &length);
+    ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS) << statement_.diagnostic_text();
+    // Bound as a timestamp, a text is read in the session format, whatever it is.
+    connection_.execute("ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'DD.MM.YYYY HH24:MI:SS'");
+    RawStatement typed(connection_);
+    std::string local = "06.03.2024 01:02:03";
+    SQLLEN local_length = SQL_NTS;
+    ASSERT_EQ(typed.prepare("UPDATE CFG.ITEMS SET SHOT = ? WHERE ID = 2"), SQL_SUCCESS);
+    SQLBindParameter(typed.handle(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 0, 0, local.data(), 0,
+                     &local_length);
+    ASSERT_EQ(SQLExecute(typed.handle()), SQL_SUCCESS) << typed.diagnostic_text();
+    local = "2024-03-06 01:02:03";
+    EXPECT_EQ(SQLExecute(typed.handle()), SQL_ERROR);
+    EXPECT_EQ(typed.state(), "22007");
+    EXPECT_EQ(connection_.rows("SELECT CAST(LAST_SEEN AS TEXT), CAST(SHOT AS TEXT) FROM CFG.ITEMS WHERE ID = 2"),
+              (Rows{{"2024-03-05 14:07:09.000001", "2024-03-06 01:02:03.000000"}}));
+}
+
+} // namespace
+} // namespace qix::test
