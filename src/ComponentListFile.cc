@@ -233,6 +233,12 @@ void append_line(std::string& text, std::string_view line)
     text.push_back('\n');
 }
 
+void append_escaped_line(std::string& text, std::string_view value)
+{
+    tessel::append_escaped(text, value);
+    text.push_back('\n');
+}
+
 void writeln_double(std::string& text, double value)
 {
     char buffer[detail::kListNumberMaxLength];
@@ -246,13 +252,13 @@ void append_component(std::string& text, const Component& component)
     for (const std::string* value : {&component.name_, &component.real_name_, &component.name2_, &component.section_,
                                      &component.group_, &component.class_, &component.type_,
                                      &component.friendly_name_})
-        append_line(text, tessel::escape(*value));
+        append_escaped_line(text, *value);
     for (const double value : {component.x_, component.y_, component.z_, component.s_})
         writeln_double(text, value);
     for (const bool flag : component.flags_)
         text.push_back(flag ? '1' : '0');
     text.push_back('\n');
-    append_line(text, tessel::escape(component.link_name_));
+    append_escaped_line(text, component.link_name_);
     append_line(text, kComponentClose);
 }
 
@@ -262,7 +268,7 @@ std::string file_text(const ComponentList& list)
     text.reserve(64 + list.components_.size() * (256 + list.flag_names_.size()));
     append_line(text, kFlagNamesOpen);
     for (const std::string& name : list.flag_names_)
-        append_line(text, tessel::escape(name));
+        append_escaped_line(text, name);
     append_line(text, kFlagNamesClose);
     append_line(text, kComponentsOpen);
     for (const Component& component : list.components_)

@@ -52,31 +52,42 @@ std::string_view trim_sv(std::string_view text, std::string_view characters) noe
 
 std::string trim(std::string_view text, std::string_view characters) { return std::string(trim_sv(text, characters)); }
 
+void append_escaped(std::string& out, std::string_view text)
+{
+    const std::size_t last = text.size() - 1;
+    std::size_t run = 0; // start of the pending run of bytes that stay as they are
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool at_edge = (i == 0 || i == last);
+        const bool plain = !needs_escape(byte) && !(byte == ' ' && at_edge) && !(byte == '<' && i == 0);
+        if (plain)
+            continue;
+        out.append(text.substr(run, i - run));
+        run = i + 1;
+        switch (byte) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default: append_hex_escape(out, byte); break;
+        }
+    }
+    out.append(text.substr(run));
+}
+
 std::string escape(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + 8);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const bool at_edge = (i == 0 || i + 1 == text.size());
-        if (byte == '\\')
-            out += "\\\\";
-        else if (byte == '\n')
-            out += "\\n";
-        else if (byte == '\r')
-            out += "\\r";
-        else if (byte == '\t')
-            out += "\\t";
-        else if (needs_escape(byte) || (byte == ' ' && at_edge) || (byte == '<' && i == 0))
-            append_hex_escape(out, byte);
-        else
-            out += static_cast<char>(byte);
-    }
+    append_escaped(out, text);
     return out;
 }
 
 std::string unescape(std::string_view text)
 {
+    // Most texts hold no escape sequence at all.
+    if (text.find('\\') == std::string_view::npos)
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -47,6 +47,9 @@ template <typename... Pieces>
 /// with '<', so it cannot be mistaken for a tag line or lose bytes to trimming.
 [[nodiscard]] std::string escape(std::string_view text);
 
+/// Appends escape(text) to `out` without building a string of its own.
+void append_escaped(std::string& out, std::string_view text);
+
 /// Inverse of escape(). Malformed sequences (a lone trailing backslash, "\x" without two hex
 /// digits, an unknown escape letter) are kept byte for byte as they stand.
 [[nodiscard]] std::string unescape(std::string_view text);
