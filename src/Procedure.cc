@@ -1,5 +1,7 @@
 #include <qix/sql/Procedure.h>
 
+#include "bound_records.h"
+
 #include <utility>
 
 namespace qix::sql {
@@ -22,8 +24,7 @@ Procedure::Procedure(Procedure&& ori) noexcept
 Procedure& Procedure::operator=(Procedure&& ori) noexcept
 {
     if (this != &ori) {
-        if (statement_.is_allocated())
-            SQLCancel(statement_());
+        detail::cancel_if_allocated(statement_);
         statement_ = std::move(ori.statement_);
         procedure_ = std::move(ori.procedure_);
         param_info_ = std::move(ori.param_info_);
@@ -43,19 +44,13 @@ void Procedure::bind_parameter(int param_idx, ParameterType param_type, CDataTyp
                                SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
                                SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len, ParameterOption param_option)
 {
-    ParamInfo& record = param_info_.try_emplace(param_idx, ParamInfo{c_data_type, buf, buf_len, 0}).first->second;
-    record.buf_len = buf_len;
-    record.datatype = c_data_type;
-    record.buf = buf;
-    record.bytes_read = param_option != ParameterOption::none ? static_cast<SQLLEN>(param_option) : buf_len;
-    statement_.bind_parameter(static_cast<SQLUSMALLINT>(param_idx), param_type, c_data_type, sql_data_type,
-                              sql_data_type_length_or_precision, decimal_digits, buf, buf_len, &record.bytes_read);
+    detail::bind_parameter_record(param_info_, statement_, param_idx, param_type, c_data_type, sql_data_type,
+                                  sql_data_type_length_or_precision, decimal_digits, buf, buf_len, param_option);
 }
 
 void Procedure::bind_input_parameter(int param_idx, std::nullptr_t)
 {
-    bind_parameter(param_idx, ParameterType::in, CDataType::c_slong, SqlDataType::s_integer, 10, 0, nullptr, 0,
-                   ParameterOption::null_data);
+    detail::bind_null_parameter(param_info_, statement_, param_idx);
 }
 
 void Procedure::exec()
@@ -67,12 +62,8 @@ void Procedure::exec()
     statement_.execute(procedure_);
 }
 
-unsigned long Procedure::get_bytes_read(int param_idx) const
-{
-    const SQLLEN length = param_info_.at(param_idx).bytes_read;
-    return length == SQL_NULL_DATA ? 0UL : static_cast<unsigned long>(length);
-}
+unsigned long Procedure::get_bytes_read(int param_idx) const { return detail::bytes_read_of(param_info_, param_idx); }
 
-bool Procedure::is_null(int param_idx) const { return param_info_.at(param_idx).bytes_read == SQL_NULL_DATA; }
+bool Procedure::is_null(int param_idx) const { return detail::is_null_in(param_info_, param_idx); }
 
 } // namespace qix::sql

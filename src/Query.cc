@@ -1,17 +1,13 @@
 #include <qix/sql/Query.h>
 #include <qix/util/exceptions.h>
 
+#include "bound_records.h"
+
 #include <utility>
 
 namespace qix::sql {
 
 namespace {
-
-// Finds the record of `number` or creates it; a new record starts with a zero length cell.
-Query::ColumnInfo& record_for(std::map<int, Query::ColumnInfo>& records, int number)
-{
-    return records.try_emplace(number, Query::ColumnInfo{CDataType::c_char, nullptr, 0, 0}).first->second;
-}
 
 template <typename DataType>
 constexpr CDataType column_buffer_type();
@@ -61,8 +57,7 @@ Query::Query(Query&& ori) noexcept
 Query& Query::operator=(Query&& ori) noexcept
 {
     if (this != &ori) {
-        if (statement_.is_allocated())
-            SQLCancel(statement_());
+        detail::cancel_if_allocated(statement_);
         statement_ = std::move(ori.statement_);
         query_ = std::move(ori.query_);
         column_info_ = std::move(ori.column_info_);
@@ -84,7 +79,7 @@ Query::~Query()
 
 void Query::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len)
 {
-    ColumnInfo& record = record_for(column_info_, column);
+    ColumnInfo& record = detail::record_for(column_info_, column);
     record.datatype = datatype;
     record.buf = buf;
     record.buf_len = buf_len;
@@ -107,13 +102,8 @@ void Query::bind_parameter(int param_idx, ParameterType param_type, CDataType c_
                            SQLULEN sql_data_type_length_or_precision, SQLSMALLINT decimal_digits, SQLPOINTER buf,
                            SQLLEN buf_len, ParameterOption param_option)
 {
-    ParamInfo& record = record_for(param_info_, param_idx);
-    record.buf_len = buf_len;
-    record.datatype = c_data_type;
-    record.buf = buf;
-    record.bytes_read = param_option != ParameterOption::none ? static_cast<SQLLEN>(param_option) : buf_len;
-    statement_.bind_parameter(static_cast<SQLUSMALLINT>(param_idx), param_type, c_data_type, sql_data_type,
-                              sql_data_type_length_or_precision, decimal_digits, buf, buf_len, &record.bytes_read);
+    detail::bind_parameter_record(param_info_, statement_, param_idx, param_type, c_data_type, sql_data_type,
+                                  sql_data_type_length_or_precision, decimal_digits, buf, buf_len, param_option);
 }
 
 template <typename DataType>
@@ -130,9 +120,7 @@ template void Query::bind_parameter<double>(int, const double*, std::size_t, Par
 
 void Query::bind_parameter(int param_idx, std::nullptr_t)
 {
-    // The indicator says NULL explicitly: not every driver takes a missing buffer for NULL.
-    bind_parameter(param_idx, ParameterType::in, CDataType::c_slong, SqlDataType::s_integer, 10, 0, nullptr, 0,
-                   ParameterOption::null_data);
+    detail::bind_null_parameter(param_info_, statement_, param_idx);
 }
 
 void Query::send()
@@ -151,13 +139,9 @@ bool Query::fetch()
     return statement_.fetch();
 }
 
-unsigned long Query::get_bytes_read(int column) const
-{
-    const SQLLEN length = column_info_.at(column).bytes_read;
-    return length == SQL_NULL_DATA ? 0UL : static_cast<unsigned long>(length);
-}
+unsigned long Query::get_bytes_read(int column) const { return detail::bytes_read_of(column_info_, column); }
 
-bool Query::is_null(int column) const { return column_info_.at(column).bytes_read == SQL_NULL_DATA; }
+bool Query::is_null(int column) const { return detail::is_null_in(column_info_, column); }
 
 bool Query::get_column(int column, SQLPOINTER buf, SQLLEN buf_len, SQLSMALLINT datatype)
 {

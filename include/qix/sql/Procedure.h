@@ -14,12 +14,7 @@ namespace qix::sql {
 /// appear in the caller's buffers after exec().
 class Procedure {
 public:
-    struct ParamInfo {
-        CDataType datatype;
-        SQLPOINTER buf;
-        SQLLEN buf_len;
-        SQLLEN bytes_read;
-    };
+    using ParamInfo = BoundRecord;
 
     Procedure(std::string procedure, const ConnectionHandle& connection_handle);
     Procedure(const Procedure&) = delete;

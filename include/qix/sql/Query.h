@@ -17,15 +17,8 @@ namespace qix::sql {
 /// their use; the length/indicator cells live in this object and move with it.
 class Query {
 public:
-    /// Record of one bound column or parameter. The driver keeps the address of
-    /// `bytes_read`, so records live in map nodes that never move.
-    struct ColumnInfo {
-        CDataType datatype;
-        SQLPOINTER buf;
-        SQLLEN buf_len;
-        SQLLEN bytes_read;
-    };
-    using ParamInfo = ColumnInfo;
+    using ColumnInfo = BoundRecord;
+    using ParamInfo = BoundRecord;
 
     /// Allocates a statement on `connection_handle` (10-second query time-out).
     Query(const std::string& query, const ConnectionHandle& connection_handle);

@@ -10,6 +10,16 @@
 
 namespace qix::sql {
 
+/// Record of one bound column or parameter: the caller's buffer (not owned) and the
+/// length/indicator cell handed to the driver. The driver keeps the cell's address, so
+/// records live in map nodes, which never move.
+struct BoundRecord {
+    CDataType datatype;
+    SQLPOINTER buf;
+    SQLLEN buf_len;
+    SQLLEN bytes_read;
+};
+
 /// Owner of an ODBC environment handle. Movable, not copyable; a moved-from or
 /// default-constructed owner owns nothing and makes no ODBC call.
 class EnvironmentHandle {
