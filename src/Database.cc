@@ -29,6 +29,28 @@ std::string quote_literal_content(std::string_view text)
 
 constexpr std::size_t kColumnNameBuffer = 256;
 
+// A refused connect leaves a handful of records; a driver that keeps answering must not keep us looping.
+constexpr SQLSMALLINT kMaxConnectDiagnostics = 16;
+
+// The diagnostic records of the connection handle, "[SQLSTATE] text" each.
+std::vector<std::string> connection_diagnostics(SQLHDBC handle)
+{
+    std::vector<std::string> records;
+    SQLCHAR state[6];
+    SQLINTEGER native_error = 0;
+    SQLCHAR message[1024];
+    SQLSMALLINT text_length = 0;
+    for (SQLSMALLINT record = 1; record <= kMaxConnectDiagnostics; ++record) {
+        const SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_DBC, handle, record, state, &native_error, message,
+                                           sizeof message, &text_length);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        records.push_back(tessel::cat("[", reinterpret_cast<const char*>(state), "] ",
+                                      reinterpret_cast<const char*>(message)));
+    }
+    return records;
+}
+
 } // namespace
 
 namespace detail {
@@ -76,9 +98,11 @@ void Database::connect()
         return;
     }
     // Every other outcome leaves the connection closed, so it must not pass for success.
-    throw Error(tessel::cat("Could not connect to data source ", data_source_,
-                            ".\nMake sure that the data source is a valid DSN specified in your odbc.ini file, check "
-                            "that username and password are correct, and verify your LD_LIBRARY_PATH setting."));
+    throw ConnectError(
+        tessel::cat("Could not connect to data source ", data_source_,
+                    ".\nMake sure that the data source is a valid DSN specified in your odbc.ini file, check "
+                    "that username and password are correct, and verify your LD_LIBRARY_PATH setting."),
+        connection_diagnostics(conn_handle_()));
 }
 
 void Database::disconnect() noexcept

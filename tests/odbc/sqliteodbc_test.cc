@@ -53,6 +53,14 @@ TEST(Connection, WrongDataSourceMessageIsExact)
     // Lazy connection reports the same, and a failed connect leaves the object usable.
     EXPECT_EQ(message_of([&] { (void)db.get_query("SELECT 1"); }), expected);
     EXPECT_FALSE(db.is_connected());
+    // The driver manager's own words travel with the error.
+    try {
+        db.connect();
+        ADD_FAILURE() << "connected to no_such_dsn";
+    } catch (const qix::sql::ConnectError& e) {
+        EXPECT_EQ(e.diagnostics(), std::vector<std::string>{"[IM002] [unixODBC][Driver Manager]Data source name not "
+                                                            "found and no default driver specified"});
+    }
 }
 
 TEST_F(SqliteOdbc, BoundColumnsReceiveEveryRow)

@@ -68,6 +68,22 @@ std::tuple<Types...> read_tuple(Query& query, std::index_sequence<Index...>)
 
 } // namespace detail
 
+/// A connect that the driver manager or the driver refused. The message is that of every
+/// failed connect; the diagnostic records say why, each as "[SQLSTATE] text", e.g.
+/// "[IM002] [unixODBC][Driver Manager]Data source name not found and no default driver specified".
+class ConnectError : public Error {
+public:
+    ConnectError(const std::string& message, std::vector<std::string> diagnostics)
+        : Error(message), diagnostics_(std::move(diagnostics))
+    {
+    }
+
+    [[nodiscard]] const std::vector<std::string>& diagnostics() const noexcept { return diagnostics_; }
+
+private:
+    std::vector<std::string> diagnostics_;
+};
+
 /// One ODBC data source: its name and credentials, the environment and connection handles,
 /// and the cache folder. Connects lazily on first use. Neither copyable nor movable;
 /// every Query and Procedure it hands out must be destroyed before it.
@@ -81,7 +97,8 @@ public:
     ~Database();
 
     /// Opens the connection. Throws "SQL connection is already open" when connected and
-    /// "Could not connect to data source <dsn>. ..." when the driver manager refuses.
+    /// ConnectError "Could not connect to data source <dsn>. ..." when the driver manager or
+    /// the driver refuses.
     void connect();
     /// Closes the connection if open; the handles stay allocated for a later connect().
     void disconnect() noexcept;
