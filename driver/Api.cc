@@ -1,6 +1,7 @@
 // The ODBC entry points the driver manager looks up by name. Each one checks its handle against
 // the registry, clears the handle's diagnostics (except the diagnostic functions themselves),
 // and turns exceptions into diagnostic records, so that no call sequence can crash the process.
+#include "Catalogue.h"
 #include "Connection.h"
 #include "Info.h"
 #include "Statement.h"
@@ -95,6 +96,32 @@ SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle) noexcept
     default:
         return SQL_INVALID_HANDLE;
     }
+}
+
+// A name argument of a catalogue function: a null pointer stands for "any".
+NameArgument name_in(const SQLCHAR* text, SQLSMALLINT length)
+{
+    if (text == nullptr)
+        return std::nullopt;
+    return string_in(text, length);
+}
+
+// The table name that SQLPrimaryKeys, SQLStatistics and SQLSpecialColumns require.
+std::string required_table(const SQLCHAR* text, SQLSMALLINT length)
+{
+    if (text == nullptr)
+        throw DriverError("HY009", "Invalid use of null pointer: a table name is required");
+    return string_in(text, length);
+}
+
+SQLRETURN run_catalogue(Statement& statement, const CatalogueQuery& query)
+{
+    return statement.execute_catalogue(query.sql, query.types);
+}
+
+const std::vector<std::string>& schemas_of(Statement& statement)
+{
+    return statement.connection().settings().schemas;
 }
 
 } // namespace
@@ -429,6 +456,83 @@ SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINT
 {
     return guarded<Statement>(handle,
                               [&](Statement& statement) { return statement.get_attribute(attribute, value); });
+}
+
+SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR* catalog, SQLSMALLINT catalog_length, SQLCHAR* schema,
+                            SQLSMALLINT schema_length, SQLCHAR* table, SQLSMALLINT table_length, SQLCHAR* types,
+                            SQLSMALLINT types_length)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        return run_catalogue(statement, tables_query(schemas_of(statement), name_in(catalog, catalog_length),
+                                                     name_in(schema, schema_length), name_in(table, table_length),
+                                                     name_in(types, types_length)));
+    });
+}
+
+SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR* schema, SQLSMALLINT schema_length,
+                             SQLCHAR* table, SQLSMALLINT table_length, SQLCHAR* column, SQLSMALLINT column_length)
+{
+    // There are no catalogues: the catalogue argument is ignored.
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        return run_catalogue(statement, columns_query(schemas_of(statement), name_in(schema, schema_length),
+                                                      name_in(table, table_length), name_in(column, column_length)));
+    });
+}
+
+SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT handle, SQLSMALLINT data_type)
+{
+    return guarded<Statement>(handle,
+                              [&](Statement& statement) { return run_catalogue(statement, type_info_query(data_type)); });
+}
+
+SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR* schema, SQLSMALLINT schema_length,
+                                 SQLCHAR* table, SQLSMALLINT table_length)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        return run_catalogue(statement, primary_keys_query(schemas_of(statement), name_in(schema, schema_length),
+                                                           required_table(table, table_length)));
+    });
+}
+
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR* schema, SQLSMALLINT schema_length,
+                                SQLCHAR* table, SQLSMALLINT table_length, SQLUSMALLINT unique, SQLUSMALLINT)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        if (unique != SQL_INDEX_UNIQUE && unique != SQL_INDEX_ALL)
+            throw DriverError("HY100", "Uniqueness option type out of range");
+        return run_catalogue(statement, statistics_query(schemas_of(statement), name_in(schema, schema_length),
+                                                         required_table(table, table_length), unique));
+    });
+}
+
+SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT handle, SQLUSMALLINT identifier_type, SQLCHAR*, SQLSMALLINT,
+                                    SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                                    SQLSMALLINT table_length, SQLUSMALLINT, SQLUSMALLINT)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        if (identifier_type != SQL_BEST_ROWID && identifier_type != SQL_ROWVER)
+            throw DriverError("HY097", "Column type out of range");
+        return run_catalogue(statement,
+                             special_columns_query(schemas_of(statement), identifier_type,
+                                                   name_in(schema, schema_length), required_table(table, table_length)));
+    });
+}
+
+SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR* primary_schema,
+                                 SQLSMALLINT primary_schema_length, SQLCHAR* primary_table,
+                                 SQLSMALLINT primary_table_length, SQLCHAR*, SQLSMALLINT, SQLCHAR* foreign_schema,
+                                 SQLSMALLINT foreign_schema_length, SQLCHAR* foreign_table,
+                                 SQLSMALLINT foreign_table_length)
+{
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        if (primary_table == nullptr && foreign_table == nullptr)
+            throw DriverError("HY009", "Invalid use of null pointer: give the primary or the foreign key table");
+        return run_catalogue(statement,
+                             foreign_keys_query(schemas_of(statement), name_in(primary_schema, primary_schema_length),
+                                                name_in(primary_table, primary_table_length),
+                                                name_in(foreign_schema, foreign_schema_length),
+                                                name_in(foreign_table, foreign_table_length)));
+    });
 }
 
 } // extern "C"

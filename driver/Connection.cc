@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <thread>
 
 namespace qix::lite {
 
@@ -14,8 +15,12 @@ namespace {
 // Checked between SQLite VM instructions; small enough that a time-out is noticed within
 // milliseconds, large enough to cost nothing measurable.
 constexpr int kProgressInterval = 1000;
-// How long a statement waits for another connection's lock before failing.
-constexpr int kBusyTimeoutMilliseconds = 5000;
+// How long a statement without a query time-out waits for another connection's write lock.
+constexpr std::chrono::seconds kDefaultLockWait{5};
+// A waiting writer polls the lock this often: short enough that a lock released between two of
+// another writer's single-row commits is taken at once, long enough not to spin a core.
+constexpr std::chrono::microseconds kFirstLockPoll{200};
+constexpr std::chrono::milliseconds kLockPoll{2};
 
 bool is_identifier(const std::string& name)
 {
@@ -96,8 +101,10 @@ void Connection::connect(const Settings& settings)
     settings_ = settings;
     try {
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, kBusyTimeoutMilliseconds);
+        sqlite3_busy_handler(db_, &Connection::on_busy, this);
         attach_schemas();
+        use_write_ahead_log();
+        register_catalogue_functions(db_);
         create_dictionary_views(db_, settings_.schemas);
         sqlite3_progress_handler(db_, kProgressInterval, &Connection::on_progress, this);
     } catch (...) {
@@ -125,6 +132,43 @@ void Connection::attach_schemas()
         if (rc != SQLITE_OK)
             throw DriverError("08001", "Unable to attach file '" + file + "' as schema " + schema + ": " + message, rc);
     }
+}
+
+void Connection::use_write_ahead_log()
+{
+    // With a write-ahead log, readers keep reading the last committed state while a writer
+    // commits, instead of waiting for it. The mode is kept in the file, so only the first
+    // connection to a file changes it (which needs the file to itself for a moment).
+    std::vector<std::string> files{"main"};
+    files.insert(files.end(), settings_.schemas.begin(), settings_.schemas.end());
+    for (const std::string& schema : files) {
+        const std::string pragma = "PRAGMA \"" + schema + "\".journal_mode";
+        if (query_text(pragma) == "wal")
+            continue;
+        const std::string mode = query_text(pragma + " = WAL");
+        if (mode != "wal")
+            throw DriverError("08001", "Unable to use a write-ahead log for schema " + schema +
+                                           " (journal mode stays '" + mode + "')");
+    }
+}
+
+std::string Connection::query_text(const std::string& sql)
+{
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr);
+    std::string result;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(statement);
+        if (rc == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            result = text != nullptr ? text : "";
+            rc = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_OK && rc != SQLITE_DONE)
+        raise(rc);
+    return result;
 }
 
 void Connection::disconnect() noexcept
@@ -172,6 +216,7 @@ Connection::Watch::Watch(Connection& connection, SQLULEN timeout_seconds, const 
 {
     connection_.cancel_ = &cancel;
     connection_.timed_out_ = false;
+    connection_.lock_timed_out_ = false;
     connection_.has_deadline_ = timeout_seconds > 0;
     if (connection_.has_deadline_)
         connection_.deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
@@ -181,6 +226,32 @@ Connection::Watch::~Watch()
 {
     connection_.cancel_ = nullptr;
     connection_.has_deadline_ = false;
+}
+
+int Connection::on_busy(void* self, int attempt) noexcept
+{
+    // SQLite's own busy time-out sleeps in steps of up to 100 ms, and of a whole second where it
+    // was built without usleep; another writer's single-row commit takes well under a
+    // millisecond, so poll in short sleeps instead, up to the statement's query time-out.
+    auto* connection = static_cast<Connection*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0) {
+        connection->lock_timed_out_ = false;
+        connection->lock_wait_limit_ = connection->has_deadline_ ? connection->deadline_ : now + kDefaultLockWait;
+        connection->lock_wait_seconds_ = connection->has_deadline_
+            ? std::chrono::ceil<std::chrono::seconds>(connection->deadline_ - now).count()
+            : kDefaultLockWait.count();
+    }
+    if (now >= connection->lock_wait_limit_ ||
+        (connection->cancel_ != nullptr && connection->cancel_->load(std::memory_order_relaxed))) {
+        connection->lock_timed_out_ = true;
+        return 0;
+    }
+    if (attempt < 10)
+        std::this_thread::sleep_for(kFirstLockPoll);
+    else
+        std::this_thread::sleep_for(kLockPoll);
+    return 1;
 }
 
 int Connection::on_progress(void* self) noexcept
@@ -202,7 +273,10 @@ void Connection::raise(int rc) const
             throw DriverError("HYT00", "Timeout expired: the statement ran past its query time-out", rc);
         throw DriverError("HY008", "Operation canceled", rc);
     }
-    const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    if ((rc & 0xff) == SQLITE_BUSY && lock_timed_out_)
+        message += ": another connection held a write transaction open for longer than the " +
+                   std::to_string(lock_wait_seconds_) + " s this statement may wait for it (the query time-out)";
     throw DriverError(state_for(rc, message), message, rc);
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -87,7 +88,10 @@ public:
 
 private:
     static int on_progress(void* self) noexcept;
+    static int on_busy(void* self, int attempt) noexcept;
     void attach_schemas();
+    void use_write_ahead_log();
+    std::string query_text(const std::string& sql);
     void execute(const char* sql);
 
     Environment& environment_;
@@ -103,6 +107,11 @@ private:
     bool has_deadline_ = false;
     const std::atomic<bool>* cancel_ = nullptr;
     bool timed_out_ = false;
+
+    // State of a wait for another connection's lock, kept by the busy handler.
+    std::chrono::steady_clock::time_point lock_wait_limit_{};
+    long long lock_wait_seconds_ = 0;
+    bool lock_timed_out_ = false;
 };
 
 } // namespace qix::lite

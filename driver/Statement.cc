@@ -195,6 +195,17 @@ SQLRETURN Statement::execute()
     return SQL_SUCCESS;
 }
 
+SQLRETURN Statement::execute_catalogue(const std::string& sql, const std::vector<ColumnType>& types)
+{
+    prepare(reinterpret_cast<const SQLCHAR*>(sql.data()), static_cast<SQLINTEGER>(sql.size()));
+    for (std::size_t i = 0; i < columns_.size() && i < types.size(); ++i) {
+        columns_[i].type = types[i];
+        columns_[i].declared_type = types[i].sql_type == SQL_VARCHAR ? "VARCHAR"
+                                    : types[i].sql_type == SQL_SMALLINT ? "SMALLINT" : "INTEGER";
+    }
+    return execute();
+}
+
 void Statement::require_result() const
 {
     if (state_ == State::cursor_open)

@@ -30,6 +30,9 @@ public:
     /// SQLExecute: binds the parameters' current values and runs the statement up to its first
     /// row. A searched UPDATE or DELETE that changes no row returns SQL_NO_DATA.
     SQLRETURN execute();
+    /// Runs a catalogue function's query like an SQLExecDirect whose result columns are
+    /// described with `types`.
+    SQLRETURN execute_catalogue(const std::string& sql, const std::vector<ColumnType>& types);
     /// SQLFetch: the next row, or the next rowset when SQL_ATTR_ROW_ARRAY_SIZE is above 1.
     SQLRETURN fetch();
     /// SQLGetData on the current row; continues where the last call on the same column stopped.
