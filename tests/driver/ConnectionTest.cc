@@ -1,6 +1,7 @@
 // Our driver through the driver manager: the test data source itself, connect and its
 // failures, SQLDriverConnect, the dictionary view, errors and their diagnostic records, writes
-// through views, time-outs, cancel and disconnect.
+// through views, time-outs, cancel and disconnect, the catalogue functions, and several
+// connections on one data source at once.
 #include "LiteSource.h"
 #include "RawOdbc.h"
 #include "TestUtil.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace qix::test {
@@ -289,6 +291,198 @@ TEST_F(Statements, DisconnectFinalizesOpenStatements)
     std::filesystem::remove(source_.database_file());
     EXPECT_EQ(SQLConnect(connection_.handle(), (SQLCHAR*)source_.dsn().c_str(), SQL_NTS, nullptr, 0, nullptr, 0),
               SQL_ERROR);
+}
+
+// Catalogue arguments as the application passes them: nullptr for "any", text otherwise.
+SQLCHAR* arg(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
+
+struct CatalogueCase {
+    const char* name;
+    std::function<SQLRETURN(SQLHSTMT)> call;
+    Rows expected;
+};
+
+TEST_F(Statements, CatalogueFunctionsAnswerWithResultSetsOfEveryFile)
+{
+    source_.execute({"CREATE UNIQUE INDEX CFG.MAGNET_NAME ON CM_DATA_MAGNET (NAME)",
+                     "CREATE INDEX CFG.MAGNET_CURRENT ON CM_DATA_MAGNET (CURRENT DESC)",
+                     "CREATE TABLE CFG.CM_MAGNET_NOTE (MAGNET INTEGER REFERENCES CM_DATA_MAGNET ON DELETE CASCADE, "
+                     "NOTE TEXT)"});
+    const auto null = std::nullopt;
+    const CatalogueCase cases[] = {
+        {"tables of one schema, tables before views",
+         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM\\_%"), SQL_NTS, nullptr, 0); },
+         {{null, "CFG", "CM_DATA_MAGNET", "TABLE", null},
+          {null, "CFG", "CM_MAGNET_NOTE", "TABLE", null},
+          {null, "CFG", "CM_VIEW_DATA_MAGNET", "VIEW", null}}},
+        {"views of every schema",
+         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, nullptr, 0, arg("'VIEW'"), SQL_NTS); },
+         {{null, "CFG", "CM_VIEW_DATA_MAGNET", "VIEW", null}, {null, "VEDUV", "LUMEN_VIEW_COMPONENTS", "VIEW", null}}},
+        {"table of the main file by pattern",
+         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, arg("local%"), SQL_NTS, arg("TABLE, VIEW"), SQL_NTS); },
+         {{null, "MAIN", "LOCAL_ONLY", "TABLE", null}}},
+        {"all schemas",
+         [](SQLHSTMT s) { return SQLTables(s, arg(""), 0, arg(SQL_ALL_SCHEMAS), SQL_NTS, arg(""), 0, nullptr, 0); },
+         {{null, "CFG", null, null, null}, {null, "MAIN", null, null, null}, {null, "VEDUV", null, null, null}}},
+        {"all table types",
+         [](SQLHSTMT s) { return SQLTables(s, arg(""), 0, arg(""), 0, arg(""), 0, arg(SQL_ALL_TABLE_TYPES), SQL_NTS); },
+         {{null, null, null, "TABLE", null}, {null, null, null, "VIEW", null}}},
+        {"all catalogues: there are none",
+         [](SQLHSTMT s) { return SQLTables(s, arg(SQL_ALL_CATALOGS), SQL_NTS, arg(""), 0, arg(""), 0, nullptr, 0); },
+         {}},
+        {"columns: text, timestamp and a NOT NULL column, names as created",
+         [](SQLHSTMT s) { return SQLColumns(s, nullptr, 0, nullptr, 0, arg("%"), SQL_NTS, arg("%NAME"), SQL_NTS); },
+         {{null, "CFG", "CM_DATA_MAGNET", "NAME", "12", "VARCHAR2", "30", "30", null, null, "1", null, null, "12",
+           null, "30", "3", "YES"},
+          {null, "CFG", "CM_VIEW_DATA_MAGNET", "NAME", "12", "VARCHAR2", "30", "30", null, null, "1", null, null,
+           "12", null, "30", "3", "YES"},
+          {null, "VEDUV", "LUMEN_VIEW_COMPONENTS", "name", "12", "TEXT", "255", "255", null, null, "1", null, null,
+           "12", null, "255", "1", "YES"},
+          {null, "VEDUV", "lumen_components", "name", "12", "TEXT", "255", "255", null, null, "0", null, null, "12",
+           null, "255", "1", "NO"},
+          {null, "VEDUV", "lumen_components", "REAL_NAME", "12", "TEXT", "255", "255", null, null, "1", null, null,
+           "12", null, "255", "2", "YES"}}},
+        {"timestamp column",
+         [](SQLHSTMT s) { return SQLColumns(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, arg("SHOT"), SQL_NTS); },
+         {{null, "CFG", "CM_DATA_MAGNET", "SHOT", "93", "TIMESTAMP(9)", "29", "16", "9", null, "1", null, null, "9",
+           "3", null, "5", "YES"}}},
+        {"primary key",
+         [](SQLHSTMT s) { return SQLPrimaryKeys(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("cm_data_magnet"), SQL_NTS); },
+         {{null, "CFG", "CM_DATA_MAGNET", "PUBLIC_ID", "1", null}}},
+        {"indexes, unique ones first",
+         [](SQLHSTMT s) {
+             return SQLStatistics(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, SQL_INDEX_ALL,
+                                  SQL_QUICK);
+         },
+         {{null, "CFG", "CM_DATA_MAGNET", "0", "CFG", "MAGNET_NAME", "3", "1", "NAME", "A", null, null, null},
+          {null, "CFG", "CM_DATA_MAGNET", "1", "CFG", "MAGNET_CURRENT", "3", "1", "CURRENT", "D", null, null, null}}},
+        {"unique indexes only",
+         [](SQLHSTMT s) {
+             return SQLStatistics(s, nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS, SQL_INDEX_UNIQUE,
+                                  SQL_QUICK);
+         },
+         {{null, "CFG", "CM_DATA_MAGNET", "0", "CFG", "MAGNET_NAME", "3", "1", "NAME", "A", null, null, null}}},
+        {"foreign key to the parent's primary key",
+         [](SQLHSTMT s) {
+             return SQLForeignKeys(s, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, arg("CFG"), SQL_NTS,
+                                   arg("CM_MAGNET_NOTE"), SQL_NTS);
+         },
+         {{null, "CFG", "CM_DATA_MAGNET", "PUBLIC_ID", null, "CFG", "CM_MAGNET_NOTE", "MAGNET", "1", "3", "0", null,
+           null, "7"}}},
+        {"row versions: SQLite keeps none",
+         [](SQLHSTMT s) {
+             return SQLSpecialColumns(s, SQL_ROWVER, nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS,
+                                      SQL_SCOPE_SESSION, SQL_NULLABLE);
+         },
+         {}},
+    };
+    for (const CatalogueCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawStatement statement(connection_);
+        ASSERT_EQ(c.call(statement.handle()), SQL_SUCCESS) << statement.diagnostic_text();
+        EXPECT_EQ(statement.fetch_all(), c.expected);
+    }
+}
+
+TEST_F(Statements, CatalogueResultSetsAreDescribedAndBoundLikeAnyOther)
+{
+    ASSERT_EQ(SQLPrimaryKeys(statement_.handle(), nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS), SQL_SUCCESS);
+    SQLSMALLINT count = 0;
+    ASSERT_EQ(SQLNumResultCols(statement_.handle(), &count), SQL_SUCCESS);
+    EXPECT_EQ(count, 6);
+    const std::tuple<SQLUSMALLINT, std::string, SQLSMALLINT> described[] = {
+        {3, "TABLE_NAME", SQL_VARCHAR}, {4, "COLUMN_NAME", SQL_VARCHAR}, {5, "KEY_SEQ", SQL_SMALLINT}};
+    for (const auto& [column, name, type] : described) {
+        SQLCHAR text[64];
+        SQLSMALLINT data_type = 0;
+        ASSERT_EQ(SQLDescribeCol(statement_.handle(), column, text, sizeof text, nullptr, &data_type, nullptr, nullptr,
+                                 nullptr),
+                  SQL_SUCCESS);
+        EXPECT_EQ(reinterpret_cast<char*>(text), name);
+        EXPECT_EQ(data_type, type) << name;
+    }
+    char column_name[32];
+    SQLLEN name_length = 0;
+    SQLSMALLINT key_seq = 0;
+    ASSERT_EQ(SQLBindCol(statement_.handle(), 4, SQL_C_CHAR, column_name, sizeof column_name, &name_length), SQL_SUCCESS);
+    ASSERT_EQ(SQLBindCol(statement_.handle(), 5, SQL_C_DEFAULT, &key_seq, 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    EXPECT_STREQ(column_name, "PUBLIC_ID");
+    EXPECT_EQ(key_seq, 1);
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_NO_DATA);
+    ASSERT_EQ(SQLFreeStmt(statement_.handle(), SQL_CLOSE), SQL_SUCCESS);
+
+    // A catalogue call while a cursor is open fails like any execute.
+    RawStatement other(connection_);
+    ASSERT_EQ(other.exec("SELECT 1"), SQL_SUCCESS);
+    EXPECT_EQ(SQLTables(other.handle(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(other.state(), "24000");
+    EXPECT_EQ(SQLPrimaryKeys(statement_.handle(), nullptr, 0, nullptr, 0, nullptr, 0), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HY009") << "a table name is required";
+}
+
+TEST_F(Statements, TypeInfoListsTheLargestTimestampFirstAndAgreesWithColumnDescriptions)
+{
+    ASSERT_EQ(SQLGetTypeInfo(statement_.handle(), SQL_TYPE_TIMESTAMP), SQL_SUCCESS);
+    const Rows timestamps = statement_.fetch_all();
+    ASSERT_FALSE(timestamps.empty());
+    // Clients read the first row's size to decide how many fraction digits they send.
+    EXPECT_EQ(timestamps[0][0], "TIMESTAMP");
+    EXPECT_EQ(timestamps[0][2], "29");
+    EXPECT_EQ(timestamps[0][14], "9") << "MAXIMUM_SCALE";
+
+    ASSERT_EQ(SQLGetTypeInfo(statement_.handle(), SQL_ALL_TYPES), SQL_SUCCESS);
+    const Rows types = statement_.fetch_all();
+    ASSERT_GE(types.size(), 10u);
+    std::string create = "CREATE TABLE EVERY_TYPE (";
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        create += (i == 0 ? "C" : ", C") + std::to_string(i) + " " + *types[i][0];
+        if (i > 0) {
+            EXPECT_LE(std::stoi(*types[i - 1][1]), std::stoi(*types[i][1])) << "rows ordered by DATA_TYPE";
+        }
+    }
+    connection_.execute(create + ")");
+    ASSERT_EQ(SQLColumns(statement_.handle(), nullptr, 0, nullptr, 0, arg("EVERY_TYPE"), SQL_NTS, nullptr, 0),
+              SQL_SUCCESS);
+    const Rows columns = statement_.fetch_all();
+    ASSERT_EQ(columns.size(), types.size());
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        SCOPED_TRACE(*types[i][0]);
+        const int listed = std::stoi(*types[i][1]);
+        const bool wide = listed == SQL_WCHAR || listed == SQL_WVARCHAR || listed == SQL_WLONGVARCHAR;
+        // The wide type names hold the same text as the narrow ones and are described as such.
+        EXPECT_EQ(*columns[i][4], std::to_string(wide ? SQL_VARCHAR : listed));
+    }
+}
+
+TEST(Concurrency, ReadersGoOnWhileAWriterHoldsItsTransactionAndAWaitingWriterIsToldWhy)
+{
+    LiteSource source({"CFG"});
+    source.execute({"CREATE TABLE CFG.T (A INTEGER)", "INSERT INTO CFG.T VALUES (1)"});
+    RawConnection writer(source.dsn());
+    ASSERT_EQ(SQLSetConnectAttr(writer.handle(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+              SQL_SUCCESS);
+    writer.execute("INSERT INTO CFG.T VALUES (2)");
+
+    // Connecting and reading need no lock the writer holds; the reader sees the last commit.
+    RawConnection reader(source.dsn());
+    EXPECT_EQ(reader.rows("SELECT count(*) FROM CFG.T"), (Rows{{"1"}}));
+    EXPECT_EQ(reader.rows("PRAGMA main.journal_mode"), (Rows{{"wal"}}));
+    EXPECT_EQ(reader.rows("PRAGMA CFG.journal_mode"), (Rows{{"wal"}}));
+
+    RawStatement second_writer(reader);
+    ASSERT_EQ(SQLSetStmtAttr(second_writer.handle(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0),
+              SQL_SUCCESS);
+    EXPECT_EQ(second_writer.exec("INSERT INTO CFG.T VALUES (3)"), SQL_ERROR);
+    const std::string message = second_writer.diagnostic_text();
+    EXPECT_NE(message.find("database is locked: another connection held a write transaction open for longer than "
+                           "the 1 s this statement may wait for it (the query time-out)"),
+              std::string::npos)
+        << message;
+
+    ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, writer.handle(), SQL_COMMIT), SQL_SUCCESS);
+    EXPECT_EQ(second_writer.exec("INSERT INTO CFG.T VALUES (3)"), SQL_SUCCESS) << second_writer.diagnostic_text();
+    EXPECT_EQ(reader.rows("SELECT group_concat(A) FROM (SELECT A FROM CFG.T ORDER BY A)"), (Rows{{"1,2,3"}}));
 }
 
 } // namespace

@@ -62,19 +62,23 @@ std::vector<std::vector<std::optional<std::string>>> RawConnection::rows(const s
     RawStatement statement(*this);
     if (!SQL_SUCCEEDED(statement.exec(sql)))
         throw std::runtime_error("query failed: " + sql + ": " + statement.diagnostic_text());
+    return statement.fetch_all();
+}
+
+std::vector<std::vector<std::optional<std::string>>> RawStatement::fetch_all() const
+{
     SQLSMALLINT columns = 0;
-    SQLNumResultCols(statement.handle(), &columns);
+    SQLNumResultCols(stmt_, &columns);
     std::vector<std::vector<std::optional<std::string>>> result;
     SQLRETURN rc;
-    while (SQL_SUCCEEDED(rc = SQLFetch(statement.handle()))) {
+    while (SQL_SUCCEEDED(rc = SQLFetch(stmt_))) {
         auto& row = result.emplace_back();
         for (SQLUSMALLINT column = 1; column <= columns; ++column) {
             std::string value;
             char buffer[256];
             SQLLEN indicator = 0;
             bool null = false;
-            while (SQL_SUCCEEDED(
-                SQLGetData(statement.handle(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
+            while (SQL_SUCCEEDED(SQLGetData(stmt_, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
                 if (indicator == SQL_NULL_DATA) {
                     null = true;
                     break;
@@ -85,7 +89,8 @@ std::vector<std::vector<std::optional<std::string>>> RawConnection::rows(const s
         }
     }
     if (rc != SQL_NO_DATA)
-        throw std::runtime_error("fetch failed: " + sql + ": " + statement.diagnostic_text());
+        throw std::runtime_error("fetch failed: " + diagnostic_text());
+    SQLFreeStmt(stmt_, SQL_CLOSE);
     return result;
 }
 

@@ -55,6 +55,9 @@ public:
     SQLRETURN prepare(const std::string& sql) const;
     [[nodiscard]] std::vector<DiagRecord> diagnostics() const { return diagnostics_of(SQL_HANDLE_STMT, stmt_); }
     [[nodiscard]] std::string diagnostic_text() const { return qix::test::diagnostic_text(SQL_HANDLE_STMT, stmt_); }
+    /// Every row of the executed statement's result, each value read with SQLGetData as text,
+    /// NULL as nullopt; closes the cursor at the end. Throws std::runtime_error when a fetch fails.
+    [[nodiscard]] std::vector<std::vector<std::optional<std::string>>> fetch_all() const;
     /// The first diagnostic record's state, or empty.
     [[nodiscard]] std::string state() const;
     /// Forgets the handle without freeing it (for handles the driver manager dropped).
