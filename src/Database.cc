@@ -1,6 +1,7 @@
 #include <qix/sql/Database.h>
 #include <qix/util/tessel.h>
 
+#include <limits>
 #include <utility>
 
 namespace qix::sql {
@@ -51,6 +52,27 @@ std::vector<std::string> connection_diagnostics(SQLHDBC handle)
     return records;
 }
 
+std::string connect_message(const std::string& data_source)
+{
+    return tessel::cat("Could not connect to data source ", data_source,
+                       ".\nMake sure that the data source is a valid DSN specified in your odbc.ini file, check "
+                       "that username and password are correct, and verify your LD_LIBRARY_PATH setting.");
+}
+
+// SQLConnect takes each length as SQLSMALLINT: a longer text would wrap around to another
+// length and name another data source or user, or cut the password. Returns why not, or "".
+std::string connect_argument_too_long(const std::string& data_source, const std::string& user,
+                                      const std::string& password)
+{
+    constexpr auto kMaxLength = static_cast<std::size_t>(std::numeric_limits<SQLSMALLINT>::max());
+    for (const auto& [what, text] : {std::pair{"data source name", &data_source}, {"user", &user},
+                                     {"password", &password}})
+        if (text->size() > kMaxLength)
+            return tessel::cat("The ", what, " is ", std::to_string(text->size()),
+                               " bytes long; ODBC takes at most ", std::to_string(kMaxLength));
+    return {};
+}
+
 } // namespace
 
 namespace detail {
@@ -85,6 +107,8 @@ void Database::connect()
 {
     if (connected_)
         throw Error("SQL connection is already open");
+    if (const std::string too_long = connect_argument_too_long(data_source_, user_, password_); !too_long.empty())
+        throw ConnectError(connect_message(data_source_), {too_long});
     if (!env_handle_.is_allocated())
         env_handle_.alloc();
     if (!conn_handle_.is_allocated())
@@ -98,11 +122,7 @@ void Database::connect()
         return;
     }
     // Every other outcome leaves the connection closed, so it must not pass for success.
-    throw ConnectError(
-        tessel::cat("Could not connect to data source ", data_source_,
-                    ".\nMake sure that the data source is a valid DSN specified in your odbc.ini file, check "
-                    "that username and password are correct, and verify your LD_LIBRARY_PATH setting."),
-        connection_diagnostics(conn_handle_()));
+    throw ConnectError(connect_message(data_source_), connection_diagnostics(conn_handle_()));
 }
 
 void Database::disconnect() noexcept

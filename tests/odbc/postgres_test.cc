@@ -131,6 +131,51 @@ TEST_F(Postgres, ColumnNamesFromTheDictionaryView)
     EXPECT_EQ(db_.read_column_names("lumen_things", "veduv").size(), 3U);
 }
 
+// ODBC lengths are 16-bit: 65536 bytes more would wrap around to the text in front of them, and
+// connect to this data source as this user. Such arguments never reach the driver manager.
+TEST_F(Postgres, ConnectArgumentsBeyondTheOdbcLengthAreRefused)
+{
+    const std::string wrap(65536, 'x');
+    const std::string& dsn = source_.dsn();
+    const std::string& user = source_.user();
+    struct Case {
+        std::string dsn, user, password;
+        std::string diagnostic; // empty: connects
+    };
+    const auto too_long = [](const std::string& what, std::size_t size) {
+        return "The " + what + " is " + std::to_string(size) + " bytes long; ODBC takes at most 32767";
+    };
+    const Case cases[] = {
+        {dsn + wrap, user, "", too_long("data source name", dsn.size() + wrap.size())},
+        {dsn, user + wrap, "", too_long("user", user.size() + wrap.size())},
+        {dsn, user, "pw" + wrap, too_long("password", 2 + wrap.size())},
+        {dsn, std::string(40000, 'u'), "", too_long("user", 40000)}, // a negative length once cast
+        {dsn, user, std::string(32767, 'p'), ""},                    // the longest that fits; trust ignores it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.diagnostic);
+        Database db(c.dsn, c.user, c.password);
+        std::string message = "(connected)";
+        std::vector<std::string> diagnostics;
+        try {
+            db.connect();
+        } catch (const qix::sql::ConnectError& e) {
+            message = e.get_message();
+            diagnostics = e.diagnostics();
+        }
+        const std::string expected =
+            c.diagnostic.empty()
+                ? "(connected)"
+                : "Could not connect to data source " + c.dsn +
+                      ".\nMake sure that the data source is a valid DSN specified in your odbc.ini file, check that "
+                      "username and password are correct, and verify your LD_LIBRARY_PATH setting.";
+        // Compared whole but shown cut: the texts run to 65 kB.
+        EXPECT_TRUE(message == expected) << message.substr(0, 200);
+        EXPECT_EQ(diagnostics, c.diagnostic.empty() ? std::vector<std::string>{} : std::vector{c.diagnostic});
+        EXPECT_EQ(db.is_connected(), c.diagnostic.empty());
+    }
+}
+
 TEST(PostgresErrors, FailedQueriesAndFetchesCarryTheDriverText)
 {
     // Fetching in blocks of two rows makes the server's error arrive with the third row.

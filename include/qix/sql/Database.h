@@ -98,7 +98,9 @@ public:
 
     /// Opens the connection. Throws "SQL connection is already open" when connected and
     /// ConnectError "Could not connect to data source <dsn>. ..." when the driver manager or
-    /// the driver refuses.
+    /// the driver refuses, and also, without calling the driver manager, when the data source
+    /// name, user or password is longer than 32767 bytes (the most an ODBC length carries);
+    /// its one diagnostic then says which.
     void connect();
     /// Closes the connection if open; the handles stay allocated for a later connect().
     void disconnect() noexcept;
