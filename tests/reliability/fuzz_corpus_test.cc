@@ -16,7 +16,8 @@ TEST(FuzzCorpus, EveryInputOfEveryTarget)
     const std::pair<const char*, void (*)(std::string_view)> targets[] = {
         {"list_file", qix::fuzz::list_file},         {"list_number", qix::fuzz::list_number},
         {"escape", qix::fuzz::escape},               {"facility_name", qix::fuzz::facility_name},
-        {"timestamp_text", qix::fuzz::timestamp_text}, {"field_name", qix::fuzz::field_name}};
+        {"timestamp_text", qix::fuzz::timestamp_text}, {"field_name", qix::fuzz::field_name},
+        {"driver", qix::fuzz::driver}};
     for (const auto& [target, run] : targets) {
         std::vector<std::filesystem::path> inputs;
         for (const auto& entry : std::filesystem::directory_iterator(QIX_FUZZ_CORPUS / std::filesystem::path(target)))

@@ -1,0 +1,1106 @@
+// The driver target: every input is a short program of ODBC calls against our SQLite driver on a
+// fresh connection to a copy of a small database. The calls are made as the driver manager
+// would pass them on: handles stay valid from the driver's point of view, and every buffer the
+// driver may write is exactly as large as the calls promise, so that the sanitizers report any
+// byte the driver touches beyond it. Beyond "no crash", values written through a parameter must
+// read back unchanged through the same C type where the conversion loses nothing.
+
+#include "driver_api.h"
+#include "targets.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#ifdef QIX_LITE_DRIVER_FILE
+#include <dlfcn.h>
+#endif
+
+namespace qix::fuzz {
+
+const DriverApi& driver_api()
+{
+    static const DriverApi api = [] {
+        DriverApi found;
+#ifdef QIX_LITE_DRIVER_FILE
+        void* library = dlopen(QIX_LITE_DRIVER_FILE, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            std::fprintf(stderr, "cannot load the driver: %s\n", dlerror());
+            std::abort();
+        }
+#define QIX_DRIVER_FIND(name)                                                                                        \
+    found.name = reinterpret_cast<decltype(found.name)>(dlsym(library, #name));                                      \
+    require(found.name != nullptr, "the driver exports " #name);
+#else
+#define QIX_DRIVER_FIND(name) found.name = &::name;
+#endif
+        QIX_DRIVER_ENTRY_POINTS(QIX_DRIVER_FIND)
+#undef QIX_DRIVER_FIND
+        return found;
+    }();
+    return api;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const DriverApi& odbc() { return driver_api(); }
+
+bool ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// ---------------------------------------------------------------------------------------------
+// Guards on the SQLite connections the driver opens: inputs run arbitrary SQL, which must not
+// reach files outside the work folder, run unbounded, or depend on chance.
+
+bool g_connecting = false;  // ATTACH is allowed only while the driver attaches the schemas
+
+int authorize(void*, int action, const char* first, const char*, const char*, const char*)
+{
+    switch (action) {
+    case SQLITE_ATTACH:
+    case SQLITE_DETACH:
+        return g_connecting ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_RECURSIVE:
+        return SQLITE_DENY;
+    case SQLITE_FUNCTION:
+        for (const char* name : {"random", "randomblob", "load_extension", "sqlite_offset"})
+            if (first != nullptr && sqlite3_stricmp(first, name) == 0)
+                return SQLITE_DENY;
+        return SQLITE_OK;
+    case SQLITE_PRAGMA:
+        // Pragmas that name files or change how the library itself behaves.
+        for (const char* name : {"temp_store_directory", "data_store_directory", "mmap_size", "soft_heap_limit",
+                                 "hard_heap_limit", "threads", "writable_schema", "cache_size"})
+            if (first != nullptr && sqlite3_stricmp(first, name) == 0)
+                return SQLITE_DENY;
+        return SQLITE_OK;
+    default:
+        return SQLITE_OK;
+    }
+}
+
+int guard_connection(sqlite3* db, const char**, const void*)
+{
+    constexpr int kLargestValue = 1 << 20;
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kLargestValue);
+    sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, kLargestValue);
+    sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 2);
+    sqlite3_set_authorizer(db, authorize, nullptr);
+    return SQLITE_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The input, read front to back; an exhausted input reads as zeros.
+
+class Input {
+public:
+    explicit Input(std::string_view bytes) : bytes_(bytes) {}
+
+    [[nodiscard]] bool empty() const { return bytes_.empty(); }
+    std::uint8_t byte()
+    {
+        if (bytes_.empty())
+            return 0;
+        const auto value = static_cast<std::uint8_t>(bytes_.front());
+        bytes_.remove_prefix(1);
+        return value;
+    }
+    std::uint16_t u16() { return static_cast<std::uint16_t>(byte() | byte() << 8); }
+    std::uint32_t u32() { return static_cast<std::uint32_t>(u16() | static_cast<std::uint32_t>(u16()) << 16); }
+    std::uint64_t u64() { return u32() | static_cast<std::uint64_t>(u32()) << 32; }
+    bool flag() { return (byte() & 1) != 0; }
+    template <typename T, std::size_t N>
+    T pick(const T (&choices)[N])
+    {
+        return choices[byte() % N];
+    }
+    /// A run of raw bytes: a length byte, then that many bytes (fewer at the end of the input).
+    std::string chunk(std::size_t scale = 1)
+    {
+        const std::size_t length = std::min<std::size_t>(byte() * scale, bytes_.size());
+        std::string text(bytes_.substr(0, length));
+        bytes_.remove_prefix(length);
+        return text;
+    }
+
+private:
+    std::string_view bytes_;
+};
+
+// Memory handed to the driver, kept until the input's handles are gone. Each block is its own
+// allocation of exactly the promised size.
+class Arena {
+public:
+    std::byte* allocate(std::size_t size)
+    {
+        blocks_.push_back(std::make_unique<std::byte[]>(size));
+        return blocks_.back().get();
+    }
+    void clear() { blocks_.clear(); }
+
+private:
+    std::vector<std::unique_ptr<std::byte[]>> blocks_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The small database every input starts from: a copy of a template made once per process.
+
+constexpr const char* kSchemaStatements[] = {
+    "CREATE TABLE t_all (id INTEGER PRIMARY KEY, name VARCHAR2(30) NOT NULL, note CLOB, data BLOB, "
+    "amount NUMBER(12,2), ratio REAL, born DATE, ts TIMESTAMP(3), ts9 TIMESTAMP(9), ts0 TIMESTAMP(0), "
+    "flag BOOLEAN, small SMALLINT, big BIGINT)",
+    "CREATE UNIQUE INDEX t_all_name ON t_all (name)",
+    "CREATE INDEX t_all_ts ON t_all (ts DESC, amount)",
+    "INSERT INTO t_all VALUES (1, 'first', 'plain text', x'00FF10', 12.5, 0.25, '2024-02-29 00:00:00', "
+    "'2024-02-29 23:59:59.123000', '1999-12-31 23:59:59.123456789', '1970-01-01 00:00:00', 1, -32768, "
+    "9223372036854775807)",
+    "INSERT INTO t_all VALUES (2, 'nulls', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)",
+    "INSERT INTO t_all VALUES (3, 'long', printf('%.3000c', 'x'), zeroblob(5000), -0.01, -1e308, "
+    "'0001-01-01 00:00:00', '9999-12-31 23:59:59.999000', '2000-01-01 00:00:00.000000001', "
+    "'2038-01-19 03:14:08', 0, 32767, -9223372036854775808)",
+    "INSERT INTO t_all VALUES (4, 'wide ä€😀', 'Grüße 😀 ' || char(0x10FFFF), CAST('text' AS BLOB), '1e3', "
+    "'NaN text', 'not a date', 'not a time', '2024-13-45 25:61:61', '', 'yes', 'many', '12abc')",
+    "INSERT INTO t_all VALUES (5, 'bytes', CAST(x'C328FF00E282' AS TEXT), x'', 99999999999.99, 1.5, "
+    "'2024-06-30 12:00:00', '2024-06-30 12:00:00', '2024-06-30 12:00:00', '2024-06-30 12:00:00.5', 2, 1, 0)",
+    "CREATE TABLE base (id INTEGER PRIMARY KEY, v TEXT, stamp TIMESTAMP(6))",
+    "INSERT INTO base VALUES (1, 'one', '2020-01-01 10:00:00.000001'), (2, 'two', NULL)",
+    "CREATE VIEW v_base AS SELECT id, v, stamp FROM base",
+    "CREATE TRIGGER v_base_insert INSTEAD OF INSERT ON v_base BEGIN "
+    "INSERT INTO base (id, v, stamp) VALUES (NEW.id, NEW.v, NEW.stamp); END",
+    "CREATE TRIGGER v_base_update INSTEAD OF UPDATE ON v_base BEGIN "
+    "UPDATE base SET v = NEW.v, stamp = NEW.stamp WHERE id = OLD.id; END",
+    "CREATE TRIGGER v_base_delete INSTEAD OF DELETE ON v_base BEGIN DELETE FROM base WHERE id = OLD.id; END",
+    "CREATE TABLE OTHER.items (code VARCHAR2(10) PRIMARY KEY, stamp TIMESTAMP(6), qty NUMBER(5), "
+    "price NUMBER(10,4) NOT NULL DEFAULT 0, photo BLOB)",
+    "INSERT INTO OTHER.items VALUES ('A1', '2021-05-05 05:05:05.050505', 5, 1.2345, x'89504E47'), "
+    "('B''2', NULL, NULL, -0.0001, NULL)",
+    "CREATE VIEW OTHER.cheap AS SELECT code, price FROM items WHERE price < 1",
+};
+
+class Workspace {
+public:
+    Workspace()
+    {
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(guard_connection));
+        // In memory where the system offers it: every commit of an input syncs its files.
+        const fs::path parent = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        std::string pattern = (parent / "qix-fuzz-driver-XXXXXX").string();
+        require(mkdtemp(pattern.data()) != nullptr, "a temporary folder for the driver target");
+        root_ = pattern;
+        fs::create_directories(root_ / "template");
+        build_template();
+    }
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+    ~Workspace()
+    {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    /// A fresh copy of the template; returns the connection string that opens it.
+    std::string fresh_copy() const
+    {
+        const fs::path work = root_ / "work";
+        fs::remove_all(work);
+        fs::create_directory(work);
+        for (const char* file : {"main.db", "OTHER.db"})
+            fs::copy_file(root_ / "template" / file, work / file);
+        return connection_string(work);
+    }
+
+private:
+    static std::string connection_string(const fs::path& folder)
+    {
+        return "Database={" + (folder / "main.db").string() + "};Schemas=other;Create=yes";
+    }
+
+    void build_template() const;
+
+    fs::path root_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// One connection with up to two statements, as an application drives them.
+
+struct RowLayout {
+    SQLULEN size = 1;              // rows or parameter sets per call
+    SQLULEN bind_type = 0;         // 0: column-wise, else the row size in bytes
+    SQLLEN offset = 0;             // value of the bind offset variable
+    bool offset_bound = false;     // the bind offset pointer is set
+};
+
+struct ColumnBind {
+    SQLUSMALLINT column;
+    SQLSMALLINT c_type;
+    SQLLEN buffer_length;
+    bool indicator;
+};
+
+struct Slot {
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+    RowLayout rows;
+    std::vector<ColumnBind> columns;
+    SQLULEN rows_fetched = 0;
+};
+
+constexpr SQLSMALLINT kCTypes[] = {
+    SQL_C_CHAR,    SQL_C_BINARY,  SQL_C_SBIGINT, SQL_C_UBIGINT,  SQL_C_SLONG,         SQL_C_ULONG, SQL_C_LONG,
+    SQL_C_SSHORT,  SQL_C_USHORT,  SQL_C_SHORT,   SQL_C_STINYINT, SQL_C_UTINYINT,      SQL_C_TINYINT,
+    SQL_C_BIT,     SQL_C_DOUBLE,  SQL_C_FLOAT,   SQL_C_DEFAULT,  SQL_C_TYPE_TIMESTAMP, SQL_C_TIMESTAMP,
+    SQL_C_WCHAR,   SQL_C_NUMERIC, SQL_C_TYPE_DATE, SQL_C_TYPE_TIME, SQL_C_GUID, SQL_C_CHAR, SQL_C_BINARY,
+    SQL_C_INTERVAL_DAY, 99, -1,
+};
+
+constexpr SQLSMALLINT kSqlTypes[] = {
+    SQL_VARCHAR,  SQL_CHAR,       SQL_LONGVARCHAR, SQL_WVARCHAR, SQL_WCHAR,     SQL_WLONGVARCHAR, SQL_INTEGER,
+    SQL_BIGINT,   SQL_SMALLINT,   SQL_TINYINT,     SQL_NUMERIC,  SQL_DECIMAL,   SQL_DOUBLE,       SQL_FLOAT,
+    SQL_REAL,     SQL_BIT,        SQL_VARBINARY,   SQL_BINARY,   SQL_LONGVARBINARY, SQL_TYPE_TIMESTAMP,
+    SQL_TIMESTAMP, SQL_TYPE_DATE, SQL_TYPE_TIME,   SQL_GUID,     SQL_INTERVAL_DAY, 0, 77,
+};
+
+// Bytes the driver writes for one value of a C type; for the character and binary types the
+// buffer length decides, and where the driver chooses the type itself the largest it may choose.
+std::size_t element_size(SQLSMALLINT c_type, SQLLEN buffer_length)
+{
+    const auto length = static_cast<std::size_t>(std::max<SQLLEN>(buffer_length, 0));
+    switch (c_type) {
+    case SQL_C_CHAR: case SQL_C_BINARY: case SQL_C_WCHAR: return length;
+    case SQL_C_SBIGINT: case SQL_C_UBIGINT: case SQL_C_DOUBLE: return 8;
+    case SQL_C_SLONG: case SQL_C_ULONG: case SQL_C_LONG: case SQL_C_FLOAT: return 4;
+    case SQL_C_SSHORT: case SQL_C_USHORT: case SQL_C_SHORT: return 2;
+    case SQL_C_STINYINT: case SQL_C_UTINYINT: case SQL_C_TINYINT: case SQL_C_BIT: return 1;
+    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    case SQL_C_TYPE_DATE: return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TYPE_TIME: return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
+    case SQL_C_GUID: return sizeof(SQLGUID);
+    default: return std::max<std::size_t>(length, 32);
+    }
+}
+
+std::string format_model(Input& in)
+{
+    static constexpr const char* kElements[] = {
+        "YYYY", "MM", "DD", "HH24", "HH", "HH12", "MI", "SS", "FF", "FF1", "FF3", "FF6", "FF9", "FF0", "FF10",
+        "AM", "PM", "A.M.", "MON", "RR", "X", "\"at\"", "\"", "-", ":", ".", " ", "/", ",", "''", "yyyy", "ff",
+        "DY", "Y", "SSSSS",
+    };
+    std::string model;
+    for (int count = in.byte() % 14; count > 0; --count) {
+        if (in.byte() % 8 == 0)
+            model.push_back(static_cast<char>(in.byte()));
+        else
+            model += in.pick(kElements);
+    }
+    return model;
+}
+
+constexpr const char* kStatements[] = {
+    "SELECT * FROM t_all",
+    "SELECT id, name, note, data, amount, ratio, born, ts, ts9, ts0, flag, small, big FROM t_all WHERE id >= ?",
+    "SELECT * FROM OTHER.items WHERE code LIKE ?",
+    "SELECT OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, NULLABLE FROM ALL_TAB_COLUMNS "
+    "WHERE OWNER = ? ORDER BY TABLE_NAME, COLUMN_ID",
+    "SELECT * FROM ALL_TAB_COLUMNS WHERE TABLE_NAME = 'T_ALL' AND DATA_TYPE LIKE 'TIMESTAMP%'",
+    "INSERT INTO t_all (name, note, data, amount, ratio, born, ts, ts9, ts0, flag, small, big) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    "UPDATE t_all SET ts = ?, amount = ? WHERE id = ?",
+    "DELETE FROM t_all WHERE id = ?",
+    "INSERT INTO v_base (id, v, stamp) VALUES (?, ?, ?)",
+    "UPDATE v_base SET v = ?, stamp = ? WHERE id = ?",
+    "DELETE FROM v_base WHERE id > ?",
+    "SELECT * FROM v_base ORDER BY id",
+    "INSERT INTO OTHER.items (code, stamp, qty, price) VALUES (?, ?, ?, ?)",
+    "UPDATE OTHER.items SET stamp = ? WHERE code = ?",
+    "SELECT ts, ts9, ts0, born, ts || '' FROM t_all ORDER BY id",
+    "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH24:MI:SS.FF'",
+    "alter session set nls_timestamp_format='DD.MM.YYYY HH24:MI:SS.FF3'",
+    "SELECT ?, ?, ?",
+    "SELECT count(*), sum(amount), max(ts), min(born) FROM t_all",
+    "SELECT \"name\" AS \"quoted \"\" name\", 'it''s' FROM \"T_ALL\" -- comment\n",
+    "/* lead */ SELECT 1; ; -- tail",
+    "SELECT 1; SELECT 2",
+    "BEGIN",
+    "COMMIT",
+    "ROLLBACK",
+    "CREATE TABLE scratch (a TIMESTAMP(2), b NUMBER(10,3), c DATE, d BLOB, e VARCHAR2(5), f TIMESTAMP)",
+    "INSERT INTO scratch VALUES (?, ?, ?, ?, ?, ?)",
+    "SELECT * FROM scratch",
+    "SELECT x'00ff', 'a' || x'00' || 'b', 1.5e300, -9223372036854775808, 18446744073709551615, NULL",
+    "SELECT code, stamp FROM OTHER.items UNION ALL SELECT name, ts FROM main.t_all",
+    "SELECT * FROM OTHER.cheap",
+    "DROP TABLE base",
+    "",
+};
+
+// A statement text from the input: a known statement, one mutated by raw bytes, raw bytes alone,
+// a session format, several statements in one text, or a long text.
+std::string statement_text(Input& in)
+{
+    switch (in.byte() % 8) {
+    case 0:
+    case 1:
+        return in.pick(kStatements);
+    case 2: {
+        std::string text = in.pick(kStatements);
+        const std::size_t at = text.empty() ? 0 : in.byte() % (text.size() + 1);
+        text.insert(at, in.chunk());
+        return text;
+    }
+    case 3:
+        return in.chunk(4);
+    case 4: {
+        static constexpr const char* kPrefixes[] = {
+            "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '", "alter   session\nset nls_timestamp_format='",
+            "ALTER SESSION SET NLS_DATE_FORMAT = '", "ALTER SESSION SET NLS_TIMESTAMP_FORMAT '",
+            "/* c */ ALTER SESSION SET NLS_TIMESTAMP_FORMAT = \"", "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = ",
+        };
+        static constexpr const char* kSuffixes[] = {"'", "';", "' -- done", "", "''", "' '", "'; SELECT 1"};
+        return std::string(in.pick(kPrefixes)) + format_model(in) + in.pick(kSuffixes);
+    }
+    case 5: {
+        static constexpr const char* kSeparators[] = {";", "; ", ";\n-- c\n", " /* x */ ;", ";;", "\n"};
+        std::string text = in.pick(kStatements);
+        for (int more = 1 + in.byte() % 2; more > 0; --more)
+            text += std::string(in.pick(kSeparators)) + in.pick(kStatements);
+        return text;
+    }
+    case 6: {
+        std::string text = in.pick(kStatements);
+        const std::size_t repeat = in.byte() * 64u;
+        if (in.flag())
+            text += " /*" + std::string(repeat, 'x') + "*/";
+        else
+            text = "SELECT " + [&] {
+                std::string sum;
+                for (std::size_t i = 0; i < repeat; ++i)
+                    sum += "1+";
+                return sum;
+            }() + "1";
+        return text;
+    }
+    default: {
+        // Schema-qualified and quoted names of the data dictionary and the tables.
+        static constexpr const char* kNames[] = {
+            "OTHER.items", "\"OTHER\".\"ITEMS\"", "other.ITEMS", "main.t_all", "\"t_all\"", "ALL_TAB_COLUMNS",
+            "temp.ALL_TAB_COLUMNS", "v_base", "OTHER.cheap", "\"OTHER\".\"cheap\"", "\"\"", "nosuch.t",
+        };
+        return "SELECT * FROM " + std::string(in.pick(kNames)) + (in.flag() ? " WHERE 1 = ?" : "");
+    }
+    }
+}
+
+class Session {
+public:
+    explicit Session(Input& in) : in_(in)
+    {
+        const auto& api = odbc();
+        require(api.SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_) == SQL_SUCCESS, "environment allocated");
+        static constexpr SQLLEN kVersions[] = {SQL_OV_ODBC3, SQL_OV_ODBC3, SQL_OV_ODBC2, SQL_OV_ODBC3_80, 4};
+        api.SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(in_.pick(kVersions)), 0);
+        require(api.SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_) == SQL_SUCCESS, "connection allocated");
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session()
+    {
+        const auto& api = odbc();
+        for (Slot& slot : slots_)
+            if (slot.handle != SQL_NULL_HSTMT)
+                api.SQLFreeHandle(SQL_HANDLE_STMT, slot.handle);
+        if (connected_) {
+            api.SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+            require(api.SQLDisconnect(dbc_) == SQL_SUCCESS, "disconnect succeeds after a rollback");
+        }
+        require(api.SQLFreeHandle(SQL_HANDLE_DBC, dbc_) == SQL_SUCCESS, "connection freed");
+        require(api.SQLFreeHandle(SQL_HANDLE_ENV, env_) == SQL_SUCCESS, "environment freed");
+    }
+
+    bool connect(const std::string& connection_string);
+    void step();
+
+private:
+    Slot& slot() { return slots_[in_.byte() % slots_.size()]; }
+    void allocate(Slot& slot);
+    SQLRETURN run_text(Slot& slot, bool direct);
+    void bind_parameter(Slot& slot);
+    void bind_column(Slot& slot);
+    bool bind_in_layout(Slot& slot, const ColumnBind& bind);
+    void set_row_layout(Slot& slot);
+    void fetch(Slot& slot);
+    void get_data(Slot& slot);
+    void describe(Slot& slot);
+    void statement_attribute(Slot& slot);
+    void diagnostics(Slot& slot);
+    void connection_calls();
+    void free_and_reallocate(Slot& slot);
+    void disconnect_and_reconnect();
+    void round_trip();
+
+    Input& in_;
+    Arena arena_;
+    SQLHENV env_ = SQL_NULL_HENV;
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+    bool connected_ = false;
+    std::string connection_string_;
+    std::array<Slot, 2> slots_;
+};
+
+bool Session::connect(const std::string& connection_string)
+{
+    connection_string_ = connection_string;
+    SQLCHAR out[64];
+    SQLSMALLINT out_length = 0;
+    g_connecting = true;
+    const SQLRETURN rc = odbc().SQLDriverConnect(
+        dbc_, nullptr, reinterpret_cast<SQLCHAR*>(connection_string_.data()), SQL_NTS, out,
+        static_cast<SQLSMALLINT>(in_.byte() % sizeof out), &out_length, SQL_DRIVER_NOPROMPT);
+    g_connecting = false;
+    connected_ = ok(rc);
+    if (connected_)
+        for (Slot& slot : slots_)
+            allocate(slot);
+    return connected_;
+}
+
+void Session::allocate(Slot& slot)
+{
+    slot = Slot{};
+    if (!ok(odbc().SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &slot.handle))) {
+        slot.handle = SQL_NULL_HSTMT;
+        return;
+    }
+    // A runaway statement ends after a second instead of stalling the fuzzer.
+    odbc().SQLSetStmtAttr(slot.handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0);
+}
+
+SQLRETURN Session::run_text(Slot& slot, bool direct)
+{
+    std::string text = statement_text(in_);
+    SQLINTEGER length = SQL_NTS;
+    SQLCHAR* pointer = reinterpret_cast<SQLCHAR*>(text.data());
+    switch (in_.byte() % 6) {
+    case 0: length = static_cast<SQLINTEGER>(text.size()); break;
+    case 1: length = static_cast<SQLINTEGER>(text.size() - std::min<std::size_t>(text.size(), in_.byte() % 8)); break;
+    case 2: length = -static_cast<SQLINTEGER>(2 + in_.byte() % 8); break;
+    case 3: pointer = nullptr; length = in_.flag() ? 0 : SQL_NTS; break;
+    default: break;
+    }
+    // The text is handed over in a block of exactly its size (plus the NUL that SQL_NTS needs).
+    const std::size_t used = pointer == nullptr ? 0 : length == SQL_NTS ? text.size() + 1 : std::max(length, 0);
+    std::byte* copy = used > 0 ? arena_.allocate(used) : nullptr;
+    if (copy != nullptr)
+        std::memcpy(copy, text.c_str(), used);
+    SQLCHAR* given = pointer == nullptr ? nullptr : copy != nullptr ? reinterpret_cast<SQLCHAR*>(copy) : pointer;
+    return direct ? odbc().SQLExecDirect(slot.handle, given, length) : odbc().SQLPrepare(slot.handle, given, length);
+}
+
+void Session::bind_parameter(Slot& slot)
+{
+    const auto number = static_cast<SQLUSMALLINT>(in_.byte() % 14);
+    static constexpr SQLSMALLINT kIoTypes[] = {SQL_PARAM_INPUT, SQL_PARAM_INPUT, SQL_PARAM_INPUT, SQL_PARAM_OUTPUT,
+                                               SQL_PARAM_INPUT_OUTPUT, 9};
+    const SQLSMALLINT io_type = in_.pick(kIoTypes);
+    const SQLSMALLINT c_type = in_.pick(kCTypes);
+    const SQLSMALLINT sql_type = in_.pick(kSqlTypes);
+    const SQLULEN column_size = in_.flag() ? in_.byte() : in_.u32();
+    const auto digits = static_cast<SQLSMALLINT>(static_cast<std::int8_t>(in_.byte()));
+
+    // The value: raw bytes, NUL-terminated twice over so that a text read up to its NUL stays
+    // inside the block whatever the C type.
+    std::string value = in_.chunk();
+    const std::size_t fixed = element_size(c_type, 0);
+    if (c_type != SQL_C_CHAR && c_type != SQL_C_BINARY && c_type != SQL_C_WCHAR && value.size() < fixed)
+        value.resize(fixed, '\0');
+    const bool terminate = in_.flag();
+    const std::size_t content = value.size();
+    if (terminate)  // whole UTF-16 units, then a NUL of either width
+        value.append(2 + value.size() % 2, '\0');
+    SQLPOINTER buffer = nullptr;
+    if (in_.byte() % 16 != 0) {
+        std::byte* block = arena_.allocate(value.size());
+        std::memcpy(block, value.data(), value.size());
+        buffer = block;
+    }
+    SQLLEN buffer_length = static_cast<SQLLEN>(value.size());
+    if (in_.byte() % 8 == 0)
+        buffer_length = -static_cast<SQLLEN>(in_.byte());
+
+    // The indicator: a length inside the value, SQL_NTS where the value ends in NUL, or a special.
+    SQLLEN* indicator = reinterpret_cast<SQLLEN*>(arena_.allocate(sizeof(SQLLEN)));
+    switch (in_.byte() % 8) {
+    case 0: indicator = nullptr; break;
+    case 1: *indicator = terminate ? SQL_NTS : static_cast<SQLLEN>(content); break;
+    case 2: *indicator = SQL_NULL_DATA; break;
+    case 3: {
+        static constexpr SQLLEN kSpecials[] = {SQL_DATA_AT_EXEC, SQL_DEFAULT_PARAM, SQL_LEN_DATA_AT_EXEC(10),
+                                               SQL_NO_TOTAL, -7, -1000000};
+        *indicator = in_.pick(kSpecials);
+        break;
+    }
+    default:
+        *indicator = static_cast<SQLLEN>(content == 0 ? 0 : in_.byte() % (content + 1));
+        break;
+    }
+    // Without an indicator a character value is read up to its NUL: give it one.
+    if (indicator == nullptr && !terminate && buffer != nullptr && (c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR ||
+                                                                     c_type == SQL_C_DEFAULT))
+        buffer = nullptr;
+    odbc().SQLBindParameter(slot.handle, number, io_type, c_type, sql_type, column_size, digits, buffer,
+                            buffer_length, indicator);
+}
+
+void Session::bind_column(Slot& slot)
+{
+    ColumnBind bind{static_cast<SQLUSMALLINT>(in_.byte() % 16), in_.pick(kCTypes), 0, in_.byte() % 4 != 0};
+    switch (in_.byte() % 4) {
+    case 0: bind.buffer_length = in_.byte() % 4; break;
+    case 1: bind.buffer_length = in_.byte(); break;
+    case 2: bind.buffer_length = in_.u16() % 8192; break;
+    default: bind.buffer_length = -static_cast<SQLLEN>(in_.byte() % 3); break;
+    }
+    auto forget = [&] { std::erase_if(slot.columns, [&](const ColumnBind& b) { return b.column == bind.column; }); };
+    if (in_.byte() % 8 == 0) {  // a null buffer unbinds the column
+        if (ok(odbc().SQLBindCol(slot.handle, bind.column, bind.c_type, nullptr, bind.buffer_length, nullptr)))
+            forget();
+        return;
+    }
+    // A binding that fails leaves the previous one of the column in place.
+    if (bind_in_layout(slot, bind)) {
+        forget();
+        slot.columns.push_back(bind);
+    }
+}
+
+bool Session::bind_in_layout(Slot& slot, const ColumnBind& bind)
+{
+    const RowLayout& rows = slot.rows;
+    const std::size_t element = element_size(bind.c_type, bind.buffer_length);
+    const std::size_t stride = rows.bind_type == 0 ? element : rows.bind_type;
+    const std::size_t indicator_stride = rows.bind_type == 0 ? sizeof(SQLLEN) : rows.bind_type;
+    const auto offset = static_cast<std::size_t>(rows.offset_bound ? rows.offset : 0);
+    std::byte* buffer = arena_.allocate(offset + (rows.size - 1) * stride + element);
+    std::byte* indicator =
+        bind.indicator ? arena_.allocate(offset + (rows.size - 1) * indicator_stride + sizeof(SQLLEN)) : nullptr;
+    return ok(odbc().SQLBindCol(slot.handle, bind.column, bind.c_type, buffer, bind.buffer_length,
+                                reinterpret_cast<SQLLEN*>(indicator)));
+}
+
+// Changes the rowset size, bind type and offset as an application must: with no column bound,
+// binding them again afterwards in blocks sized for the new layout.
+void Session::set_row_layout(Slot& slot)
+{
+    static constexpr SQLULEN kSizes[] = {1, 1, 2, 3, 4, 7, 16, 64, 0};
+    const auto& api = odbc();
+    if (!ok(api.SQLFreeStmt(slot.handle, SQL_UNBIND)))
+        return;
+    std::vector<ColumnBind> bound;
+    std::swap(bound, slot.columns);
+    const SQLULEN size = in_.pick(kSizes);
+    // The status array goes first, sized for both the old and the new rowset, so that no fetch
+    // can ever see a rowset larger than its array.
+    auto* status = reinterpret_cast<SQLUSMALLINT*>(
+        arena_.allocate(std::max(size, slot.rows.size) * sizeof(SQLUSMALLINT)));
+    const bool with_status = in_.flag();
+    api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROW_STATUS_PTR, with_status ? status : nullptr, 0);
+    if (ok(api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(size), 0)))
+        slot.rows.size = size;
+    // Row sizes and offsets in whole SQLLENs keep every indicator aligned, as applications do.
+    const SQLULEN bind_type = in_.flag() ? 0 : 8u * (1 + in_.byte() % 32);
+    if (ok(api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(bind_type), 0)))
+        slot.rows.bind_type = bind_type;
+    slot.rows.offset_bound = in_.flag();
+    slot.rows.offset = 8 * (in_.byte() % 8);
+    // The offset variable lives in the arena: the driver keeps its address.
+    auto* offset = reinterpret_cast<SQLLEN*>(arena_.allocate(sizeof(SQLLEN)));
+    *offset = slot.rows.offset;
+    api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROW_BIND_OFFSET_PTR, slot.rows.offset_bound ? offset : nullptr, 0);
+    api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROWS_FETCHED_PTR, in_.flag() ? &slot.rows_fetched : nullptr, 0);
+    for (const ColumnBind& bind : bound)
+        if (bind_in_layout(slot, bind))
+            slot.columns.push_back(bind);
+}
+
+void Session::fetch(Slot& slot)
+{
+    for (int count = 1 + in_.byte() % 8; count > 0; --count)
+        if (odbc().SQLFetch(slot.handle) == SQL_NO_DATA)
+            break;
+}
+
+void Session::get_data(Slot& slot)
+{
+    const auto column = static_cast<SQLUSMALLINT>(in_.byte() % 16);
+    const SQLSMALLINT c_type = in_.pick(kCTypes);
+    SQLLEN buffer_length = 0;
+    switch (in_.byte() % 4) {
+    case 0: buffer_length = in_.byte() % 4; break;
+    case 1: buffer_length = in_.byte(); break;
+    case 2: buffer_length = in_.u16() % 8192; break;
+    default: buffer_length = -static_cast<SQLLEN>(in_.byte() % 3); break;
+    }
+    const bool null_buffer = in_.byte() % 8 == 0;
+    const bool with_indicator = in_.byte() % 4 != 0;
+    // Several calls on the same column continue where the last one stopped.
+    for (int call = 1 + in_.byte() % 6; call > 0; --call) {
+        std::byte* buffer = null_buffer ? nullptr : arena_.allocate(element_size(c_type, buffer_length));
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = odbc().SQLGetData(slot.handle, column, c_type, buffer, buffer_length,
+                                               with_indicator ? &indicator : nullptr);
+        if (rc != SQL_SUCCESS_WITH_INFO)
+            break;
+    }
+}
+
+void Session::describe(Slot& slot)
+{
+    const auto& api = odbc();
+    SQLSMALLINT count = 0;
+    api.SQLNumResultCols(slot.handle, &count);
+    const auto column = static_cast<SQLUSMALLINT>(in_.byte() % 16);
+    const auto length = static_cast<SQLSMALLINT>(in_.flag() ? in_.byte() % 8 : in_.byte());
+    auto* name = reinterpret_cast<SQLCHAR*>(in_.byte() % 8 == 0 ? nullptr : arena_.allocate(length));
+    SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    api.SQLDescribeCol(slot.handle, column, name, length, &name_length, &type, &size, &digits, &nullable);
+    static constexpr SQLUSMALLINT kFields[] = {
+        SQL_DESC_NAME,          SQL_DESC_LABEL,        SQL_DESC_TYPE_NAME,    SQL_DESC_CONCISE_TYPE,
+        SQL_DESC_TYPE,          SQL_DESC_LENGTH,       SQL_DESC_PRECISION,    SQL_DESC_SCALE,
+        SQL_DESC_DISPLAY_SIZE,  SQL_DESC_NULLABLE,     SQL_DESC_UNSIGNED,     SQL_DESC_OCTET_LENGTH,
+        SQL_DESC_LITERAL_PREFIX, SQL_DESC_TABLE_NAME,  SQL_DESC_BASE_COLUMN_NAME, SQL_DESC_COUNT,
+        SQL_COLUMN_NAME,        SQL_DESC_CASE_SENSITIVE, SQL_DESC_NUM_PREC_RADIX, 9999,
+    };
+    const SQLUSMALLINT field = in_.pick(kFields);
+    const auto text_length = static_cast<SQLSMALLINT>(in_.byte() % 40);
+    std::byte* text = arena_.allocate(static_cast<std::size_t>(text_length));
+    SQLSMALLINT written = 0;
+    SQLLEN number = 0;
+    api.SQLColAttribute(slot.handle, column, field, text, text_length, &written, &number);
+    SQLLEN rows = 0;
+    api.SQLRowCount(slot.handle, &rows);
+    SQLSMALLINT parameters = 0;
+    api.SQLNumParams(slot.handle, &parameters);
+}
+
+void Session::statement_attribute(Slot& slot)
+{
+    // Only attributes holding numbers: the pointer-valued ones are set with real variables by
+    // set_row_layout, and the row layout ones are kept in step with the bound columns there.
+    static constexpr SQLINTEGER kAttributes[] = {
+        SQL_ATTR_MAX_ROWS,        SQL_ATTR_NOSCAN,           SQL_ATTR_MAX_LENGTH,   SQL_ATTR_CURSOR_TYPE,
+        SQL_ATTR_CONCURRENCY,     SQL_ATTR_CURSOR_SCROLLABLE, SQL_ATTR_CURSOR_SENSITIVITY, SQL_ATTR_ASYNC_ENABLE,
+        SQL_ATTR_USE_BOOKMARKS,   SQL_ATTR_RETRIEVE_DATA,    SQL_ATTR_SIMULATE_CURSOR,
+        SQL_ATTR_METADATA_ID,     SQL_ATTR_ENABLE_AUTO_IPD,  SQL_ATTR_ROW_NUMBER,   1234,
+    };
+    const SQLINTEGER attribute = in_.pick(kAttributes);
+    if (in_.flag()) {
+        const SQLULEN value = in_.flag() ? in_.byte() % 4 : in_.u64();
+        odbc().SQLSetStmtAttr(slot.handle, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
+    } else {
+        alignas(8) std::array<std::byte, 8> value{};
+        SQLINTEGER length = 0;
+        odbc().SQLGetStmtAttr(slot.handle, attribute, value.data(), sizeof value, &length);
+    }
+}
+
+void Session::diagnostics(Slot& slot)
+{
+    const auto& api = odbc();
+    SQLSMALLINT type = SQL_HANDLE_STMT;
+    SQLHANDLE handle = slot.handle;
+    switch (in_.byte() % 4) {
+    case 0: type = SQL_HANDLE_ENV; handle = env_; break;
+    case 1: type = SQL_HANDLE_DBC; handle = dbc_; break;
+    default: break;
+    }
+    const auto record = static_cast<SQLSMALLINT>(static_cast<std::int8_t>(in_.byte()) % 4);
+    const auto length = static_cast<SQLSMALLINT>(in_.flag() ? in_.byte() % 8 : in_.byte());
+    SQLCHAR state[6];
+    SQLINTEGER native = 0;
+    SQLSMALLINT text_length = 0;
+    auto* text = reinterpret_cast<SQLCHAR*>(in_.byte() % 8 == 0 ? nullptr : arena_.allocate(length));
+    api.SQLGetDiagRec(type, handle, record, state, &native, text, length, &text_length);
+    static constexpr SQLSMALLINT kFields[] = {
+        SQL_DIAG_NUMBER,        SQL_DIAG_RETURNCODE, SQL_DIAG_ROW_COUNT,      SQL_DIAG_SQLSTATE,
+        SQL_DIAG_NATIVE,        SQL_DIAG_MESSAGE_TEXT, SQL_DIAG_CLASS_ORIGIN, SQL_DIAG_SUBCLASS_ORIGIN,
+        SQL_DIAG_ROW_NUMBER,    SQL_DIAG_COLUMN_NUMBER, SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_CURSOR_ROW_COUNT,
+        SQL_DIAG_SERVER_NAME,   77,
+    };
+    std::byte* info = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(length), sizeof(SQLLEN)));
+    api.SQLGetDiagField(type, handle, record, in_.pick(kFields), info, length, &text_length);
+}
+
+void Session::connection_calls()
+{
+    const auto& api = odbc();
+    switch (in_.byte() % 4) {
+    case 0: {
+        const SQLULEN value = in_.flag() ? SQL_AUTOCOMMIT_OFF : in_.flag() ? SQL_AUTOCOMMIT_ON : in_.byte();
+        api.SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0);
+        break;
+    }
+    case 1: {
+        static constexpr SQLSMALLINT kCompletions[] = {SQL_COMMIT, SQL_ROLLBACK, 7};
+        api.SQLEndTran(in_.flag() ? SQL_HANDLE_DBC : SQL_HANDLE_ENV, in_.flag() ? dbc_ : env_, in_.pick(kCompletions));
+        break;
+    }
+    case 2: {
+        static constexpr SQLUSMALLINT kInfo[] = {SQL_DRIVER_NAME, SQL_DBMS_VER, SQL_DATABASE_NAME, SQL_KEYWORDS,
+                                                 SQL_IDENTIFIER_QUOTE_CHAR, SQL_TXN_CAPABLE, SQL_GETDATA_EXTENSIONS,
+                                                 SQL_MAX_COLUMN_NAME_LEN, SQL_SCHEMA_USAGE, SQL_DATA_SOURCE_NAME,
+                                                 SQL_CONVERT_FUNCTIONS, 4321};
+        const auto length = static_cast<SQLSMALLINT>(in_.byte() % 24);
+        // Numeric answers take their full size whatever the length; text answers must respect it.
+        std::byte* value = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(length), 8));
+        SQLSMALLINT written = 0;
+        api.SQLGetInfo(dbc_, in_.pick(kInfo), value, length, &written);
+        break;
+    }
+    default: {
+        static constexpr SQLINTEGER kAttributes[] = {SQL_ATTR_AUTOCOMMIT, SQL_ATTR_LOGIN_TIMEOUT,
+                                                     SQL_ATTR_TXN_ISOLATION, SQL_ATTR_CONNECTION_DEAD,
+                                                     SQL_ATTR_ACCESS_MODE, 555};
+        alignas(8) std::array<std::byte, 8> value{};
+        SQLINTEGER length = 0;
+        api.SQLGetConnectAttr(dbc_, in_.pick(kAttributes), value.data(), sizeof value, &length);
+        break;
+    }
+    }
+}
+
+// Frees a statement (through SQLFreeHandle or SQLFreeStmt's SQL_DROP) and allocates another. A
+// second free of the same handle, before anything else is allocated, finds no handle.
+void Session::free_and_reallocate(Slot& slot)
+{
+    const auto& api = odbc();
+    const SQLHSTMT freed = slot.handle;
+    const SQLRETURN rc = in_.flag() ? api.SQLFreeHandle(SQL_HANDLE_STMT, freed) : api.SQLFreeStmt(freed, SQL_DROP);
+    if (rc == SQL_SUCCESS) {
+        require(api.SQLFreeHandle(SQL_HANDLE_STMT, freed) == SQL_INVALID_HANDLE,
+                "a statement freed twice is an invalid handle the second time");
+        require(api.SQLFetch(freed) == SQL_INVALID_HANDLE, "a freed statement is an invalid handle");
+    }
+    slot.handle = SQL_NULL_HSTMT;
+    allocate(slot);
+}
+
+// The driver manager drops the statements of a connection it disconnects without calling the
+// driver, which must free them itself; afterwards their handles are invalid.
+void Session::disconnect_and_reconnect()
+{
+    const auto& api = odbc();
+    if (!connected_ || api.SQLDisconnect(dbc_) != SQL_SUCCESS)
+        return;
+    connected_ = false;
+    for (Slot& slot : slots_) {
+        if (slot.handle != SQL_NULL_HSTMT)
+            require(api.SQLExecute(slot.handle) == SQL_INVALID_HANDLE,
+                    "a statement of a closed connection is an invalid handle");
+        slot = Slot{};
+    }
+    SQLHSTMT none = SQL_NULL_HSTMT;
+    require(api.SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &none) == SQL_ERROR, "no statement without a connection");
+    if (in_.flag())
+        connect(connection_string_);
+}
+
+void Session::step()
+{
+    const std::uint8_t op = in_.byte();
+    if (!connected_) {
+        if (op % 4 == 0)
+            connect(connection_string_);
+        else
+            connection_calls();
+        return;
+    }
+    Slot& s = slot();
+    if (s.handle == SQL_NULL_HSTMT) {
+        allocate(s);
+        return;
+    }
+    switch (op % 20) {
+    case 0:  // as applications do before reusing a statement
+        odbc().SQLFreeStmt(s.handle, SQL_CLOSE);
+        run_text(s, true);
+        break;
+    case 1: run_text(s, true); break;
+    case 2: run_text(s, false); break;
+    case 3: odbc().SQLExecute(s.handle); break;
+    case 4: case 5: bind_parameter(s); break;
+    case 6: bind_column(s); break;
+    case 7: case 8: fetch(s); break;
+    case 9: get_data(s); break;
+    case 10: set_row_layout(s); break;
+    case 11: {
+        static constexpr SQLUSMALLINT kOptions[] = {SQL_CLOSE, SQL_UNBIND, SQL_RESET_PARAMS, 9};
+        const SQLUSMALLINT option = in_.pick(kOptions);
+        if (ok(odbc().SQLFreeStmt(s.handle, option)) && option == SQL_UNBIND)
+            s.columns.clear();
+        break;
+    }
+    case 12: {
+        const std::uint8_t which = in_.byte() % 3;
+        if (which == 0)
+            odbc().SQLCloseCursor(s.handle);
+        else if (which == 1)
+            odbc().SQLCancel(s.handle);
+        else
+            odbc().SQLMoreResults(s.handle);
+        break;
+    }
+    case 13: describe(s); break;
+    case 14: statement_attribute(s); break;
+    case 15: diagnostics(s); break;
+    case 16: connection_calls(); break;
+    case 17: free_and_reallocate(s); break;
+    case 18: disconnect_and_reconnect(); break;
+    default: round_trip(); break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Round trips on a connection of their own to an empty in-memory database, so that nothing the
+// input did to the shared schema can change what is read back.
+
+class Probe {
+public:
+    Probe()
+    {
+        const auto& api = odbc();
+        require(api.SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_) == SQL_SUCCESS, "probe environment");
+        api.SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        require(api.SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_) == SQL_SUCCESS, "probe connection");
+        SQLCHAR text[] = "Database=:memory:;Create=yes";
+        require(ok(api.SQLDriverConnect(dbc_, nullptr, text, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)),
+                "the probe connects to an in-memory database");
+        require(api.SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_) == SQL_SUCCESS, "probe statement");
+    }
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
+    ~Probe()
+    {
+        const auto& api = odbc();
+        api.SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+        api.SQLDisconnect(dbc_);
+        api.SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+        api.SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    }
+
+    SQLRETURN run(const std::string& text)
+    {
+        odbc().SQLFreeStmt(stmt_, SQL_CLOSE);
+        odbc().SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+        return odbc().SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
+    }
+    void must(const std::string& text)
+    {
+        if (!ok(run(text)))
+            broken("a probe statement fails: " + text);
+    }
+    SQLHSTMT statement() const { return stmt_; }
+
+    /// Reports what went wrong, with the driver's last message, and aborts.
+    [[noreturn]] void broken(const std::string& what) const
+    {
+        SQLCHAR state[6] = "";
+        SQLCHAR message[512] = "";
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        odbc().SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, state, &native, message, sizeof message, &length);
+        std::fprintf(stderr, "%s (driver said %s %s)\n", what.c_str(), reinterpret_cast<char*>(state),
+                     reinterpret_cast<char*>(message));
+        require(false, "a value written through a parameter reads back unchanged");
+        std::abort();
+    }
+
+private:
+    SQLHENV env_ = SQL_NULL_HENV;
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+};
+
+bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+SQL_TIMESTAMP_STRUCT some_timestamp(Input& in, int precision)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    SQL_TIMESTAMP_STRUCT t{};
+    t.year = static_cast<SQLSMALLINT>(1 + in.u16() % 9999);
+    t.month = static_cast<SQLUSMALLINT>(1 + in.byte() % 12);
+    const int days = kDays[t.month - 1] + (t.month == 2 && is_leap(t.year) ? 1 : 0);
+    t.day = static_cast<SQLUSMALLINT>(1 + in.byte() % days);
+    t.hour = static_cast<SQLUSMALLINT>(in.byte() % 24);
+    t.minute = static_cast<SQLUSMALLINT>(in.byte() % 60);
+    t.second = static_cast<SQLUSMALLINT>(in.byte() % 60);
+    std::uint32_t unit = 1;
+    for (int digit = precision; digit < 9; ++digit)
+        unit *= 10;
+    t.fraction = in.u32() % 1000000000u / unit * unit;
+    return t;
+}
+
+// Reads column 1 of the probe's current row, `total` bytes long, through SQLGetData in pieces
+// of `piece` bytes.
+std::string read_in_pieces(Probe& probe, SQLSMALLINT c_type, std::size_t piece, std::size_t total)
+{
+    std::string value;
+    const std::size_t terminator = c_type == SQL_C_CHAR ? 1 : c_type == SQL_C_WCHAR ? 2 : 0;
+    for (;;) {
+        std::vector<char> buffer(piece + terminator);
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = odbc().SQLGetData(probe.statement(), 1, c_type, buffer.data(),
+                                               static_cast<SQLLEN>(buffer.size()), &indicator);
+        if (rc == SQL_NO_DATA)
+            return value;
+        if (!ok(rc))
+            probe.broken("SQLGetData fails on a value the driver stored");
+        if (indicator == SQL_NULL_DATA)
+            probe.broken("a value comes back NULL");
+        // Every piece reports the length still to come, counted from where it starts.
+        if (indicator != static_cast<SQLLEN>(total - value.size()))
+            probe.broken("SQLGetData reports a length other than what remains");
+        const std::size_t got = rc == SQL_SUCCESS ? static_cast<std::size_t>(indicator) : piece;
+        if (got > piece)
+            probe.broken("SQLGetData reports success for a piece beyond its buffer");
+        value.append(buffer.data(), got);
+        if (rc == SQL_SUCCESS)
+            return value;
+    }
+}
+
+void Session::round_trip()
+{
+    Probe probe;
+    const auto& api = odbc();
+    if (in_.flag()) {  // a session format must not change what structs and text carry
+        const std::string alter = "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '" + format_model(in_) + "'";
+        probe.run(alter);
+    }
+    enum Case { text, binary, integer, real, timestamp };
+    const auto which = static_cast<Case>(in_.byte() % 5);
+    const int precision = in_.byte() % 10;
+    static constexpr const char* kDeclared[] = {"TEXT", "BLOB", "INTEGER", "REAL", "TIMESTAMP"};
+    std::string declared = kDeclared[which];
+    if (which == timestamp)
+        declared += "(" + std::to_string(precision) + ")";
+    probe.must("CREATE TABLE rt (v " + declared + ")");
+
+    static constexpr SQLSMALLINT kCType[] = {SQL_C_CHAR, SQL_C_BINARY, SQL_C_SBIGINT, SQL_C_DOUBLE,
+                                             SQL_C_TYPE_TIMESTAMP};
+    static constexpr SQLSMALLINT kSqlType[] = {SQL_VARCHAR, SQL_VARBINARY, SQL_BIGINT, SQL_DOUBLE,
+                                               SQL_TYPE_TIMESTAMP};
+    const SQLSMALLINT c_type = kCType[which];
+    std::string written;
+    if (which == text || which == binary) {
+        written = in_.chunk(in_.flag() ? 16 : 1);
+    } else if (which == integer) {
+        const auto value = static_cast<std::int64_t>(in_.u64());
+        written.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    } else if (which == real) {
+        double value;
+        const std::uint64_t bits = in_.u64();
+        std::memcpy(&value, &bits, sizeof value);
+        if (value != value)  // SQLite stores NaN as NULL
+            value = 0.5;
+        written.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    } else {
+        const SQL_TIMESTAMP_STRUCT value = some_timestamp(in_, precision);
+        written.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    std::byte* buffer = arena_.allocate(written.size());
+    std::memcpy(buffer, written.data(), written.size());
+    SQLLEN indicator = static_cast<SQLLEN>(written.size());
+    api.SQLFreeStmt(probe.statement(), SQL_CLOSE);
+    if (!ok(api.SQLPrepare(probe.statement(), reinterpret_cast<SQLCHAR*>(const_cast<char*>("INSERT INTO rt VALUES (?)")),
+                           SQL_NTS)) ||
+        !ok(api.SQLBindParameter(probe.statement(), 1, SQL_PARAM_INPUT, c_type, kSqlType[which], 0,
+                                 static_cast<SQLSMALLINT>(precision), buffer, static_cast<SQLLEN>(written.size()),
+                                 &indicator)) ||
+        !ok(api.SQLExecute(probe.statement())))
+        probe.broken("a value cannot be stored: " + declared);
+    probe.must("SELECT v FROM rt");
+    if (!ok(api.SQLFetch(probe.statement())))
+        probe.broken("the stored row cannot be fetched");
+    std::string read;
+    if (which == text || which == binary) {
+        read = read_in_pieces(probe, c_type, 1 + in_.byte() % 64, written.size());
+    } else {
+        std::vector<char> value(written.size());
+        SQLLEN length = 0;
+        if (!ok(api.SQLGetData(probe.statement(), 1, c_type, value.data(), 0, &length)) ||
+            length != static_cast<SQLLEN>(written.size()))
+            probe.broken("a fixed-size value cannot be read back: " + declared);
+        read.assign(value.data(), value.size());
+    }
+    bool same = read == written;
+    if (which == real) {  // -0.0 may come back as 0.0
+        double a, b;
+        std::memcpy(&a, written.data(), sizeof a);
+        std::memcpy(&b, read.data(), sizeof b);
+        same = a == b;
+    }
+    if (!same)
+        probe.broken("the value read back differs from the one written: " + declared);
+}
+
+void Workspace::build_template() const
+{
+    const auto& api = odbc();
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    api.SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    api.SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    api.SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    std::string text = connection_string(root_ / "template");
+    g_connecting = true;
+    require(ok(api.SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
+                                    nullptr, SQL_DRIVER_NOPROMPT)),
+            "the template database is created");
+    g_connecting = false;
+    api.SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+    for (const char* statement : kSchemaStatements) {
+        const SQLRETURN rc =
+            api.SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement)), SQL_NTS);
+        if (!ok(rc)) {
+            SQLCHAR message[512] = "";
+            SQLSMALLINT length = 0;
+            api.SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, nullptr, nullptr, message, sizeof message, &length);
+            std::fprintf(stderr, "template statement failed: %s\n%s\n", statement, reinterpret_cast<char*>(message));
+            require(false, "the template schema is created");
+        }
+    }
+    api.SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    api.SQLDisconnect(dbc);
+    api.SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    api.SQLFreeHandle(SQL_HANDLE_ENV, env);
+}
+
+} // namespace
+
+void driver(std::string_view input)
+{
+    static const Workspace workspace;
+    Input in(input);
+    Session session(in);
+    if (!session.connect(workspace.fresh_copy()))
+        require(false, "a fresh copy of the template connects");
+    for (int calls = 0; calls < 64 && !in.empty(); ++calls)
+        session.step();
+}
+
+} // namespace qix::fuzz
