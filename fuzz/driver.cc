@@ -182,6 +182,9 @@ constexpr const char* kSchemaStatements[] = {
     "CREATE TRIGGER v_base_update INSTEAD OF UPDATE ON v_base BEGIN "
     "UPDATE base SET v = NEW.v, stamp = NEW.stamp WHERE id = OLD.id; END",
     "CREATE TRIGGER v_base_delete INSTEAD OF DELETE ON v_base BEGIN DELETE FROM base WHERE id = OLD.id; END",
+    "CREATE TABLE child (id INTEGER PRIMARY KEY, base_id INTEGER NOT NULL REFERENCES base (id), "
+    "owner_name VARCHAR2(30) REFERENCES t_all (name) ON DELETE CASCADE, UNIQUE (base_id, owner_name))",
+    "INSERT INTO child VALUES (1, 1, 'first')",
     "CREATE TABLE OTHER.items (code VARCHAR2(10) PRIMARY KEY, stamp TIMESTAMP(6), qty NUMBER(5), "
     "price NUMBER(10,4) NOT NULL DEFAULT 0, photo BLOB)",
     "INSERT INTO OTHER.items VALUES ('A1', '2021-05-05 05:05:05.050505', 5, 1.2345, x'89504E47'), "
@@ -221,6 +224,15 @@ public:
         return connection_string(work);
     }
 
+    /// A new empty database of its own for the round trips; returns the connection string.
+    std::string fresh_probe() const
+    {
+        const fs::path probe = root_ / "probe";
+        fs::remove_all(probe);
+        fs::create_directory(probe);
+        return "Database={" + (probe / "probe.db").string() + "};Create=yes";
+    }
+
 private:
     static std::string connection_string(const fs::path& folder)
     {
@@ -231,6 +243,12 @@ private:
 
     fs::path root_;
 };
+
+const Workspace& workspace()
+{
+    static const Workspace instance;
+    return instance;
+}
 
 // ---------------------------------------------------------------------------------------------
 // One connection with up to two statements, as an application drives them.
@@ -449,6 +467,12 @@ private:
     void free_and_reallocate(Slot& slot);
     void disconnect_and_reconnect();
     void round_trip();
+    void catalogue(Slot& slot);
+    struct Name {
+        SQLCHAR* text;
+        SQLSMALLINT length;
+    };
+    Name name();
 
     Input& in_;
     Arena arena_;
@@ -832,7 +856,7 @@ void Session::step()
         allocate(s);
         return;
     }
-    switch (op % 20) {
+    switch (op % 21) {
     case 0:  // as applications do before reusing a statement
         odbc().SQLFreeStmt(s.handle, SQL_CLOSE);
         run_text(s, true);
@@ -868,13 +892,92 @@ void Session::step()
     case 16: connection_calls(); break;
     case 17: free_and_reallocate(s); break;
     case 18: disconnect_and_reconnect(); break;
-    default: round_trip(); break;
+    case 19: round_trip(); break;
+    default: catalogue(s); break;
+    }
+}
+
+// A name or search pattern argument of a catalogue function, in a block of exactly its size.
+Session::Name Session::name()
+{
+    static constexpr const char* kNames[] = {
+        "", "%", "T_ALL", "t_all", "OTHER", "other", "MAIN", "ITEMS", "%A%", "_", "\\%", "V\\_BASE", "V_BASE",
+        "SQLITE_SCHEMA", "'; DROP TABLE t_all; --", "\"OTHER\"", "NOSUCH", "temp", "CHEAP", "TABLE", "'TABLE','VIEW'",
+        "VIEW, SYSTEM TABLE", "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%_", "CHILD", "BASE",
+    };
+    const std::uint8_t how = in_.byte();
+    if (how % 8 == 0)
+        return {nullptr, static_cast<SQLSMALLINT>(in_.flag() ? 0 : SQL_NTS)};
+    const std::string text = how % 8 == 1 ? in_.chunk() : in_.pick(kNames);
+    std::byte* block = arena_.allocate(text.size() + 1);
+    std::memcpy(block, text.c_str(), text.size() + 1);
+    auto* pointer = reinterpret_cast<SQLCHAR*>(block);
+    const auto size = static_cast<SQLSMALLINT>(text.size());
+    switch (in_.byte() % 6) {
+    case 0: return {pointer, size};
+    case 1: return {pointer, static_cast<SQLSMALLINT>(size - std::min<SQLSMALLINT>(size, in_.byte() % 4))};
+    case 2: return {pointer, static_cast<SQLSMALLINT>(-static_cast<SQLSMALLINT>(in_.byte() % 8))};
+    default: return {pointer, SQL_NTS};
+    }
+}
+
+void Session::catalogue(Slot& slot)
+{
+    const auto& api = odbc();
+    const SQLHSTMT h = slot.handle;
+    if (in_.flag())
+        api.SQLFreeStmt(h, SQL_CLOSE);
+    switch (in_.byte() % 7) {
+    case 0: {
+        const Name catalog = name(), schema = name(), table = name(), types = name();
+        api.SQLTables(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
+                      types.text, types.length);
+        break;
+    }
+    case 1: {
+        const Name catalog = name(), schema = name(), table = name(), column = name();
+        api.SQLColumns(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
+                       column.text, column.length);
+        break;
+    }
+    case 2: {
+        static constexpr SQLSMALLINT kTypes[] = {SQL_ALL_TYPES, SQL_TYPE_TIMESTAMP, SQL_TIMESTAMP, SQL_VARCHAR,
+                                                 SQL_WVARCHAR, SQL_NUMERIC, SQL_BIGINT, SQL_TYPE_DATE, -150, 12345};
+        api.SQLGetTypeInfo(h, in_.pick(kTypes));
+        break;
+    }
+    case 3: {
+        const Name catalog = name(), schema = name(), table = name();
+        api.SQLPrimaryKeys(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length);
+        break;
+    }
+    case 4: {
+        const Name catalog = name(), schema = name(), table = name();
+        static constexpr SQLUSMALLINT kUnique[] = {SQL_INDEX_ALL, SQL_INDEX_UNIQUE, 7};
+        api.SQLStatistics(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
+                          in_.pick(kUnique), in_.flag() ? SQL_QUICK : SQL_ENSURE);
+        break;
+    }
+    case 5: {
+        const Name catalog = name(), schema = name(), table = name();
+        static constexpr SQLUSMALLINT kIdentifiers[] = {SQL_BEST_ROWID, SQL_ROWVER, 0};
+        api.SQLSpecialColumns(h, in_.pick(kIdentifiers), catalog.text, catalog.length, schema.text, schema.length,
+                              table.text, table.length, static_cast<SQLUSMALLINT>(in_.byte() % 4),
+                              static_cast<SQLUSMALLINT>(in_.byte() % 3));
+        break;
+    }
+    default: {
+        const Name pc = name(), ps = name(), pt = name(), fc = name(), fs = name(), ft = name();
+        api.SQLForeignKeys(h, pc.text, pc.length, ps.text, ps.length, pt.text, pt.length, fc.text, fc.length,
+                           fs.text, fs.length, ft.text, ft.length);
+        break;
+    }
     }
 }
 
 // ---------------------------------------------------------------------------------------------
-// Round trips on a connection of their own to an empty in-memory database, so that nothing the
-// input did to the shared schema can change what is read back.
+// Round trips on a connection of their own to a new empty database, so that nothing the input
+// did to the shared schema can change what is read back.
 
 class Probe {
 public:
@@ -884,9 +987,10 @@ public:
         require(api.SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_) == SQL_SUCCESS, "probe environment");
         api.SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         require(api.SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_) == SQL_SUCCESS, "probe connection");
-        SQLCHAR text[] = "Database=:memory:;Create=yes";
-        require(ok(api.SQLDriverConnect(dbc_, nullptr, text, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)),
-                "the probe connects to an in-memory database");
+        std::string text = workspace().fresh_probe();
+        require(ok(api.SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
+                                        nullptr, SQL_DRIVER_NOPROMPT)),
+                "the probe connects to a new database");
         require(api.SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_) == SQL_SUCCESS, "probe statement");
     }
     Probe(const Probe&) = delete;
@@ -1094,10 +1198,9 @@ void Workspace::build_template() const
 
 void driver(std::string_view input)
 {
-    static const Workspace workspace;
     Input in(input);
     Session session(in);
-    if (!session.connect(workspace.fresh_copy()))
+    if (!session.connect(workspace().fresh_copy()))
         require(false, "a fresh copy of the template connects");
     for (int calls = 0; calls < 64 && !in.empty(); ++calls)
         session.step();

@@ -37,7 +37,14 @@
     X(SQLCloseCursor)                                                                                                \
     X(SQLFreeStmt)                                                                                                   \
     X(SQLSetStmtAttr)                                                                                                \
-    X(SQLGetStmtAttr)
+    X(SQLGetStmtAttr)                                                                                                \
+    X(SQLTables)                                                                                                     \
+    X(SQLColumns)                                                                                                    \
+    X(SQLGetTypeInfo)                                                                                                \
+    X(SQLPrimaryKeys)                                                                                                \
+    X(SQLStatistics)                                                                                                 \
+    X(SQLSpecialColumns)                                                                                             \
+    X(SQLForeignKeys)
 
 namespace qix::fuzz {
 
