@@ -33,6 +33,25 @@ void oracle_data_type(sqlite3_context* context, int, sqlite3_value** arguments)
     sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// NULLABLE as Oracle's dictionary shows it, 'Y' or 'N', from the declared type, NOT NULL and
+// primary key flags of pragma table_info.
+void oracle_nullable(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    const auto* declared = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
+    const ColumnConstraints constraints{sqlite3_value_int(arguments[1]) != 0, sqlite3_value_int(arguments[2]) != 0};
+    const bool nullable = column_type_from_declaration(declared, &constraints).nullable != SQL_NO_NULLS;
+    sqlite3_result_text(context, nullable ? "Y" : "N", 1, SQLITE_STATIC);
+}
+
+void register_function(sqlite3* db, const char* name, int arguments,
+                       void (*function)(sqlite3_context*, int, sqlite3_value**))
+{
+    const int rc = sqlite3_create_function(db, name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                           function, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        throw DriverError("HY000", std::string("Unable to register a function: ") + sqlite3_errmsg(db), rc);
+}
+
 std::string quoted_literal(const std::string& text)
 {
     std::string result = "'";
@@ -49,7 +68,7 @@ std::string columns_of_schema(const std::string& schema, const std::string& owne
     const std::string name = quoted_literal(schema);
     return "SELECT " + quoted_literal(owner) +
            ", upper(m.name), upper(c.name), c.cid + 1, qix_oracle_data_type(c.type),"
-           " CASE WHEN c.\"notnull\" THEN 'N' ELSE 'Y' END"
+           " qix_oracle_nullable(c.type, c.\"notnull\", c.pk)"
            " FROM \"" + schema + "\".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name + ") AS c"
            " WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 }
@@ -294,10 +313,8 @@ bool is_all(const NameArgument& argument) { return argument && *argument == "%";
 
 void create_dictionary_views(sqlite3* db, const std::vector<std::string>& schemas)
 {
-    const int rc = sqlite3_create_function(db, "qix_oracle_data_type", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                           nullptr, oracle_data_type, nullptr, nullptr);
-    if (rc != SQLITE_OK)
-        throw DriverError("HY000", std::string("Unable to register a function: ") + sqlite3_errmsg(db), rc);
+    register_function(db, "qix_oracle_data_type", 1, oracle_data_type);
+    register_function(db, "qix_oracle_nullable", 3, oracle_nullable);
     std::string sql = "CREATE TEMP VIEW ALL_TAB_COLUMNS (OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, "
                       "NULLABLE) AS " + columns_of_schema("main", kMainOwner);
     for (const std::string& schema : schemas)
@@ -356,7 +373,8 @@ CatalogueQuery tables_query(const std::vector<std::string>& schemas, const NameA
 CatalogueQuery columns_query(const std::vector<std::string>& schemas, const NameArgument& schema,
                              const NameArgument& table, const NameArgument& column)
 {
-    const std::string not_null = "(c.\"notnull\" OR c.pk > 0)";
+    // The same rule as ALL_TAB_COLUMNS and SQLDescribeCol.
+    const std::string not_null = "(qix_oracle_nullable(c.type, c.\"notnull\", c.pk) = 'N')";
     const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string& name,
                                                        const std::string& owner) {
         return "SELECT NULL AS TABLE_CAT, " + owner + " AS TABLE_SCHEM, m.name AS TABLE_NAME, c.name AS COLUMN_NAME, " +

@@ -79,6 +79,8 @@ public:
 
     /// Starts a transaction when auto-commit is off and none is open (before every statement).
     void begin_if_manual_commit();
+    /// Runs a statement of the driver's own, such as transaction control; throws DriverError.
+    void execute(const char* sql);
     /// SQLEndTran: commits or rolls back an open transaction.
     void end_transaction(SQLSMALLINT completion);
 
@@ -92,7 +94,6 @@ private:
     void attach_schemas();
     void use_write_ahead_log();
     std::string query_text(const std::string& sql);
-    void execute(const char* sql);
 
     Environment& environment_;
     sqlite3* db_ = nullptr;

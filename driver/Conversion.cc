@@ -1,6 +1,7 @@
 #include "Conversion.h"
 
 #include "Diagnostics.h"
+#include "Utf16.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <utility>
 
@@ -144,19 +146,113 @@ Outcome put_bit(const Number& n, void* buffer)
     return value == 0.0 || value == 1.0 ? Outcome::ok : Outcome::fraction_truncated;
 }
 
+// The time a DATE or TIMESTAMP cell holds, or that a text cell names (read with `parse`).
+template <typename Parse>
+Timestamp time_of(const Cell& cell, Parse parse)
+{
+    if (cell.kind == Cell::Kind::timestamp)
+        return cell.time;
+    if (cell.kind != Cell::Kind::text)
+        restricted("a number or binary data");
+    auto parsed = parse(cell.bytes);
+    if (!parsed)
+        throw DriverError("22018", "Invalid character value for cast: '" + std::string(cell.bytes) +
+                                       "' is no date or time");
+    return *parsed;
+}
+
+Outcome put_date(const Cell& cell, void* buffer)
+{
+    const Timestamp t = time_of(cell, parse_stored_timestamp);
+    SQL_DATE_STRUCT out{};
+    out.year = static_cast<SQLSMALLINT>(t.year);
+    out.month = static_cast<SQLUSMALLINT>(t.month);
+    out.day = static_cast<SQLUSMALLINT>(t.day);
+    std::memcpy(buffer, &out, sizeof out);
+    const bool midnight = t.hour == 0 && t.minute == 0 && t.second == 0 && t.nanosecond == 0;
+    return midnight ? Outcome::ok : Outcome::fraction_truncated;
+}
+
+Outcome put_time(const Cell& cell, void* buffer)
+{
+    const Timestamp t = time_of(cell, parse_time_of_day);
+    SQL_TIME_STRUCT out{};
+    out.hour = static_cast<SQLUSMALLINT>(t.hour);
+    out.minute = static_cast<SQLUSMALLINT>(t.minute);
+    out.second = static_cast<SQLUSMALLINT>(t.second);
+    std::memcpy(buffer, &out, sizeof out);
+    return t.nanosecond == 0 ? Outcome::ok : Outcome::fraction_truncated;
+}
+
+constexpr std::size_t kMaxNumericDigits = 38;
+
+// SQL_C_NUMERIC holds the digits as one unsigned 128-bit little-endian integer with a decimal
+// scale; the value is built digit by digit in that byte array.
+Outcome put_numeric(const Number& n, int scale, void* buffer)
+{
+    char text[400];
+    std::to_chars_result written{};
+    if (n.is_integer) {
+        written = std::to_chars(text, text + sizeof text, n.integer);
+    } else {
+        if (!std::isfinite(n.real))
+            out_of_range(n);
+        written = std::to_chars(text, text + sizeof text, n.real, std::chars_format::fixed);
+    }
+    std::string_view digits(text, static_cast<std::size_t>(written.ptr - text));
+    const bool negative = digits.front() == '-';
+    if (negative)
+        digits.remove_prefix(1);
+    const auto point = digits.find('.');
+    const std::string_view whole = digits.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view{} : digits.substr(point + 1);
+    if (scale < 0)
+        scale = static_cast<int>(std::min(fraction.size(), kMaxNumericDigits));
+    const auto kept = static_cast<std::size_t>(scale);
+    std::string mantissa(whole);
+    mantissa += fraction.substr(0, std::min(kept, fraction.size()));
+    mantissa.append(kept > fraction.size() ? kept - fraction.size() : 0, '0');
+    const bool cut = fraction.size() > kept && fraction.substr(kept).find_first_not_of('0') != std::string_view::npos;
+    mantissa.erase(0, std::min(mantissa.find_first_not_of('0'), mantissa.size()));
+    if (mantissa.size() > kMaxNumericDigits)
+        out_of_range(n);
+    SQL_NUMERIC_STRUCT out{};
+    for (char digit : mantissa) {
+        unsigned carry = static_cast<unsigned>(digit - '0');
+        for (SQLCHAR& byte : out.val) {
+            const unsigned value = byte * 10u + carry;
+            byte = static_cast<SQLCHAR>(value & 0xFF);
+            carry = value >> 8;
+        }
+    }
+    out.precision = static_cast<SQLCHAR>(std::max<std::size_t>({mantissa.size(), kept, 1}));
+    out.scale = static_cast<SQLSCHAR>(scale);
+    out.sign = negative && !mantissa.empty() ? 0 : 1;
+    std::memcpy(buffer, &out, sizeof out);
+    return cut ? Outcome::fraction_truncated : Outcome::ok;
+}
+
+// A timestamp from a stored date or timestamp, or from a time of day on the current date (the
+// ODBC rule for times read as timestamps).
+std::optional<Timestamp> parse_any_time(std::string_view text)
+{
+    if (auto stamp = parse_stored_timestamp(text))
+        return stamp;
+    auto time = parse_time_of_day(text);
+    if (time) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        time->year = local.tm_year + 1900;
+        time->month = local.tm_mon + 1;
+        time->day = local.tm_mday;
+    }
+    return time;
+}
+
 Outcome put_timestamp(const Cell& cell, void* buffer)
 {
-    Timestamp t;
-    if (cell.kind == Cell::Kind::timestamp) {
-        t = cell.time;
-    } else if (cell.kind == Cell::Kind::text) {
-        auto parsed = parse_canonical_timestamp(cell.bytes);
-        if (!parsed)
-            not_a_number(cell.bytes);
-        t = *parsed;
-    } else {
-        restricted("a number or binary data");
-    }
+    const Timestamp t = time_of(cell, parse_any_time);
     SQL_TIMESTAMP_STRUCT out{};
     out.year = static_cast<SQLSMALLINT>(t.year);
     out.month = static_cast<SQLUSMALLINT>(t.month);
@@ -185,6 +281,67 @@ void check_bind(int rc, sqlite3_stmt* statement)
                           rc);
 }
 
+[[noreturn]] void invalid_datetime(std::string_view what)
+{
+    throw DriverError("22007", "Invalid datetime format: the " + std::string(what) + " parameter names no valid " +
+                                   std::string(what));
+}
+
+// A date parameter is stored as "YYYY-MM-DD", or as a canonical timestamp at midnight when the
+// application declares it a timestamp.
+std::string date_struct_text(const void* buffer, SQLSMALLINT sql_type)
+{
+    SQL_DATE_STRUCT in;
+    std::memcpy(&in, buffer, sizeof in);
+    const Timestamp t{in.year, in.month, in.day, 0, 0, 0, 0};
+    std::string text = canonical_timestamp_text(t);
+    if (in.year < 0 || !parse_canonical_timestamp(text))
+        invalid_datetime("date");
+    return sql_type == SQL_TYPE_TIMESTAMP || sql_type == SQL_TIMESTAMP ? text : date_text(in.year, in.month, in.day);
+}
+
+std::string time_struct_text(const void* buffer)
+{
+    SQL_TIME_STRUCT in;
+    std::memcpy(&in, buffer, sizeof in);
+    std::string text = time_text(in.hour, in.minute, in.second);
+    if (in.hour > 23 || in.minute > 59 || in.second > 59 || !parse_time_of_day(text))
+        invalid_datetime("time");
+    return text;
+}
+
+// The decimal text of an SQL_NUMERIC_STRUCT: the 128-bit mantissa divided digit by digit, then
+// the decimal point placed by the scale (a negative scale appends zeros).
+std::string numeric_struct_text(const void* buffer)
+{
+    SQL_NUMERIC_STRUCT in;
+    std::memcpy(&in, buffer, sizeof in);
+    std::string digits;
+    bool zero = false;
+    while (!zero) {
+        unsigned remainder = 0;
+        zero = true;
+        for (int i = SQL_MAX_NUMERIC_LEN - 1; i >= 0; --i) {
+            const unsigned value = (remainder << 8) | in.val[i];
+            in.val[i] = static_cast<SQLCHAR>(value / 10);
+            remainder = value % 10;
+            zero = zero && in.val[i] == 0;
+        }
+        digits.insert(digits.begin(), static_cast<char>('0' + remainder));
+    }
+    if (in.scale < 0 && digits != "0") {
+        digits.append(static_cast<std::size_t>(-in.scale), '0');
+    } else if (in.scale > 0) {
+        const auto scale = static_cast<std::size_t>(in.scale);
+        if (digits.size() <= scale)
+            digits.insert(0, scale + 1 - digits.size(), '0');
+        digits.insert(digits.size() - scale, 1, '.');
+    }
+    if (in.sign == 0 && digits.find_first_not_of("0.") != std::string::npos)
+        digits.insert(0, 1, '-');
+    return digits;
+}
+
 std::string timestamp_struct_text(const void* buffer)
 {
     SQL_TIMESTAMP_STRUCT in;
@@ -198,7 +355,7 @@ std::string timestamp_struct_text(const void* buffer)
 
 } // namespace
 
-ColumnType column_type_from_declaration(const char* declared)
+ColumnType column_type_from_declaration(const char* declared, const ColumnConstraints* constraints)
 {
     const std::string type = upper_trimmed(declared == nullptr ? "" : declared);
     long first = -1;
@@ -206,20 +363,30 @@ ColumnType column_type_from_declaration(const char* declared)
     read_type_arguments(type, first, second);
     ColumnType result;
     auto has = [&](std::string_view word) { return type.find(word) != std::string::npos; };
-    if (type.starts_with("TIMESTAMP") && (type.size() == 9 || type[type.find_first_not_of(' ', 9)] == '(')) {
+    // A type name alone or followed by its arguments, so that TIMESTAMP is no DATE or TIME.
+    auto named = [&](std::string_view name) {
+        return type.starts_with(name) &&
+               (type.size() == name.size() || type[type.find_first_not_of(' ', name.size())] == '(');
+    };
+    if (named("TIMESTAMP")) {
         const int precision = first >= 0 && first <= 9 ? static_cast<int>(first) : kDefaultTimestampPrecision;
         result = {SQL_TYPE_TIMESTAMP, static_cast<SQLULEN>(precision == 0 ? 19 : 20 + precision),
                   static_cast<SQLSMALLINT>(precision), precision};
+    } else if (named("DATE")) {
+        // Oracle's DATE carries a time of day to the second: to a client it is a timestamp
+        // without fraction digits, not an SQL date that would drop the time.
+        result = {SQL_TYPE_TIMESTAMP, 19, 0, 0};
+    } else if (named("TIME")) {
+        result = {SQL_TYPE_TIME, 8, 0, -1};
     } else if (type.empty()) {
         result = {SQL_VARCHAR, 255, 0, -1};
-    } else if (has("BIGINT")) {
-        result = {SQL_BIGINT, 19, 0, -1};
     } else if (has("SMALLINT")) {
         result = {SQL_SMALLINT, 5, 0, -1};
     } else if (has("TINYINT")) {
         result = {SQL_TINYINT, 3, 0, -1};
     } else if (has("INT")) {
-        result = {SQL_INTEGER, 10, 0, -1};
+        // SQLite's integers are 64-bit whatever the declaration says.
+        result = {SQL_BIGINT, 19, 0, -1};
     } else if (has("CHAR") || has("CLOB") || has("TEXT")) {
         result = {SQL_VARCHAR, first > 0 ? static_cast<SQLULEN>(first) : 255, 0, -1};
     } else if (has("BLOB") || has("BINARY") || has("RAW")) {
@@ -227,10 +394,18 @@ ColumnType column_type_from_declaration(const char* declared)
     } else if (has("REAL") || has("FLOA") || has("DOUB")) {
         result = {SQL_DOUBLE, 15, 0, -1};
     } else if (has("NUMBER") || has("NUMERIC") || has("DECIMAL")) {
+        // NUMBER without a scale is a decimal floating point: each value keeps its own scale.
+        const int scale = second >= 0 ? static_cast<int>(second) : first > 0 ? 0 : -1;
         result = {SQL_NUMERIC, first > 0 ? static_cast<SQLULEN>(first) : 38,
-                  static_cast<SQLSMALLINT>(second > 0 ? second : 0), -1};
+                  static_cast<SQLSMALLINT>(std::max(scale, 0)), -1, scale};
     } else if (has("BOOL")) {
         result = {SQL_BIT, 1, 0, -1};
+    }
+    if (constraints != nullptr) {
+        // SQLite lets NULL into a primary key column of an ordinary table unless it is the
+        // INTEGER PRIMARY KEY that names the row id, or is declared NOT NULL.
+        const bool row_id = constraints->primary_key && type == "INTEGER";
+        result.nullable = constraints->not_null || row_id ? SQL_NO_NULLS : SQL_NULLABLE;
     }
     return result;
 }
@@ -251,7 +426,8 @@ bool is_supported_c_type(SQLSMALLINT c_type)
     case SQL_C_CHAR: case SQL_C_BINARY: case SQL_C_DOUBLE: case SQL_C_FLOAT: case SQL_C_BIT:
     case SQL_C_SLONG: case SQL_C_LONG: case SQL_C_ULONG: case SQL_C_SSHORT: case SQL_C_SHORT:
     case SQL_C_USHORT: case SQL_C_STINYINT: case SQL_C_TINYINT: case SQL_C_UTINYINT: case SQL_C_SBIGINT:
-    case SQL_C_UBIGINT: case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: case SQL_C_DEFAULT:
+    case SQL_C_UBIGINT: case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: case SQL_C_DEFAULT: case SQL_C_WCHAR:
+    case SQL_C_TYPE_DATE: case SQL_C_DATE: case SQL_C_TYPE_TIME: case SQL_C_TIME: case SQL_C_NUMERIC:
         return true;
     default:
         return false;
@@ -270,6 +446,9 @@ SQLSMALLINT default_c_type(SQLSMALLINT sql_type)
     case SQL_BIT: return SQL_C_BIT;
     case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_C_BINARY;
     case SQL_TYPE_TIMESTAMP: case SQL_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
+    case SQL_TYPE_DATE: case SQL_DATE: return SQL_C_TYPE_DATE;
+    case SQL_TYPE_TIME: case SQL_TIME: return SQL_C_TYPE_TIME;
+    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR: return SQL_C_WCHAR;
     default: return SQL_C_CHAR;
     }
 }
@@ -284,6 +463,9 @@ SQLLEN fixed_size(SQLSMALLINT c_type)
     case SQL_C_SLONG: case SQL_C_LONG: case SQL_C_ULONG: return 4;
     case SQL_C_SBIGINT: case SQL_C_UBIGINT: return 8;
     case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    case SQL_C_TYPE_DATE: case SQL_C_DATE: return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TYPE_TIME: case SQL_C_TIME: return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
     default: return 0;
     }
 }
@@ -322,32 +504,37 @@ std::string_view cell_bytes(const Cell& cell, bool binary, const TimestampFormat
     return {};
 }
 
-Outcome write_chunk(std::string_view data, std::size_t& offset, bool nul_terminate, void* buffer,
+Outcome write_chunk(std::string_view data, std::size_t& offset, std::size_t terminator, void* buffer,
                     SQLLEN buffer_length, SQLLEN* indicator) noexcept
 {
     const std::size_t remaining = data.size() - std::min(offset, data.size());
     if (indicator != nullptr)
         *indicator = static_cast<SQLLEN>(remaining);
-    std::size_t room = buffer_length > 0 ? static_cast<std::size_t>(buffer_length) : 0;
-    if (nul_terminate && room > 0)
-        --room;
-    const std::size_t count = std::min(remaining, room);
+    const std::size_t size = buffer_length > 0 ? static_cast<std::size_t>(buffer_length) : 0;
+    const bool terminated = terminator > 0 && size >= terminator;
+    std::size_t room = terminated ? size - terminator : size;
+    std::size_t count = std::min(remaining, room);
+    if (terminator == kWideUnit) {
+        count -= count % kWideUnit;
+        if (count < remaining && count >= kWideUnit && is_high_surrogate(data.data() + offset + count - kWideUnit))
+            count -= kWideUnit;
+    }
     if (buffer != nullptr) {
         if (count > 0)
             std::memcpy(buffer, data.data() + offset, count);
-        if (nul_terminate && buffer_length > 0)
-            static_cast<char*>(buffer)[count] = '\0';
+        if (terminated)
+            std::memset(static_cast<char*>(buffer) + count, 0, terminator);
     }
     offset += count;
     return count < remaining ? Outcome::truncated : Outcome::ok;
 }
 
-Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer)
+Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer, int numeric_scale)
 {
     switch (c_type) {
-    case SQL_C_TYPE_TIMESTAMP:
-    case SQL_C_TIMESTAMP:
-        return put_timestamp(cell, buffer);
+    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return put_timestamp(cell, buffer);
+    case SQL_C_TYPE_DATE: case SQL_C_DATE: return put_date(cell, buffer);
+    case SQL_C_TYPE_TIME: case SQL_C_TIME: return put_time(cell, buffer);
     default:
         break;
     }
@@ -375,18 +562,32 @@ Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer)
     case SQL_C_ULONG: return put_integral<std::uint32_t>(n, buffer);
     case SQL_C_SBIGINT: return put_integral<std::int64_t>(n, buffer);
     case SQL_C_UBIGINT: return put_integral<std::uint64_t>(n, buffer);
+    case SQL_C_NUMERIC: return put_numeric(n, numeric_scale, buffer);
     default: break;
     }
     throw DriverError("HY003", "Invalid application buffer type " + std::to_string(c_type));
 }
 
 void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBinding& p,
-                          const TimestampFormat& session_format)
+                          const TimestampFormat& session_format, SQLULEN row, SQLULEN row_size, SQLLEN offset)
 {
-    const bool variable = is_variable_length(p.c_type) ||
-                          (p.c_type == SQL_C_DEFAULT && is_variable_length(default_c_type(p.sql_type)));
-    const SQLLEN indicator = p.indicator != nullptr ? *p.indicator : (variable ? SQL_NTS : 0);
-    if (indicator == SQL_NULL_DATA || p.buffer == nullptr) {
+    const SQLSMALLINT c_type = p.c_type == SQL_C_DEFAULT ? default_c_type(p.sql_type) : p.c_type;
+    const bool variable = is_variable_length(c_type);
+    // Column-wise arrays hold one buffer length per element for variable-length types.
+    if (row > 0 && row_size == 0 && variable && p.buffer_length <= 0 && p.buffer != nullptr)
+        throw DriverError("HY090", "Invalid string or buffer length: parameter " + std::to_string(index) +
+                                       " is bound column-wise without a buffer length");
+    const auto element = [&](const void* base, SQLLEN element_size) -> const char* {
+        if (base == nullptr)
+            return nullptr;
+        const SQLULEN step = row_size != 0 ? row_size : static_cast<SQLULEN>(element_size);
+        return static_cast<const char*>(base) + offset + static_cast<std::ptrdiff_t>(row * step);
+    };
+    const auto* indicator_at =
+        reinterpret_cast<const SQLLEN*>(element(p.indicator, static_cast<SQLLEN>(sizeof(SQLLEN))));
+    const SQLLEN indicator = indicator_at != nullptr ? *indicator_at : (variable ? SQL_NTS : 0);
+    const void* buffer = element(p.buffer, variable ? p.buffer_length : fixed_size(c_type));
+    if (indicator == SQL_NULL_DATA || buffer == nullptr) {
         check_bind(sqlite3_bind_null(statement, index), statement);
         return;
     }
@@ -395,33 +596,37 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
                                        ": data at execution is not supported by this driver");
     if (indicator == SQL_DEFAULT_PARAM)
         throw DriverError("07S01", "Invalid use of default parameter (parameter " + std::to_string(index) + ")");
-    const SQLSMALLINT c_type = p.c_type == SQL_C_DEFAULT ? default_c_type(p.sql_type) : p.c_type;
-    const void* buffer = p.buffer;
+    if (variable && indicator < 0 && (indicator != SQL_NTS || c_type == SQL_C_BINARY))
+        throw DriverError("HY090", "Invalid string or buffer length for parameter " + std::to_string(index));
+    const auto bind_text = [&](std::string_view text) {
+        check_bind(sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8),
+                   statement);
+    };
     switch (c_type) {
-    case SQL_C_CHAR: {
-        if (indicator < 0 && indicator != SQL_NTS)
-            throw DriverError("HY090", "Invalid string or buffer length for parameter " + std::to_string(index));
-        const char* text = static_cast<const char*>(buffer);
-        const std::size_t length = indicator == SQL_NTS ? std::strlen(text) : static_cast<std::size_t>(indicator);
-        if (p.sql_type == SQL_TYPE_TIMESTAMP || p.sql_type == SQL_TIMESTAMP) {
-            const std::string canonical =
-                canonical_timestamp_text(session_format.read(std::string_view(text, length)));
-            check_bind(sqlite3_bind_text64(statement, index, canonical.data(), canonical.size(), SQLITE_TRANSIENT,
-                                           SQLITE_UTF8),
-                       statement);
+    case SQL_C_CHAR:
+    case SQL_C_WCHAR: {
+        std::string converted;
+        std::string_view text;
+        if (c_type == SQL_C_CHAR) {
+            const char* chars = static_cast<const char*>(buffer);
+            text = {chars, indicator == SQL_NTS ? std::strlen(chars) : static_cast<std::size_t>(indicator)};
         } else {
-            check_bind(sqlite3_bind_text64(statement, index, text, length, SQLITE_TRANSIENT, SQLITE_UTF8), statement);
+            const auto* units = static_cast<const SQLWCHAR*>(buffer);
+            converted = utf8_from_utf16(units, indicator == SQL_NTS ? wide_length(units)
+                                                                    : static_cast<std::size_t>(indicator) / kWideUnit);
+            text = converted;
         }
+        if (p.sql_type == SQL_TYPE_TIMESTAMP || p.sql_type == SQL_TIMESTAMP)
+            bind_text(canonical_timestamp_text(session_format.read(text)));
+        else
+            bind_text(text);
         return;
     }
-    case SQL_C_BINARY: {
-        if (indicator < 0)
-            throw DriverError("HY090", "Invalid string or buffer length for parameter " + std::to_string(index));
+    case SQL_C_BINARY:
         check_bind(sqlite3_bind_blob64(statement, index, buffer, static_cast<sqlite3_uint64>(indicator),
                                        SQLITE_TRANSIENT),
                    statement);
         return;
-    }
     case SQL_C_DOUBLE: {
         double value;
         std::memcpy(&value, buffer, sizeof value);
@@ -434,11 +639,19 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
         check_bind(sqlite3_bind_double(statement, index, value), statement);
         return;
     }
-    case SQL_C_TYPE_TIMESTAMP:
-    case SQL_C_TIMESTAMP: {
-        const std::string text = timestamp_struct_text(buffer);
-        check_bind(sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8),
-                   statement);
+    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: bind_text(timestamp_struct_text(buffer)); return;
+    case SQL_C_TYPE_DATE: case SQL_C_DATE: bind_text(date_struct_text(buffer, p.sql_type)); return;
+    case SQL_C_TYPE_TIME: case SQL_C_TIME: bind_text(time_struct_text(buffer)); return;
+    case SQL_C_NUMERIC: {
+        // Whole numbers that fit go in as integers; others as their exact decimal text, which a
+        // numeric column turns into a number.
+        const std::string text = numeric_struct_text(buffer);
+        std::int64_t whole = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
+        if (ec == std::errc{} && end == text.data() + text.size())
+            check_bind(sqlite3_bind_int64(statement, index, whole), statement);
+        else
+            bind_text(text);
         return;
     }
     case SQL_C_UBIGINT: {

@@ -31,17 +31,27 @@ enum class Outcome {
     fraction_truncated,  // 01S07: fractional part of a number cut
 };
 
-/// The SQL type, size and digits SQLDescribeCol reports, and the precision of a TIMESTAMP column
-/// (-1 for every other column).
+/// The SQL type, size, digits and nullability SQLDescribeCol reports, the precision of a DATE or
+/// TIMESTAMP column (-1 for every other column), and the scale SQL_C_NUMERIC results get.
 struct ColumnType {
     SQLSMALLINT sql_type = SQL_VARCHAR;
     SQLULEN size = 255;
     SQLSMALLINT digits = 0;
     int timestamp_precision = -1;
+    int numeric_scale = -1;  // -1: each value keeps its own scale
+    SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+};
+
+/// The constraints of a table column that decide whether it may hold NULL.
+struct ColumnConstraints {
+    bool not_null = false;
+    bool primary_key = false;
 };
 
 /// The column type for a declared type as SQLite reports it (null or empty when undeclared).
-[[nodiscard]] ColumnType column_type_from_declaration(const char* declared);
+/// Without `constraints` (an expression, or a column of a view) the nullability is unknown.
+[[nodiscard]] ColumnType column_type_from_declaration(const char* declared,
+                                                      const ColumnConstraints* constraints = nullptr);
 /// The column type of an undeclared column from the storage class of a value.
 [[nodiscard]] ColumnType column_type_from_value(int sqlite_type);
 
@@ -49,10 +59,15 @@ struct ColumnType {
 [[nodiscard]] bool is_supported_c_type(SQLSMALLINT c_type);
 /// The C type that SQL_C_DEFAULT stands for with a column or parameter of `sql_type`.
 [[nodiscard]] SQLSMALLINT default_c_type(SQLSMALLINT sql_type);
-/// True for SQL_C_CHAR and SQL_C_BINARY, whose data may come in pieces.
+/// True for SQL_C_CHAR, SQL_C_WCHAR and SQL_C_BINARY, whose data may come in pieces.
 [[nodiscard]] inline bool is_variable_length(SQLSMALLINT c_type)
 {
-    return c_type == SQL_C_CHAR || c_type == SQL_C_BINARY;
+    return c_type == SQL_C_CHAR || c_type == SQL_C_WCHAR || c_type == SQL_C_BINARY;
+}
+/// Bytes of the terminating NUL a buffer of `c_type` gets: 1 for SQL_C_CHAR, 2 for SQL_C_WCHAR.
+[[nodiscard]] inline std::size_t terminator_size(SQLSMALLINT c_type)
+{
+    return c_type == SQL_C_CHAR ? 1 : c_type == SQL_C_WCHAR ? 2 : 0;
 }
 /// Bytes a value of a fixed-size C type occupies.
 [[nodiscard]] SQLLEN fixed_size(SQLSMALLINT c_type);
@@ -63,15 +78,17 @@ struct ColumnType {
 [[nodiscard]] std::string_view cell_bytes(const Cell& cell, bool binary, const TimestampFormat& format,
                                           std::string& scratch);
 
-/// Delivers the part of `data` after `offset` into a character (NUL-terminated) or binary
-/// buffer, sets the indicator to the length still to come and moves `offset` past what was
-/// written.
-Outcome write_chunk(std::string_view data, std::size_t& offset, bool nul_terminate, void* buffer,
+/// Delivers the part of `data` after `offset` into a character, wide-character or binary buffer
+/// (`terminator` NUL bytes: 1, 2 or 0), sets the indicator to the bytes still to come and moves
+/// `offset` past what was written. Wide text is cut between code units, never inside a
+/// surrogate pair.
+Outcome write_chunk(std::string_view data, std::size_t& offset, std::size_t terminator, void* buffer,
                     SQLLEN buffer_length, SQLLEN* indicator) noexcept;
 
-/// Writes a non-NULL cell into a buffer of a fixed-size C type. Throws DriverError: 22003 for a
-/// number out of range, 22018 for text that is no number, 07006 for an impossible conversion.
-Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer);
+/// Writes a non-NULL cell into a buffer of a fixed-size C type; `numeric_scale` is the scale an
+/// SQL_C_NUMERIC target gets (-1: the value's own). Throws DriverError: 22003 for a number out of
+/// range, 22018 for text that is no number, 07006 for an impossible conversion.
+Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer, int numeric_scale = -1);
 
 /// An application's parameter binding, read when the statement executes.
 struct ParameterBinding {
@@ -87,8 +104,11 @@ struct ParameterBinding {
 
 /// Binds what the application's buffers hold now to SQLite parameter `index`. Text sent for a
 /// TIMESTAMP parameter is read in the session format and stored canonically. A null buffer binds
-/// NULL. Throws DriverError for values that cannot be sent.
+/// NULL. `row` (from 0) selects the element of a parameter array: `row_size` bytes apart when
+/// bound row-wise, one buffer length (or one value) apart when `row_size` is 0; `offset` is added
+/// to every address. Throws DriverError for values that cannot be sent.
 void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBinding& parameter,
-                          const TimestampFormat& session_format);
+                          const TimestampFormat& session_format, SQLULEN row = 0, SQLULEN row_size = 0,
+                          SQLLEN offset = 0);
 
 } // namespace qix::lite

@@ -1,5 +1,7 @@
 #include "Statement.h"
 
+#include "Utf16.h"
+
 #include <cstring>
 
 namespace qix::lite {
@@ -116,15 +118,17 @@ void Statement::read_columns()
     }
 }
 
-void Statement::bind_parameters()
+void Statement::bind_parameters(SQLULEN row)
 {
+    const SQLLEN offset = param_bind_offset_ != nullptr ? *param_bind_offset_ : 0;
     const int count = sqlite3_bind_parameter_count(stmt_);
     for (int i = 1; i <= count; ++i) {
         const auto index = static_cast<std::size_t>(i - 1);
         if (index >= parameters_.size() || !parameters_[index].bound)
             throw DriverError("07002", "COUNT field incorrect: the statement has " + std::to_string(count) +
                                            " parameters, parameter " + std::to_string(i) + " is not bound");
-        bind_parameter_value(stmt_, i, parameters_[index], connection_.session_format());
+        bind_parameter_value(stmt_, i, parameters_[index], connection_.session_format(), row, param_bind_type_,
+                             offset);
     }
 }
 
@@ -155,6 +159,20 @@ SQLRETURN Statement::execute()
         state_ = State::executed;
         return SQL_SUCCESS;
     }
+    if (paramset_size_ > 1)
+        return execute_parameter_array();
+    if (params_processed_ != nullptr)
+        *params_processed_ = 1;
+    if (param_status_ == nullptr)
+        return execute_once();
+    *param_status_ = SQL_PARAM_ERROR;  // until the execution succeeds
+    const SQLRETURN rc = execute_once();
+    *param_status_ = SQL_PARAM_SUCCESS;
+    return rc;
+}
+
+SQLRETURN Statement::execute_once()
+{
     sqlite3* db = connection_.db();
     sqlite3_reset(stmt_);
     bind_parameters();
@@ -204,6 +222,69 @@ SQLRETURN Statement::execute_catalogue(const std::string& sql, const std::vector
                                     : types[i].sql_type == SQL_SMALLINT ? "SMALLINT" : "INTEGER";
     }
     return execute();
+}
+
+SQLRETURN Statement::execute_parameter_array()
+{
+    if (!columns_.empty())
+        throw DriverError("HYC00", "Optional feature not implemented: parameter arrays with a statement that "
+                                   "returns rows");
+    sqlite3* db = connection_.db();
+    connection_.begin_if_manual_commit();
+    // In auto-commit mode the whole array is one transaction: one commit instead of one per row.
+    const bool own_transaction = sqlite3_get_autocommit(db) != 0 && !sqlite3_stmt_readonly(stmt_);
+    if (own_transaction)
+        connection_.execute("SAVEPOINT qix_parameter_array");
+    cancel_requested_ = false;
+    const Running running(running_);
+    const Connection::Watch watch(connection_, query_timeout_, cancel_requested_);
+    // Without a status array the application cannot tell which rows failed, so the first failure
+    // ends the array; with one, every row is tried and marked.
+    const bool stop_at_error = param_status_ == nullptr;
+    SQLULEN processed = 0;
+    SQLULEN failed = 0;
+    SQLLEN changed = 0;
+    for (SQLULEN row = 0; row < paramset_size_; ++row) {
+        ++processed;
+        SQLUSMALLINT status = SQL_PARAM_SUCCESS;
+        try {
+            sqlite3_reset(stmt_);
+            bind_parameters(row);
+            const sqlite3_int64 total_before = sqlite3_total_changes64(db);
+            const int rc = sqlite3_step(stmt_);
+            if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+                fail(rc);
+            const sqlite3_int64 direct = sqlite3_changes64(db);
+            const sqlite3_int64 total = sqlite3_total_changes64(db) - total_before;
+            changed += static_cast<SQLLEN>(kind_ != StatementKind::other && direct > 0 ? direct : total);
+        } catch (const DriverError& e) {
+            diagnostics().add(e, static_cast<SQLLEN>(row + 1));
+            status = SQL_PARAM_ERROR;
+            ++failed;
+        }
+        if (param_status_ != nullptr)
+            param_status_[row] = status;
+        if (status == SQL_PARAM_ERROR && stop_at_error)
+            break;
+    }
+    sqlite3_reset(stmt_);
+    if (params_processed_ != nullptr)
+        *params_processed_ = processed;
+    if (param_status_ != nullptr)
+        for (SQLULEN row = processed; row < paramset_size_; ++row)
+            param_status_[row] = SQL_PARAM_UNUSED;
+    if (own_transaction)
+        connection_.execute("RELEASE qix_parameter_array");
+    row_count_ = changed;
+    diagnostics().set_row_count(row_count_);
+    state_ = State::executed;
+    if (failed == processed || (failed > 0 && stop_at_error))
+        return SQL_ERROR;
+    if (failed > 0)
+        return SQL_SUCCESS_WITH_INFO;
+    if ((kind_ == StatementKind::update || kind_ == StatementKind::remove) && row_count_ == 0)
+        return SQL_NO_DATA;
+    return SQL_SUCCESS;
 }
 
 void Statement::require_result() const
@@ -308,8 +389,8 @@ SQLUSMALLINT Statement::deliver_row(SQLULEN row)
                 indicator = reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(b.indicator) + offset +
                                                       index * (by_column ? SQLLEN{sizeof(SQLLEN)} : row_size));
             std::size_t consumed = 0;
-            const Outcome outcome =
-                deliver(static_cast<int>(i), c_type, target, b.buffer_length, indicator, consumed, scratch_);
+            const Outcome outcome = deliver(static_cast<int>(i), c_type, target, b.buffer_length, indicator, consumed,
+                                            scratch_, wide_scratch_);
             if (outcome == Outcome::truncated)
                 diagnostics().add("01004", "String data, right truncated in " + column_text(column), 0, row_number,
                                   column);
@@ -347,7 +428,7 @@ Cell Statement::cell(int index) const
         cell.bytes = std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
         const int precision = columns_[static_cast<std::size_t>(index)].type.timestamp_precision;
         if (precision >= 0) {
-            const auto time = parse_canonical_timestamp(cell.bytes);
+            const auto time = parse_stored_timestamp(cell.bytes);
             if (!time)
                 throw DriverError("22007", "Invalid datetime format: " +
                                                column_text(static_cast<SQLUSMALLINT>(index + 1)) + " holds '" +
@@ -373,7 +454,7 @@ Cell Statement::cell(int index) const
 }
 
 Outcome Statement::deliver(int index, SQLSMALLINT c_type, void* buffer, SQLLEN buffer_length, SQLLEN* indicator,
-                           std::size_t& offset, std::string& scratch)
+                           std::size_t& offset, std::string& scratch, std::string& wide)
 {
     const Cell value = cell(index);
     if (value.kind == Cell::Kind::null) {
@@ -384,10 +465,21 @@ Outcome Statement::deliver(int index, SQLSMALLINT c_type, void* buffer, SQLLEN b
         return Outcome::ok;
     }
     if (is_variable_length(c_type)) {
-        const std::string_view bytes = cell_bytes(value, c_type == SQL_C_BINARY, connection_.session_format(), scratch);
-        return write_chunk(bytes, offset, c_type == SQL_C_CHAR, buffer, buffer_length, indicator);
+        std::string_view bytes;
+        if (c_type == SQL_C_WCHAR && offset > 0) {
+            bytes = wide;  // converted by the call that delivered the first piece
+        } else {
+            bytes = cell_bytes(value, c_type == SQL_C_BINARY, connection_.session_format(), scratch);
+            if (c_type == SQL_C_WCHAR) {
+                wide.clear();
+                append_utf16(bytes, wide);
+                bytes = wide;
+            }
+        }
+        return write_chunk(bytes, offset, terminator_size(c_type), buffer, buffer_length, indicator);
     }
-    const Outcome outcome = write_fixed(value, c_type, buffer);
+    const Outcome outcome =
+        write_fixed(value, c_type, buffer, columns_[static_cast<std::size_t>(index)].type.numeric_scale);
     if (indicator != nullptr)
         *indicator = fixed_size(c_type);
     return outcome;
@@ -416,7 +508,8 @@ SQLRETURN Statement::get_data(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTE
     }
     if (data_done_)
         return SQL_NO_DATA;
-    const Outcome outcome = deliver(column - 1, type, buffer, buffer_length, indicator, data_offset_, data_text_);
+    const Outcome outcome =
+        deliver(column - 1, type, buffer, buffer_length, indicator, data_offset_, data_text_, data_wide_);
     if (outcome == Outcome::truncated) {
         diagnostics().add("01004", "String data, right truncated in " + column_text(column), 0, 1, column);
         return SQL_SUCCESS_WITH_INFO;
@@ -515,8 +608,31 @@ SQLRETURN Statement::describe_column(SQLUSMALLINT column, SQLCHAR* name, SQLSMAL
     if (digits != nullptr)
         *digits = info.type.digits;
     if (nullable != nullptr)
-        *nullable = SQL_NULLABLE_UNKNOWN;
+        *nullable = nullability(column);
     return copy_string_out(info.name, name, buffer_length, name_length) ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+SQLSMALLINT Statement::nullability(SQLUSMALLINT column) const
+{
+    Column& info = columns_[column - 1u];
+    if (!info.constraints_read && stmt_ != nullptr) {
+        info.constraints_read = true;
+        const int index = column - 1;
+        const char* schema = sqlite3_column_database_name(stmt_, index);
+        const char* table = sqlite3_column_table_name(stmt_, index);
+        const char* origin = sqlite3_column_origin_name(stmt_, index);
+        ColumnConstraints constraints;
+        int not_null = 0;
+        int primary_key = 0;
+        // Only a column read straight from a table has constraints; an expression's are unknown.
+        if (origin != nullptr &&
+            sqlite3_table_column_metadata(connection_.db(), schema, table, origin, nullptr, nullptr, &not_null,
+                                          &primary_key, nullptr) == SQLITE_OK) {
+            constraints = {not_null != 0, primary_key != 0};
+            info.type.nullable = column_type_from_declaration(info.declared_type.c_str(), &constraints).nullable;
+        }
+    }
+    return info.type.nullable;
 }
 
 SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER text,
@@ -550,7 +666,7 @@ SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, S
             return put_value<SQLLEN>(number, static_cast<SQLLEN>(
                                            connection_.session_format().rendered_length(t.timestamp_precision)));
         return put_value<SQLLEN>(number, display_size(t));
-    case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put_value<SQLLEN>(number, SQL_NULLABLE_UNKNOWN);
+    case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put_value<SQLLEN>(number, nullability(column));
     case SQL_DESC_UNSIGNED: return put_value<SQLLEN>(number, is_numeric(t.sql_type) ? SQL_FALSE : SQL_TRUE);
     case SQL_DESC_SEARCHABLE: return put_value<SQLLEN>(number, SQL_PRED_SEARCHABLE);
     case SQL_DESC_UPDATABLE: return put_value<SQLLEN>(number, SQL_ATTR_READWRITE_UNKNOWN);
@@ -630,9 +746,14 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
             return SQL_SUCCESS;
         break;
     case SQL_ATTR_PARAMSET_SIZE:
-        if (number == 1)
-            return SQL_SUCCESS;
-        break;
+        if (number == 0)
+            throw DriverError("HY024", "Invalid attribute value: the parameter set size must be at least 1");
+        paramset_size_ = number;
+        return SQL_SUCCESS;
+    case SQL_ATTR_PARAM_BIND_TYPE: param_bind_type_ = number; return SQL_SUCCESS;
+    case SQL_ATTR_PARAM_BIND_OFFSET_PTR: param_bind_offset_ = static_cast<SQLLEN*>(value); return SQL_SUCCESS;
+    case SQL_ATTR_PARAMS_PROCESSED_PTR: params_processed_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
+    case SQL_ATTR_PARAM_STATUS_PTR: param_status_ = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
     default:
         throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
     }
@@ -656,7 +777,11 @@ SQLRETURN Statement::get_attribute(SQLINTEGER attribute, SQLPOINTER value) const
     case SQL_ATTR_CURSOR_SCROLLABLE: return put_value<SQLULEN>(value, SQL_NONSCROLLABLE);
     case SQL_ATTR_CURSOR_SENSITIVITY: return put_value<SQLULEN>(value, SQL_INSENSITIVE);
     case SQL_ATTR_RETRIEVE_DATA: return put_value<SQLULEN>(value, SQL_RD_ON);
-    case SQL_ATTR_PARAMSET_SIZE: return put_value<SQLULEN>(value, 1);
+    case SQL_ATTR_PARAMSET_SIZE: return put_value<SQLULEN>(value, paramset_size_);
+    case SQL_ATTR_PARAM_BIND_TYPE: return put_value<SQLULEN>(value, param_bind_type_);
+    case SQL_ATTR_PARAM_BIND_OFFSET_PTR: return put_value<SQLPOINTER>(value, param_bind_offset_);
+    case SQL_ATTR_PARAMS_PROCESSED_PTR: return put_value<SQLPOINTER>(value, params_processed_);
+    case SQL_ATTR_PARAM_STATUS_PTR: return put_value<SQLPOINTER>(value, param_status_);
     case SQL_ATTR_NOSCAN: case SQL_ATTR_MAX_LENGTH: case SQL_ATTR_ASYNC_ENABLE: case SQL_ATTR_USE_BOOKMARKS:
     case SQL_ATTR_ENABLE_AUTO_IPD: case SQL_ATTR_SIMULATE_CURSOR: case SQL_ATTR_METADATA_ID:
         return put_value<SQLULEN>(value, 0);

@@ -70,6 +70,7 @@ private:
         std::string name;
         std::string declared_type;
         ColumnType type;
+        bool constraints_read = false;  // nullability is looked up when first asked for
     };
     struct ColumnBinding {
         SQLSMALLINT c_type = 0;  // 0: not bound
@@ -80,12 +81,15 @@ private:
 
     void finalize() noexcept;
     void read_columns();
-    void bind_parameters();
+    void bind_parameters(SQLULEN row = 0);
+    SQLRETURN execute_once();
+    SQLRETURN execute_parameter_array();
+    [[nodiscard]] SQLSMALLINT nullability(SQLUSMALLINT column) const;
     [[noreturn]] void fail(int rc);
     bool advance();
     [[nodiscard]] Cell cell(int index) const;
     Outcome deliver(int index, SQLSMALLINT c_type, void* buffer, SQLLEN buffer_length, SQLLEN* indicator,
-                    std::size_t& offset, std::string& scratch);
+                    std::size_t& offset, std::string& scratch, std::string& wide);
     SQLUSMALLINT deliver_row(SQLULEN row);
     [[nodiscard]] const Column& column_at(SQLUSMALLINT column) const;
     void require_result() const;
@@ -95,7 +99,7 @@ private:
     std::string sql_;
     StatementKind kind_ = StatementKind::other;
     State state_ = State::allocated;
-    std::vector<Column> columns_;
+    mutable std::vector<Column> columns_;
     std::vector<ColumnBinding> bindings_;
     std::vector<ParameterBinding> parameters_;
     SQLLEN row_count_ = -1;
@@ -113,7 +117,9 @@ private:
     std::size_t data_offset_ = 0;
     bool data_done_ = false;
     std::string data_text_;
+    std::string data_wide_;  // UTF-16 of the column SQLGetData is reading as wide characters
     std::string scratch_;
+    std::string wide_scratch_;
 
     // Statement attributes.
     SQLULEN query_timeout_ = 0;
@@ -123,6 +129,11 @@ private:
     SQLULEN* rows_fetched_ = nullptr;
     SQLUSMALLINT* row_status_ = nullptr;
     SQLLEN* row_bind_offset_ = nullptr;
+    SQLULEN paramset_size_ = 1;
+    SQLULEN param_bind_type_ = SQL_PARAM_BIND_BY_COLUMN;
+    SQLLEN* param_bind_offset_ = nullptr;
+    SQLULEN* params_processed_ = nullptr;
+    SQLUSMALLINT* param_status_ = nullptr;
 };
 
 } // namespace qix::lite

@@ -117,21 +117,60 @@ std::optional<Timestamp> parse_canonical_timestamp(std::string_view text)
     return t;
 }
 
-std::string canonical_timestamp_text(const Timestamp& time)
+std::optional<Timestamp> parse_stored_timestamp(std::string_view text)
+{
+    if (text.size() != 10)
+        return parse_canonical_timestamp(text);
+    std::string full(text);
+    full += " 00:00:00";
+    return parse_canonical_timestamp(full);
+}
+
+std::optional<Timestamp> parse_time_of_day(std::string_view text)
+{
+    if (text.size() >= 19 && text[10] == ' ') {
+        auto stamp = parse_stored_timestamp(text);
+        if (stamp)
+            stamp->year = stamp->month = stamp->day = 0;
+        return stamp;
+    }
+    // Borrow the timestamp parser with a fixed valid date in front.
+    std::string full = "2000-01-01 ";
+    full += text;
+    auto stamp = parse_canonical_timestamp(full);
+    if (stamp)
+        stamp->year = stamp->month = stamp->day = 0;
+    return stamp;
+}
+
+std::string date_text(int year, int month, int day)
 {
     std::string out;
+    append_number(out, static_cast<unsigned>(year), 4);
+    out.push_back('-');
+    append_number(out, static_cast<unsigned>(month), 2);
+    out.push_back('-');
+    append_number(out, static_cast<unsigned>(day), 2);
+    return out;
+}
+
+std::string time_text(int hour, int minute, int second)
+{
+    std::string out;
+    append_number(out, static_cast<unsigned>(hour), 2);
+    out.push_back(':');
+    append_number(out, static_cast<unsigned>(minute), 2);
+    out.push_back(':');
+    append_number(out, static_cast<unsigned>(second), 2);
+    return out;
+}
+
+std::string canonical_timestamp_text(const Timestamp& time)
+{
+    std::string out = date_text(time.year, time.month, time.day);
     out.reserve(29);
-    append_number(out, static_cast<unsigned>(time.year), 4);
-    out.push_back('-');
-    append_number(out, static_cast<unsigned>(time.month), 2);
-    out.push_back('-');
-    append_number(out, static_cast<unsigned>(time.day), 2);
     out.push_back(' ');
-    append_number(out, static_cast<unsigned>(time.hour), 2);
-    out.push_back(':');
-    append_number(out, static_cast<unsigned>(time.minute), 2);
-    out.push_back(':');
-    append_number(out, static_cast<unsigned>(time.second), 2);
+    out += time_text(time.hour, time.minute, time.second);
     out.push_back('.');
     if (time.nanosecond % 1000 == 0)
         append_number(out, time.nanosecond / 1000, 6);

@@ -27,6 +27,18 @@ inline constexpr int kDefaultTimestampPrecision = 6;
 /// that form or names no valid time.
 [[nodiscard]] std::optional<Timestamp> parse_canonical_timestamp(std::string_view text);
 
+/// Parses what a DATE or TIMESTAMP column may hold: the canonical text, or a date alone
+/// "YYYY-MM-DD" (as written for SQL_C_TYPE_DATE parameters), which means midnight.
+[[nodiscard]] std::optional<Timestamp> parse_stored_timestamp(std::string_view text);
+
+/// Parses a time of day "HH:MM:SS" with up to nine fraction digits after a full stop, or the
+/// time part of a stored timestamp. The date fields of the result are zero.
+[[nodiscard]] std::optional<Timestamp> parse_time_of_day(std::string_view text);
+
+/// "YYYY-MM-DD" and "HH:MM:SS", the texts stored for date and time parameters.
+[[nodiscard]] std::string date_text(int year, int month, int day);
+[[nodiscard]] std::string time_text(int hour, int minute, int second);
+
 /// The canonical text of a time: six fraction digits, or nine when the nanoseconds need them.
 [[nodiscard]] std::string canonical_timestamp_text(const Timestamp& time);
 

@@ -164,7 +164,7 @@ TEST_F(Statements, DictionaryViewListsTablesAndViewsOfEveryFileInUpperCase)
 {
     const std::string sql = "SELECT OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, NULLABLE FROM ALL_TAB_COLUMNS "
                             "WHERE TABLE_NAME <> 'CM_VIEW_DATA_MAGNET' ORDER BY OWNER, TABLE_NAME, COLUMN_ID";
-    Rows expected = {{"CFG", "CM_DATA_MAGNET", "PUBLIC_ID", "1", "INTEGER", "Y"},
+    Rows expected = {{"CFG", "CM_DATA_MAGNET", "PUBLIC_ID", "1", "INTEGER", "N"},
                      {"CFG", "CM_DATA_MAGNET", "CURRENT", "2", "DOUBLE", "Y"},
                      {"CFG", "CM_DATA_MAGNET", "NAME", "3", "VARCHAR2", "Y"},
                      {"CFG", "CM_DATA_MAGNET", "LAST_SEEN", "4", "TIMESTAMP(6)", "Y"},
@@ -177,7 +177,9 @@ TEST_F(Statements, DictionaryViewListsTablesAndViewsOfEveryFileInUpperCase)
                      {"VEDUV", "LUMEN_VIEW_COMPONENTS", "NAME", "1", "TEXT", "Y"},
                      {"VEDUV", "LUMEN_VIEW_COMPONENTS", "FLAG_QUAD", "2", "INTEGER", "Y"}};
     EXPECT_EQ(connection_.rows(sql), expected);
-    connection_.execute("CREATE TABLE CFG.LATER (B TEXT)");
+    // SQLite lets NULL into a primary key other than the INTEGER one that names the row id.
+    connection_.execute("CREATE TABLE CFG.LATER (B TEXT PRIMARY KEY)");
+    connection_.execute("INSERT INTO CFG.LATER VALUES (NULL)");
     expected.insert(expected.begin() + 5, {"CFG", "LATER", "B", "1", "TEXT", "Y"});
     EXPECT_EQ(connection_.rows(sql), expected) << "objects made after connecting show at once";
 }

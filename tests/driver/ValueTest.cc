@@ -72,7 +72,7 @@ TEST_F(Conversion, IntoEveryTypeOrTheReasonWhyNotAsTextWithoutSpuriousZerosAndNu
         {kHalf, SQL_C_BIT, SQL_SUCCESS_WITH_INFO, "01S07", 0},
         {kBig, SQL_C_SLONG, SQL_ERROR, "22003", 0},   {kNeg, SQL_C_USHORT, SQL_ERROR, "22003", 0},
         {kI, SQL_C_BIT, SQL_ERROR, "22003", 0},       {kW, SQL_C_DOUBLE, SQL_ERROR, "22018", 0},
-        {kB, SQL_C_SLONG, SQL_ERROR, "07006", 0},     {kT, SQL_C_WCHAR, SQL_ERROR, "HY003", 0},
+        {kB, SQL_C_SLONG, SQL_ERROR, "07006", 0},     {kT, SQL_C_GUID, SQL_ERROR, "HY003", 0},
         {kNone, SQL_C_CHAR, SQL_ERROR, "07009", 0},
     };
     for (const auto& [column, c_type, expected_rc, state, value] : cases) {
@@ -314,7 +314,7 @@ TEST_F(Parameters, RejectsWhatTheDriverCannotSend)
               SQL_ERROR);
     EXPECT_EQ(statement_.state(), "HYC00");
     for (const auto& [c_type, sql_type, state] : {std::tuple<SQLSMALLINT, SQLSMALLINT, std::string>{
-                                                      SQL_C_WCHAR, SQL_VARCHAR, "HY003"}, {SQL_C_SLONG, 1234, "HY004"}}) {
+                                                      SQL_C_GUID, SQL_VARCHAR, "HY003"}, {SQL_C_SLONG, 1234, "HY004"}}) {
         EXPECT_EQ(bind(1, c_type, sql_type, &value, 0, &indicator), SQL_ERROR);
         EXPECT_EQ(statement_.state(), state);
     }
@@ -322,6 +322,376 @@ TEST_F(Parameters, RejectsWhatTheDriverCannotSend)
     ASSERT_EQ(bind(1, SQL_C_SLONG, SQL_INTEGER, &value, 0, &indicator), SQL_SUCCESS);
     EXPECT_EQ(SQLExecute(statement_.handle()), SQL_ERROR);
     EXPECT_EQ(statement_.state(), "HYC00");
+}
+
+// Wide characters: UTF-16 code units of unixODBC's 2-byte SQLWCHAR, lengths in bytes.
+std::u16string wide_of(const std::vector<char>& bytes, SQLLEN length)
+{
+    std::u16string units(static_cast<std::size_t>(length) / 2, u'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
+    return units;
+}
+
+class WideCharacters : public Reads {
+protected:
+    void SetUp() override
+    {
+        // The clef (U+1D11E) needs a surrogate pair; CAST of bytes gives text that is no UTF-8.
+        source_.execute({"CREATE TABLE W (ID INTEGER, T TEXT)",
+                         "INSERT INTO W VALUES (1, 'h\u00e9llo \u2713 \U0001D11E'), (2, 'ab\U0001D11Ec'), "
+                         "(3, CAST(x'61FF62E282' AS TEXT) || 'x'), (4, 2.5), (5, NULL)"});
+    }
+    // Reads the text of row `id` as wide characters in buffers of `size` bytes; returns each
+    // call's indicator and appends the units to `all`.
+    std::vector<SQLLEN> wide_chunks(int id, std::size_t size, std::u16string& all)
+    {
+        RawStatement statement(connection_);
+        EXPECT_EQ(statement.exec("SELECT T FROM W WHERE ID = " + std::to_string(id)), SQL_SUCCESS);
+        EXPECT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS);
+        std::vector<char> buffer(size);
+        std::vector<SQLLEN> indicators;
+        SQLLEN indicator = 0;
+        SQLRETURN rc;
+        while ((rc = SQLGetData(statement.handle(), 1, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(size),
+                                &indicator)) != SQL_NO_DATA && SQL_SUCCEEDED(rc) && indicators.size() < 10) {
+            indicators.push_back(indicator);
+            EXPECT_EQ(rc == SQL_SUCCESS_WITH_INFO ? statement.state() : "", rc == SQL_SUCCESS ? "" : "01004");
+            if (indicator == SQL_NULL_DATA)
+                continue;
+            const std::u16string units = wide_of(buffer, static_cast<SQLLEN>(size));
+            all += units.substr(0, std::min(units.find(u'\0'), static_cast<std::size_t>(indicator) / 2));
+        }
+        EXPECT_EQ(rc, SQL_NO_DATA) << statement.diagnostic_text();
+        return indicators;
+    }
+};
+
+TEST_F(WideCharacters, ReadInChunksNeverSplittingASurrogatePairAndBadBytesEachReplaced)
+{
+    const std::tuple<int, std::size_t, std::u16string, std::vector<SQLLEN>> cases[] = {
+        {1, 64, u"h\u00e9llo \u2713 \U0001D11E", {20}},
+        // Three units fit beside the NUL, but the third is the first half of a pair.
+        {2, 8, u"ab\U0001D11Ec", {10, 6}},
+        {2, 7, u"ab\U0001D11Ec", {10, 6, 2}},  // an odd byte is never used
+        {2, 6, u"ab\U0001D11Ec", {10, 6, 2}},
+        {3, 64, u"a\uFFFDb\uFFFD\uFFFDx", {12}},
+        {4, 64, u"2.5", {6}},
+        {5, 64, u"", {SQL_NULL_DATA}},
+    };
+    for (const auto& [id, size, expected, indicators] : cases) {
+        SCOPED_TRACE("row " + std::to_string(id) + ", buffer of " + std::to_string(size));
+        std::u16string all;
+        EXPECT_EQ(wide_chunks(id, size, all), indicators);
+        EXPECT_EQ(all, expected);
+    }
+}
+
+TEST_F(WideCharacters, BoundColumnsAreCutWithTheirFullLengthAndParametersStoredAsUtf8)
+{
+    ASSERT_EQ(statement_.exec("SELECT T FROM W WHERE ID = 1"), SQL_SUCCESS);
+    std::vector<char> buffer(10);
+    SQLBindCol(statement_.handle(), 1, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size()), &indicator_);
+    EXPECT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(statement_.state(), "01004");
+    EXPECT_EQ(indicator_, 20);
+    EXPECT_EQ(wide_of(buffer, 10), std::u16string(u"h\u00e9ll\0", 5));
+
+    RawStatement insert(connection_);
+    ASSERT_EQ(insert.prepare("INSERT INTO W VALUES (?, ?)"), SQL_SUCCESS);
+    SQLINTEGER id = 10;
+    std::u16string text = u"\u00c5ngstr\u00f6m \U0001D11E";
+    SQLLEN length = SQL_NTS;
+    SQLBindParameter(insert.handle(), 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &id, 0, nullptr);
+    for (const auto& [sql_type, text_length] : {std::pair<SQLSMALLINT, SQLLEN>{SQL_WVARCHAR, SQL_NTS},
+                                                {SQL_WCHAR, 6}, {SQL_WLONGVARCHAR, 0}, {SQL_VARCHAR, 2}}) {
+        length = text_length;
+        SQLBindParameter(insert.handle(), 2, SQL_PARAM_INPUT, SQL_C_WCHAR, sql_type, 0, 0, text.data(),
+                         static_cast<SQLLEN>(text.size() * 2), &length);
+        EXPECT_EQ(SQLExecute(insert.handle()), SQL_SUCCESS) << insert.diagnostic_text();
+        ++id;
+    }
+    text = std::u16string(1, static_cast<char16_t>(0xD834)) + u"z";  // a lone high surrogate
+    length = SQL_NTS;
+    EXPECT_EQ(SQLExecute(insert.handle()), SQL_SUCCESS) << insert.diagnostic_text();
+    EXPECT_EQ(connection_.rows("SELECT T, length(T) FROM W WHERE ID >= 10 ORDER BY ID"),
+              (Rows{{"\u00c5ngstr\u00f6m \U0001D11E", "10"}, {"\u00c5ng", "3"}, {"", "0"}, {"\u00c5", "1"},
+                    {"\uFFFDz", "2"}}));
+}
+
+// What SQLDescribeCol and SQLColAttribute tell a client about each declared type.
+TEST_F(Reads, ColumnsAreDescribedByTheirDeclarationAndConstraints)
+{
+    source_.execute({"CREATE TABLE CFG.D (ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, NOTE VARCHAR2(30), DAY DATE, "
+                     "SEEN TIMESTAMP(3), PRICE NUMBER(10,2), AMOUNT NUMBER, RATIO DOUBLE, AT TIME, SMALL SMALLINT, "
+                     "B BLOB NOT NULL)",
+                     "CREATE TABLE CFG.K (CODE TEXT PRIMARY KEY)",
+                     "CREATE VIEW CFG.V AS SELECT NAME FROM D"});
+    struct Expected {
+        const char* select;
+        SQLSMALLINT type;
+        SQLULEN size;
+        SQLSMALLINT digits;
+        SQLSMALLINT nullable;
+    };
+    const Expected cases[] = {
+        {"ID FROM CFG.D", SQL_BIGINT, 19, 0, SQL_NO_NULLS},
+        {"NAME FROM CFG.D", SQL_VARCHAR, 255, 0, SQL_NO_NULLS},
+        {"NOTE FROM CFG.D", SQL_VARCHAR, 30, 0, SQL_NULLABLE},
+        {"DAY FROM CFG.D", SQL_TYPE_TIMESTAMP, 19, 0, SQL_NULLABLE},
+        {"SEEN FROM CFG.D", SQL_TYPE_TIMESTAMP, 23, 3, SQL_NULLABLE},
+        {"PRICE FROM CFG.D", SQL_NUMERIC, 10, 2, SQL_NULLABLE},
+        {"AMOUNT FROM CFG.D", SQL_NUMERIC, 38, 0, SQL_NULLABLE},
+        {"RATIO FROM CFG.D", SQL_DOUBLE, 15, 0, SQL_NULLABLE},
+        {"AT FROM CFG.D", SQL_TYPE_TIME, 8, 0, SQL_NULLABLE},
+        {"SMALL FROM CFG.D", SQL_SMALLINT, 5, 0, SQL_NULLABLE},
+        {"B FROM CFG.D", SQL_VARBINARY, 255, 0, SQL_NO_NULLS},
+        {"CODE FROM CFG.K", SQL_VARCHAR, 255, 0, SQL_NULLABLE},  // SQLite lets NULL into it
+        {"NAME FROM CFG.V", SQL_VARCHAR, 255, 0, SQL_NO_NULLS},  // a view column has its table's origin
+        {"ID + 1 FROM CFG.D", SQL_VARCHAR, 255, 0, SQL_NULLABLE_UNKNOWN},
+    };
+    for (const Expected& expected : cases) {
+        SCOPED_TRACE(expected.select);
+        RawStatement statement(connection_);
+        ASSERT_EQ(statement.prepare(std::string("SELECT ") + expected.select), SQL_SUCCESS);
+        SQLSMALLINT type = 0, digits = -1, nullable = -1;
+        SQLULEN size = 0;
+        ASSERT_EQ(SQLDescribeCol(statement.handle(), 1, nullptr, 0, nullptr, &type, &size, &digits, &nullable),
+                  SQL_SUCCESS);
+        EXPECT_EQ(type, expected.type);
+        EXPECT_EQ(size, expected.size);
+        EXPECT_EQ(digits, expected.digits);
+        EXPECT_EQ(nullable, expected.nullable);
+        SQLLEN attribute = -1;
+        ASSERT_EQ(SQLColAttribute(statement.handle(), 1, SQL_DESC_NULLABLE, nullptr, 0, nullptr, &attribute),
+                  SQL_SUCCESS);
+        EXPECT_EQ(attribute, expected.nullable);
+    }
+}
+
+// DATE holds a date with a time of day as Oracle's does; TIME a time of day.
+class Dates : public Reads {
+protected:
+    void SetUp() override
+    {
+        source_.execute({"CREATE TABLE CFG.E (ID INTEGER, DAY DATE, AT TIME, NOTE TEXT)",
+                         "INSERT INTO CFG.E VALUES (1, '2024-03-05', '10:11:12', '2024-03-05 14:07:09.250'), "
+                         "(2, '2024-03-05 14:07:09', '23:59:59.5', 'Tuesday')"});
+    }
+};
+
+TEST_F(Dates, ReadAsDateTimeAndTimestampStructuresWithTheCutReported)
+{
+    struct Case {
+        int id;
+        SQLUSMALLINT column;
+        SQLSMALLINT c_type;
+        SQLRETURN rc;
+        std::string state;
+        std::array<int, 7> fields;  // year, month, day, hour, minute, second, fraction
+    };
+    const Case cases[] = {
+        {1, 2, SQL_C_TYPE_TIMESTAMP, SQL_SUCCESS, "", {2024, 3, 5, 0, 0, 0, 0}},
+        {2, 2, SQL_C_TYPE_TIMESTAMP, SQL_SUCCESS, "", {2024, 3, 5, 14, 7, 9, 0}},
+        {2, 2, SQL_C_DEFAULT, SQL_SUCCESS, "", {2024, 3, 5, 14, 7, 9, 0}},
+        {1, 2, SQL_C_TYPE_DATE, SQL_SUCCESS, "", {2024, 3, 5}},
+        {2, 2, SQL_C_TYPE_DATE, SQL_SUCCESS_WITH_INFO, "01S07", {2024, 3, 5}},
+        {2, 2, SQL_C_TYPE_TIME, SQL_SUCCESS, "", {0, 0, 0, 14, 7, 9}},
+        {1, 3, SQL_C_TYPE_TIME, SQL_SUCCESS, "", {0, 0, 0, 10, 11, 12}},
+        {1, 3, SQL_C_DEFAULT, SQL_SUCCESS, "", {0, 0, 0, 10, 11, 12}},
+        {2, 3, SQL_C_TYPE_TIME, SQL_SUCCESS_WITH_INFO, "01S07", {0, 0, 0, 23, 59, 59}},
+        {1, 4, SQL_C_TYPE_TIMESTAMP, SQL_SUCCESS, "", {2024, 3, 5, 14, 7, 9, 250000000}},
+        {1, 4, SQL_C_TYPE_DATE, SQL_SUCCESS_WITH_INFO, "01S07", {2024, 3, 5}},
+        {2, 4, SQL_C_TYPE_DATE, SQL_ERROR, "22018", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(c.id) + ", column " + std::to_string(c.column) + " as " +
+                     std::to_string(c.c_type));
+        RawStatement statement(connection_);
+        ASSERT_EQ(statement.exec("SELECT ID, DAY, AT, NOTE FROM CFG.E WHERE ID = " + std::to_string(c.id)),
+                  SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS);
+        SQL_TIMESTAMP_STRUCT stamp{};
+        SQL_DATE_STRUCT date{};
+        SQL_TIME_STRUCT time{};
+        SQLSMALLINT type = c.c_type;
+        if (type == SQL_C_DEFAULT)
+            type = c.column == 2 ? SQL_C_TYPE_TIMESTAMP : SQL_C_TYPE_TIME;
+        void* buffer = type == SQL_C_TYPE_TIMESTAMP ? static_cast<void*>(&stamp)
+                       : type == SQL_C_TYPE_DATE    ? static_cast<void*>(&date)
+                                                    : static_cast<void*>(&time);
+        EXPECT_EQ(SQLGetData(statement.handle(), c.column, c.c_type, buffer, 0, &indicator_), c.rc);
+        EXPECT_EQ(statement.state(), c.state);
+        if (c.rc == SQL_ERROR)
+            continue;
+        std::array<int, 7> fields{};
+        if (type == SQL_C_TYPE_TIMESTAMP)
+            fields = {stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second,
+                      static_cast<int>(stamp.fraction)};
+        else if (type == SQL_C_TYPE_DATE)
+            fields = {date.year, date.month, date.day};
+        else
+            fields = {0, 0, 0, time.hour, time.minute, time.second};
+        EXPECT_EQ(fields, c.fields);
+        EXPECT_EQ(indicator_, type == SQL_C_TYPE_TIMESTAMP ? 16 : 6);
+    }
+}
+
+TEST_F(Dates, ParametersAreStoredAsTextsTheColumnsReadBackWithEveryFractionDigit)
+{
+    ASSERT_EQ(statement_.prepare("INSERT INTO CFG.E (ID, DAY, AT, NOTE) VALUES (3, ?, ?, ?)"), SQL_SUCCESS);
+    SQL_DATE_STRUCT date{2024, 2, 29};
+    SQL_TIME_STRUCT time{7, 8, 9};
+    // Column size 19 and no digits, as a client that knows nothing of the precision sends it.
+    SQL_TIMESTAMP_STRUCT stamp{2024, 3, 5, 14, 7, 9, 123456000};
+    SQLBindParameter(statement_.handle(), 1, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0, &date, 0,
+                     nullptr);
+    SQLBindParameter(statement_.handle(), 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIME, SQL_TYPE_TIME, 8, 0, &time, 0,
+                     nullptr);
+    SQLBindParameter(statement_.handle(), 3, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0,
+                     &stamp, 0, nullptr);
+    ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS) << statement_.diagnostic_text();
+    EXPECT_EQ(connection_.rows("SELECT CAST(DAY AS TEXT), CAST(AT AS TEXT), NOTE FROM CFG.E WHERE ID = 3"),
+              (Rows{{"2024-02-29", "07:08:09", "2024-03-05 14:07:09.123456"}}));
+    const std::tuple<SQL_DATE_STRUCT, SQL_TIME_STRUCT, std::string> invalid[] = {
+        {{2023, 2, 29}, {7, 8, 9}, "22007"}, {{2024, 13, 1}, {7, 8, 9}, "22007"}, {{2024, 1, 1}, {24, 0, 0}, "22007"}};
+    for (const auto& [bad_date, bad_time, state] : invalid) {
+        date = bad_date;
+        time = bad_time;
+        EXPECT_EQ(SQLExecute(statement_.handle()), SQL_ERROR);
+        EXPECT_EQ(statement_.state(), state);
+    }
+}
+
+// SQL_C_NUMERIC: the digits as a 128-bit little-endian integer with a scale and a sign.
+unsigned long long mantissa_of(const SQL_NUMERIC_STRUCT& number)
+{
+    unsigned long long value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | number.val[i];
+    return value;
+}
+
+TEST_F(Reads, NumbersReadExactlyAsNumericStructuresAndWideText)
+{
+    source_.execute({"CREATE TABLE CFG.N (PRICE NUMBER(10,2), AMOUNT NUMBER, ONE_DIGIT NUMBER(5,1), BIG INTEGER)",
+                     "INSERT INTO CFG.N VALUES (12.34, -2.5, 2.25, 9007199254740993)",
+                     "INSERT INTO CFG.N VALUES (0.05, 123456789012345678, -0.04, -9223372036854775807)"});
+    struct Case {
+        int row;
+        SQLUSMALLINT column;
+        SQLRETURN rc;
+        std::string state;
+        unsigned long long mantissa;
+        int scale;
+        int sign;
+    };
+    const Case cases[] = {
+        {1, 1, SQL_SUCCESS, "", 1234, 2, 1},
+        {1, 2, SQL_SUCCESS, "", 25, 1, 0},
+        {1, 3, SQL_SUCCESS_WITH_INFO, "01S07", 22, 1, 1},
+        {1, 4, SQL_SUCCESS, "", 9007199254740993ULL, 0, 1},
+        {2, 1, SQL_SUCCESS, "", 5, 2, 1},
+        {2, 2, SQL_SUCCESS, "", 123456789012345678ULL, 0, 1},
+        {2, 3, SQL_SUCCESS_WITH_INFO, "01S07", 0, 1, 1},
+        {2, 4, SQL_SUCCESS, "", 9223372036854775807ULL, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(c.row) + ", column " + std::to_string(c.column));
+        RawStatement statement(connection_);
+        ASSERT_EQ(statement.exec("SELECT * FROM CFG.N WHERE rowid = " + std::to_string(c.row)), SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS);
+        SQL_NUMERIC_STRUCT number{};
+        EXPECT_EQ(SQLGetData(statement.handle(), c.column, SQL_C_NUMERIC, &number, sizeof number, &indicator_), c.rc);
+        EXPECT_EQ(statement.state(), c.state);
+        EXPECT_EQ(mantissa_of(number), c.mantissa);
+        EXPECT_EQ(number.scale, c.scale);
+        EXPECT_EQ(number.sign, c.sign);
+    }
+    // The 64-bit integer by default, and the decimal as the wide text clients parse.
+    ASSERT_EQ(statement_.exec("SELECT BIG, PRICE FROM CFG.N WHERE rowid = 1"), SQL_SUCCESS);
+    ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
+    SQLBIGINT big = 0;
+    EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_DEFAULT, &big, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(big, 9007199254740993LL);
+    std::vector<char> text(32);
+    EXPECT_EQ(SQLGetData(statement_.handle(), 2, SQL_C_WCHAR, text.data(), 32, &indicator_), SQL_SUCCESS);
+    EXPECT_EQ(wide_of(text, indicator_), u"12.34");
+}
+
+TEST_F(Parameters, NumericStructuresAreStoredWithTheirExactValue)
+{
+    connection_.execute("CREATE TABLE CFG.M (N NUMBER, T TEXT)");
+    ASSERT_EQ(statement_.prepare("INSERT INTO CFG.M VALUES (?, ?)"), SQL_SUCCESS);
+    SQL_NUMERIC_STRUCT number{};
+    bind(1, SQL_C_NUMERIC, SQL_NUMERIC, &number, 0, nullptr);
+    bind(2, SQL_C_NUMERIC, SQL_NUMERIC, &number, 0, nullptr);
+    const std::tuple<unsigned long long, int, int> values[] = {
+        {12345, 2, 1}, {5, 3, 0}, {9223372036854775807ULL, 0, 0}, {18446744073709551615ULL, 0, 1}, {42, -2, 1}};
+    for (const auto& [mantissa, scale, sign] : values) {
+        number = {};
+        for (int i = 0; i < 8; ++i)
+            number.val[i] = static_cast<SQLCHAR>(mantissa >> (8 * i));
+        number.precision = 38;
+        number.scale = static_cast<SQLSCHAR>(scale);
+        number.sign = static_cast<SQLCHAR>(sign);
+        ASSERT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS) << statement_.diagnostic_text();
+    }
+    EXPECT_EQ(connection_.rows("SELECT typeof(N), T FROM CFG.M ORDER BY rowid"),
+              (Rows{{"real", "123.45"}, {"real", "-0.005"}, {"integer", "-9223372036854775807"},
+                    {"real", "18446744073709551615"}, {"integer", "4200"}}));
+}
+
+// Arrays of parameter sets: one execution, one status and one row number per set.
+TEST_F(Parameters, ArraysBoundByColumnOrByRowReportEachSet)
+{
+    connection_.execute("CREATE TABLE CFG.A (ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL)");
+    constexpr SQLULEN kSets = 4;
+    std::array<SQLINTEGER, kSets> ids{1, 2, 1, 3};
+    std::array<std::array<char, 8>, kSets> names{{{"one"}, {"two"}, {"again"}, {"three"}}};
+    std::array<SQLLEN, kSets> name_lengths{SQL_NTS, 2, SQL_NTS, SQL_NTS};
+    std::array<SQLUSMALLINT, kSets> status{};
+    SQLULEN processed = 0;
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kSets), 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+    ASSERT_EQ(statement_.prepare("INSERT INTO CFG.A VALUES (?, ?)"), SQL_SUCCESS);
+    bind(1, SQL_C_SLONG, SQL_INTEGER, ids.data(), 0, nullptr);
+    bind(2, SQL_C_CHAR, SQL_VARCHAR, names.data(), 8, name_lengths.data());
+    EXPECT_EQ(SQLExecute(statement_.handle()), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(processed, kSets);
+    EXPECT_EQ(status, (std::array<SQLUSMALLINT, kSets>{SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_ERROR,
+                                                       SQL_PARAM_SUCCESS}));
+    ASSERT_EQ(statement_.diagnostics().size(), 1u);
+    EXPECT_EQ(statement_.state(), "23000");
+    SQLLEN row = 0;
+    SQLGetDiagField(SQL_HANDLE_STMT, statement_.handle(), 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr);
+    EXPECT_EQ(row, 3);
+    SQLLEN count = 0;
+    SQLRowCount(statement_.handle(), &count);
+    EXPECT_EQ(count, 3);
+
+    // Row-wise, moved by the offset; without a status array the first failing set ends the array.
+    struct Set {
+        SQLINTEGER id;
+        char name[8];
+        SQLLEN name_length;
+    };
+    std::array<Set, 3> sets{{{10, "ten", SQL_NTS}, {11, "", SQL_NULL_DATA}, {12, "twelve", SQL_NTS}}};
+    std::array<Set, 1> padding{};
+    SQLLEN offset = reinterpret_cast<char*>(sets.data()) - reinterpret_cast<char*>(padding.data());
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(sets.size()), 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Set)), 0);
+    SQLSetStmtAttr(statement_.handle(), SQL_ATTR_PARAM_BIND_OFFSET_PTR, &offset, 0);
+    bind(1, SQL_C_SLONG, SQL_INTEGER, &padding[0].id, 0, nullptr);
+    bind(2, SQL_C_CHAR, SQL_VARCHAR, padding[0].name, 8, &padding[0].name_length);
+    EXPECT_EQ(SQLExecute(statement_.handle()), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "23000");
+    EXPECT_EQ(processed, 2u);
+    EXPECT_EQ(connection_.rows("SELECT ID, NAME FROM CFG.A ORDER BY ID"),
+              (Rows{{"1", "one"}, {"2", "tw"}, {"3", "three"}, {"10", "ten"}}));
+    EXPECT_EQ(statement_.exec("SELECT ?, ?"), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "HYC00") << "a query takes one parameter set";
 }
 
 constexpr const char* kLibraryFormat = "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH24:MI:SS.FF'";
