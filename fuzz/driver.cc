@@ -1177,30 +1177,6 @@ void read_in_pieces(Probe& probe, SQLSMALLINT c_type, std::size_t piece, std::st
     }
 }
 
-// Valid UTF-16LE from the input: scalar values only, pairs for those above U+FFFF.
-std::string some_utf16(Input& in)
-{
-    std::string units;
-    for (int count = in.byte() % 24; count > 0; --count) {
-        std::uint32_t code = in.u32() % 0x110000;
-        if (code >= 0xD800 && code <= 0xDFFF)
-            code -= 0x800;
-        if (in.byte() % 2 == 0)
-            code %= 0x800;  // mostly short sequences
-        auto put = [&](std::uint32_t unit) {
-            units.push_back(static_cast<char>(unit & 0xFF));
-            units.push_back(static_cast<char>(unit >> 8));
-        };
-        if (code >= 0x10000) {
-            put(0xD800 + ((code - 0x10000) >> 10));
-            put(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            put(code);
-        }
-    }
-    return units;
-}
-
 void Session::round_trip()
 {
     Probe probe;
