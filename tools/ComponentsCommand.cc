@@ -2,14 +2,20 @@
 // list file) and show a selection of it.
 #include "Commands.h"
 #include "Context.h"
+#include "Options.h"
 
 #include <qix/sql/ComponentList.h>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <regex>
 #include <vector>
@@ -24,7 +30,7 @@ using SortOrder = ComponentList::SortOrder;
 
 constexpr const char* kExamples = R"(
 The table shows name, section, class, type, z, s and flags; csv and json show every field.
---range and --cells work on positions and sort by s unless --sort z is given.
+--range and --cells work on positions along s, or along z with --sort z.
 
 Examples:
   qix-sql components --machine lumen --backup db_component_list_LUMEN.txt --limit 10
@@ -49,6 +55,29 @@ struct Options {
     std::string name;
 };
 
+// Why a list file cannot be written at `path`, in the system's words: the folder refuses a new
+// file, or the path is a folder. Empty when neither holds (the disk filled up, say).
+std::string write_failure_reason(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_directory(path, error))
+        return std::strerror(EISDIR);
+    const std::string folder = fs::path(path).parent_path().string();
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd); // an unnamed file: nothing is left behind
+        return {};
+    }
+    return errno == EOPNOTSUPP ? std::string() : std::strerror(errno);
+}
+
+std::string with_write_reason(const std::string& message, const std::string& path)
+{
+    const std::string reason = write_failure_reason(path);
+    return reason.empty() ? message : fmt::format("{} ({})", message, reason);
+}
+
 ComponentList load(Context& context, const Options& options)
 {
     ComponentList list;
@@ -56,15 +85,20 @@ ComponentList load(Context& context, const Options& options)
         list.read_from_file(options.file);
     } else if (!options.backup.empty()) {
         const std::string absorbed = list.read_from_db_with_backup(context.database(), options.machine, options.backup);
-        if (!absorbed.empty()) {
-            std::cout.flush();
-            std::cerr << "qix-sql: warning: " << context.redact(absorbed) << '\n';
-        }
+        const bool not_written = absorbed == "Unable to open " + options.backup + " for writing" ||
+                                 absorbed == "Error while writing to " + options.backup;
+        if (!absorbed.empty())
+            warn(not_written ? with_write_reason(absorbed, options.backup) : absorbed);
     } else {
         list.read_from_db(context.database(), options.machine);
     }
-    if (!options.save.empty())
-        list.write_to_file(options.save);
+    if (!options.save.empty()) {
+        try {
+            list.write_to_file(options.save);
+        } catch (const qix::Error& e) {
+            throw qix::Error(with_write_reason(e.what(), options.save));
+        }
+    }
     return list;
 }
 
@@ -159,16 +193,22 @@ void run(Context& context, const Options& options)
 {
     if (options.file.empty() && options.machine.empty())
         throw UsageError("Give --machine (to read a data source) or --file (to read a list file)");
+    // Positions need a position key: --range and --cells work along s unless told otherwise.
+    const bool by_position = !options.range.empty() || !options.cells.empty();
+    const bool sort_given = options.sort_option->count() > 0;
+    if (by_position && sort_given && options.sort == SortOrder::none)
+        throw UsageError(fmt::format("--sort none cannot go with {}: positions are along s or z (--sort s or --sort z)",
+                                     options.range.empty() ? "--cells" : "--range"));
+    const SortOrder sort = sort_given ? options.sort : by_position ? SortOrder::s : SortOrder::none;
     const ComponentList list = load(context, options);
     check_flag(list, options);
-    // Positions need a position key: --range and --cells sort by s unless told otherwise.
-    const bool by_position = !options.range.empty() || !options.cells.empty();
-    const SortOrder sort = options.sort_option->count() > 0 ? options.sort
-                           : by_position                    ? SortOrder::s
-                                                            : SortOrder::none;
     const auto selected = select(list, options, sort);
-    context.print(options.cells.empty() ? component_table(list, selected, context.format)
-                                        : cell_table(list, selected, options, sort, context.format));
+    const Table table = options.cells.empty() ? component_table(list, selected, context.format)
+                                              : cell_table(list, selected, options, sort, context.format);
+    context.print(table);
+    if (table.rows.empty() && !options.range.empty() && options.range[0] > options.range[1])
+        report(fmt::format("hint: --range {} {} is reversed: START must not exceed END", options.range[0],
+                           options.range[1]));
 }
 
 void add_source_options(CLI::App& command, Options& options)
@@ -186,12 +226,15 @@ void add_source_options(CLI::App& command, Options& options)
 
 void add_selection_options(CLI::App& command, Options& options)
 {
-    const std::map<std::string, SortOrder> sorts{{"z", SortOrder::z}, {"s", SortOrder::s}, {"none", SortOrder::none}};
     auto* flag = command.add_option("--flag", options.flag, "Only components with this flag, e.g. QUAD");
-    options.sort_option = command.add_option("--sort", options.sort, "Order: z, s or none (list order)")
-                              ->transform(CLI::CheckedTransformer(sorts, CLI::ignore_case))
-                              ->option_text("z|s|none");
-    command.add_option("--range", options.range, "Only positions from START to END metres (needs --flag)")
+    options.sort_option =
+        command.add_option("--sort", options.sort, "Order: z, s or none (list order)")
+            ->transform(choice_of<SortOrder>({{"z", SortOrder::z}, {"s", SortOrder::s}, {"none", SortOrder::none}}))
+            ->option_text("z|s|none");
+    command
+        .add_option("--range", options.range,
+                    "Only positions s from START to END metres (z with --sort z; needs --flag)")
+        ->check(number_check())
         ->expected(2)
         ->option_text("START END")
         ->needs(flag);
@@ -200,11 +243,11 @@ void add_selection_options(CLI::App& command, Options& options)
                                   "Cells around the components whose whole name matches REGEX (case-insensitive)")
                       ->option_text("REGEX");
     command.add_option("--before", options.before, "Cell reaches M metres before each match")
-        ->check(CLI::NonNegativeNumber)
+        ->check(non_negative_check())
         ->option_text("M")
         ->needs(cells);
     command.add_option("--after", options.after, "Cell reaches M metres after each match")
-        ->check(CLI::NonNegativeNumber)
+        ->check(non_negative_check())
         ->option_text("M")
         ->needs(cells);
     command.add_option("--name", options.name, "Only the component with this name (any letter case)")

@@ -3,6 +3,7 @@
 #include "Context.h"
 
 #include <qix/sql/ConfigurationInterface.h>
+#include <qix/util/tessel.h>
 
 #include <fmt/format.h>
 
@@ -92,7 +93,7 @@ qix::sql::ConfigurationDataValueMap parse_assignments(const std::vector<std::str
         const auto equals = assignment.find('=');
         if (equals == std::string::npos)
             throw UsageError(fmt::format("{} is not of the form FIELD=VALUE", assignment));
-        const std::string name = assignment.substr(0, equals);
+        const std::string name = tessel::uppercase_ascii(assignment.substr(0, equals));
         const auto field = fields.find(name);
         if (field == fields.end()) {
             std::vector<std::string> names;

@@ -20,8 +20,8 @@ namespace qix::tool {
 /// timestamp text when it reads as one, otherwise text.
 [[nodiscard]] qix::sql::ConfigurationDataValue guess_value(const std::string& text);
 
-/// FIELD=VALUE arguments typed by the fields of `type`. Throws UsageError for a malformed
-/// argument or a field the type does not have.
+/// FIELD=VALUE arguments typed by the fields of `type`; field names in any letter case. Throws
+/// UsageError for a malformed argument or a field the type does not have.
 [[nodiscard]] qix::sql::ConfigurationDataValueMap parse_assignments(const std::vector<std::string>& assignments,
                                                                     const qix::sql::ConfigurationFieldMap& fields,
                                                                     const std::string& type);

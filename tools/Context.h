@@ -39,23 +39,24 @@ public:
     std::size_t limit = 0;
 
     /// The data source, connected on first use by the library. The password comes from
-    /// --password-file (first line) or QIX_SQL_PASSWORD. Throws UsageError without a data source
-    /// name and qix::Error when the password file cannot be read.
+    /// --password-file (first line) or QIX_SQL_PASSWORD; only the Database keeps a copy, and no
+    /// message ever quotes it. Throws UsageError without a data source name and qix::Error when
+    /// the password file cannot be read.
     qix::sql::Database& database();
 
     /// Writes `table` to standard output in the chosen format and limit.
     void print(const Table& table) const;
 
-    /// `message` with the password, if one was given, replaced by "***": no message of this
-    /// program shows it, whatever a driver puts into its diagnostics.
-    [[nodiscard]] std::string redact(std::string message) const;
-
 private:
-    std::string password_;
     std::unique_ptr<qix::sql::Database> database_;
 };
 
 /// Adds --dsn, --user, --password-file, --format and --limit to the main program.
 void add_common_options(CLI::App& app, Context& context);
+
+/// Writes "qix-sql: <message>" (or "qix-sql: warning: <message>") to standard error, the message
+/// cut to a readable length and printable.
+void report(const std::string& message);
+void warn(const std::string& message);
 
 } // namespace qix::tool

@@ -5,14 +5,18 @@
 #include "Context.h"
 #include "DemoData.h"
 
+#include <qix/sql/ConfigurationInterface.h>
+#include <qix/sql/Database.h>
 #include <qix/util/exceptions.h>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 namespace qix::tool {
@@ -45,10 +49,49 @@ std::string shell_word(const std::string& arg)
     return quoted + "'";
 }
 
-std::vector<Step> tour(const std::string& backup)
+// The power supply whose current the tour changes: S07/QF, or the first one left if a user
+// deleted it, with the current it gets. Each run raises the current by a quarter ampere (back
+// to 100 A past 200 A), so that every run shows a change. Empty when no power supply is left.
+struct Update {
+    std::string id;
+    std::string current;
+};
+
+std::optional<Update> next_update()
 {
-    const std::string updated = std::to_string(demo::power_supply_id(7, "QF"));
+    using qix::sql::ConfigurationDataValueMap;
+    qix::sql::Database db(demo::kDataSource, "", "");
+    qix::sql::ConfigurationInterface config(db, demo::kConfigSchema);
+    auto rows = config.read_data("MAGNET_PS", ConfigurationDataValueMap{{"SECTION", std::string("S07")},
+                                                                       {"FAMILY", std::string("QF")}})
+                    .first;
+    if (rows.empty())
+        rows = config.read_data("MAGNET_PS", -1, -1).first;
+    if (rows.empty())
+        return std::nullopt;
+    const auto value = rows.front().fields_.find("CURRENT_A");
+    const double* current = value == rows.front().fields_.end() ? nullptr : std::get_if<double>(&value->second);
+    const double raised = std::round((current == nullptr ? 0.0 : *current + 0.25) * 100.0) / 100.0;
+    const double next = raised < 100.0 || raised > 200.0 ? 100.0 : raised;
+    return Update{std::to_string(rows.front().id_), fmt::format("{}", next)};
+}
+
+std::vector<Step> update_steps(const std::optional<Update>& update)
+{
+    if (!update)
+        return {};
     return {
+        {"A power supply before an update ...",
+         {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", update->id}},
+        {"... an update: a quarter ampere more on every run ...",
+         {"config", "--schema", "CFG", "update", "MAGNET_PS", update->id, "CURRENT_A=" + update->current}},
+        {"... read back", {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", update->id}},
+    };
+}
+
+std::vector<Step> tour(const std::string& backup, const std::optional<Update>& update)
+{
+    std::vector<Step> steps{
         {"Load LUMEN's component list from the data source, keeping a backup file",
          {"components", "--machine", "lumen", "--backup", backup, "--limit", "8"}},
         {"The quadrupoles, ordered by their position s along the beamline",
@@ -67,10 +110,10 @@ std::vector<Step> tour(const std::string& backup)
         {"The crates of the simulator", {"config", "--schema", "CFG", "items", "CRATE", "--facility", "LUMEN_SIM"}},
         {"Data rows: the power supplies of section S07",
          {"config", "--schema", "CFG", "data", "MAGNET_PS", "--eq", "SECTION=S07"}},
-        {"An update of power supply S07/QF ...",
-         {"config", "--schema", "CFG", "update", "MAGNET_PS", updated, "CURRENT_A=118.25",
-          "LAST_CALIBRATION=2025-06-02 09:30:00.000000"}},
-        {"... read back", {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", updated}},
+    };
+    for (auto& step : update_steps(update))
+        steps.push_back(std::move(step));
+    std::vector<Step> rest{
         {"Monitors by condition, as CSV",
          {"config", "--schema", "CFG", "data", "BPM", "--where", "SECTION = ? AND GAIN_DB > ?", "--param", "S07",
           "--param", "20", "--format", "csv"}},
@@ -78,6 +121,8 @@ std::vector<Step> tour(const std::string& backup)
          {"config", "--schema", "CFG", "item-name", "BPM", "SECTION=S07", "CELL=3"}},
         {"", {"config", "--schema", "CFG", "item", "BPM", "S07/3"}},
     };
+    steps.insert(steps.end(), rest.begin(), rest.end());
+    return steps;
 }
 
 void run_step(const Step& step)
@@ -143,7 +188,11 @@ void run_demo(const Options& options)
     introduce(dir, driver, demo::ensure_data(dir));
     if (options.no_tour)
         return;
-    for (const auto& step : tour((fs::path(options.dir) / "db_component_list_LUMEN.txt").lexically_normal().string()))
+    const auto update = next_update();
+    if (!update)
+        std::cout << "\n(No power supply is left to update: delete the demo folder to start afresh.)\n";
+    for (const auto& step :
+         tour((fs::path(options.dir) / "db_component_list_LUMEN.txt").lexically_normal().string(), update))
         run_step(step);
     conclude(dir);
 }

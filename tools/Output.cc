@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "Printable.h"
+
 #include <qix/util/tessel.h>
 
 #include <fmt/format.h>
@@ -28,6 +30,18 @@ std::string to_text(const Value& value)
     return std::visit(Visitor{}, value);
 }
 
+// JSON strings are UTF-8: a text that is not stays exact as {"hex": "<its bytes in hexadecimal>"},
+// which no valid text can be mistaken for.
+nlohmann::ordered_json json_text(const std::string& text)
+{
+    if (is_utf8(text))
+        return text;
+    std::string hex;
+    for (const char c : text)
+        hex += fmt::format("{:02x}", static_cast<unsigned char>(c));
+    return {{"hex", hex}};
+}
+
 nlohmann::ordered_json to_json(const Value& value)
 {
     struct Visitor {
@@ -35,8 +49,14 @@ nlohmann::ordered_json to_json(const Value& value)
         nlohmann::ordered_json operator()(std::int64_t v) const { return v; }
         nlohmann::ordered_json operator()(double v) const { return v; }
         nlohmann::ordered_json operator()(bool v) const { return v; }
-        nlohmann::ordered_json operator()(const std::string& v) const { return v; }
-        nlohmann::ordered_json operator()(const std::vector<std::string>& v) const { return v; }
+        nlohmann::ordered_json operator()(const std::string& v) const { return json_text(v); }
+        nlohmann::ordered_json operator()(const std::vector<std::string>& v) const
+        {
+            auto list = nlohmann::ordered_json::array();
+            for (const auto& text : v)
+                list.push_back(json_text(text));
+            return list;
+        }
     };
     return std::visit(Visitor{}, value);
 }
@@ -53,16 +73,18 @@ std::size_t display_width(const std::string& text)
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-void print_text(const Table& table, std::size_t shown, std::ostream& out)
+// The text table is for a terminal: every cell is printable, so no value can start a line of its
+// own or send the terminal a control sequence.
+void print_text(const Table& table, const std::vector<std::string>& header, std::size_t shown, std::ostream& out)
 {
     std::vector<std::vector<std::string>> cells;
     std::vector<std::size_t> widths;
-    for (const auto& column : table.columns)
+    for (const auto& column : header)
         widths.push_back(display_width(column));
     for (std::size_t r = 0; r < shown; ++r) {
         auto& line = cells.emplace_back();
         for (std::size_t c = 0; c < table.columns.size(); ++c) {
-            line.push_back(to_text(table.rows[r][c]));
+            line.push_back(printable(to_text(table.rows[r][c])));
             widths[c] = std::max(widths[c], display_width(line.back()));
         }
     }
@@ -76,15 +98,14 @@ void print_text(const Table& table, std::size_t shown, std::ostream& out)
         text.erase(text.find_last_not_of(' ') + 1);
         out << text << '\n';
     };
-    std::vector<std::string> header;
-    for (const auto& column : table.columns)
-        header.push_back(tessel::uppercase_ascii(column));
     // A numeric column is right-aligned, its header too.
     auto numeric = [&](std::size_t c) { return shown > 0 && is_number(table.rows[0][c]); };
     write_line(header, numeric);
     for (std::size_t r = 0; r < shown; ++r)
         write_line(cells[r], [&](std::size_t c) { return is_number(table.rows[r][c]); });
-    if (shown < table.rows.size())
+    if (table.rows.empty())
+        out << "(0 rows)\n";
+    else if (shown < table.rows.size())
         fmt::print(out, "({} of {} rows shown)\n", shown, table.rows.size());
 }
 
@@ -98,25 +119,25 @@ std::string csv_field(const std::string& text)
     return quoted + "\"";
 }
 
-void print_csv(const Table& table, std::size_t shown, std::ostream& out)
+void print_csv(const Table& table, const std::vector<std::string>& header, std::size_t shown, std::ostream& out)
 {
     auto write_line = [&out](const auto& fields, auto text_of) {
         for (std::size_t c = 0; c < fields.size(); ++c)
             out << (c == 0 ? "" : ",") << csv_field(text_of(fields[c]));
         out << '\n';
     };
-    write_line(table.columns, [](const std::string& column) { return column; });
+    write_line(header, [](const std::string& column) { return column; });
     for (std::size_t r = 0; r < shown; ++r)
         write_line(table.rows[r], to_text);
 }
 
-void print_json(const Table& table, std::size_t shown, std::ostream& out)
+void print_json(const Table& table, const std::vector<std::string>& header, std::size_t shown, std::ostream& out)
 {
     auto rows = nlohmann::ordered_json::array();
     for (std::size_t r = 0; r < shown; ++r) {
         nlohmann::ordered_json row = nlohmann::ordered_json::object();
         for (std::size_t c = 0; c < table.columns.size(); ++c)
-            row[table.columns[c]] = to_json(table.rows[r][c]);
+            row[header[c]] = to_json(table.rows[r][c]);
         rows.push_back(std::move(row));
     }
     out << rows.dump(2) << '\n';
@@ -127,10 +148,14 @@ void print_json(const Table& table, std::size_t shown, std::ostream& out)
 void print_table(const Table& table, Format format, std::ostream& out, std::size_t limit)
 {
     const std::size_t shown = limit == 0 ? table.rows.size() : std::min(limit, table.rows.size());
+    // One name per column in every format: the column in capitals.
+    std::vector<std::string> header;
+    for (const auto& column : table.columns)
+        header.push_back(tessel::uppercase_ascii(column));
     switch (format) {
-    case Format::table: print_text(table, shown, out); break;
-    case Format::csv: print_csv(table, shown, out); break;
-    case Format::json: print_json(table, shown, out); break;
+    case Format::table: print_text(table, header, shown, out); break;
+    case Format::csv: print_csv(table, header, shown, out); break;
+    case Format::json: print_json(table, header, shown, out); break;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -114,7 +115,7 @@ TEST_F(QixSqlTest, DemoWalksThroughTheServicesAndReusesItsDataSource)
     std::size_t steps = 0;
     for (auto pos = demo.out.find("\n$ qix-sql "); pos != std::string::npos; pos = demo.out.find("\n$ qix-sql ", pos + 1))
         ++steps;
-    EXPECT_EQ(steps, 15u);
+    EXPECT_EQ(steps, 16u);
     EXPECT_NE(demo.out.find("$ qix-sql config --schema CFG item-name BPM SECTION=S07 CELL=3\nITEM_NAME\nS07/3\n"),
               std::string::npos);
     EXPECT_NE(demo.out.find("export ODBCSYSINI=" + (dir_->path() / "demo").string() + " QIX_SQL_DSN=qix_demo"),
@@ -122,6 +123,28 @@ TEST_F(QixSqlTest, DemoWalksThroughTheServicesAndReusesItsDataSource)
     // The step on a missing data source falls back to the backup file with a warning.
     EXPECT_NE(demo.err.find("qix-sql: warning: Could not connect to data source no_such_source."), std::string::npos);
     EXPECT_TRUE(fs::exists(path("demo/db_component_list_LUMEN.txt")));
+
+    // Every run changes the power supply it shows before and after its update: the next run
+    // starts where this one ended, and a run after the item was deleted takes another one.
+    const auto shown = [](const std::string& out, const std::string& id) {
+        const std::string step = "$ qix-sql config --schema CFG data MAGNET_PS --id " + id + "\n";
+        std::vector<std::string> tables;
+        for (auto pos = out.find(step); pos != std::string::npos; pos = out.find(step, pos + 1))
+            tables.push_back(out.substr(pos + step.size(), out.find("\n\n", pos) - pos - step.size()));
+        return tables;
+    };
+    const auto first = shown(demo.out, "2031");
+    ASSERT_EQ(first.size(), 2u) << demo.out;
+    EXPECT_NE(first[0], first[1]);
+    const Result again = run_program({"demo", "--dir", "demo"}, dir_->path(), clean_env());
+    const auto second = shown(again.out, "2031");
+    ASSERT_EQ(second.size(), 2u) << again.out;
+    EXPECT_EQ(second[0], first[1]);
+    EXPECT_NE(second[0], second[1]);
+    ASSERT_EQ(run({"config", "--schema", "CFG", "delete", "MAGNET_PS", "2031"}).status, 0);
+    const Result deleted = run_program({"demo", "--dir", "demo"}, dir_->path(), clean_env());
+    EXPECT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_NE(deleted.out.find("Updated item 2001 of type MAGNET_PS.\n"), std::string::npos) << deleted.out;
 }
 
 TEST_F(QixSqlTest, TablesAreAlignedWithAHeaderAndFlagsByName)
@@ -168,11 +191,11 @@ TEST_F(QixSqlTest, JsonCarriesEveryFieldWithItsType)
     const auto components = run_json({"components", "--machine", "lumen", "--flag", "bpm", "--sort", "s"});
     ASSERT_EQ(components.size(), 240u);
     for (std::size_t i = 1; i < components.size(); ++i)
-        ASSERT_LT(components[i - 1]["s"].get<double>(), components[i]["s"].get<double>());
-    EXPECT_EQ(components[0]["name"], "BPM.S01.1");
-    EXPECT_EQ(components[0]["link_name"], "S01/1");
-    EXPECT_EQ(components[0]["y"], 1.4);
-    EXPECT_EQ(components[0]["flags"], nlohmann::json::array({"BPM", "ACTIVE"}));
+        ASSERT_LT(components[i - 1]["S"].get<double>(), components[i]["S"].get<double>());
+    EXPECT_EQ(components[0]["NAME"], "BPM.S01.1");
+    EXPECT_EQ(components[0]["LINK_NAME"], "S01/1");
+    EXPECT_EQ(components[0]["Y"], 1.4);
+    EXPECT_EQ(components[0]["FLAGS"], nlohmann::json::array({"BPM", "ACTIVE"}));
 
     // Written values come back with the type of their field, timestamps as timestamp text.
     ASSERT_EQ(run({"config", "--schema", "CFG", "update", "MAGNET_PS", "2001", "CURRENT_A=101.5", "POLARITY=-1",
@@ -186,18 +209,18 @@ TEST_F(QixSqlTest, JsonCarriesEveryFieldWithItsType)
         "SETTINGS": null})"));
 
     // A row added through the view becomes an item named by its name fields; delete removes both.
-    ASSERT_EQ(run({"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.S30.7", "FREQUENCY_MHZ=499.654",
-                   "TUNER_STEPS=-12", "NOTES=Tuned, \"warm\" start"})
-                  .status,
-              0);
+    const Result add = run({"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.S30.7", "FREQUENCY_MHZ=499.654",
+                            "TUNER_STEPS=-12", "NOTES=Tuned, \"warm\" start"});
+    EXPECT_EQ(add.status, 0) << add.err;
+    EXPECT_EQ(add.out, "Added item 4009 of type RF_CAVITY.\n");
     EXPECT_EQ(run({"config", "--schema", "CFG", "data", "RF_CAVITY", "--eq", "NAME=CAV.S30.7", "--format", "csv"}).out,
               "PUBLIC_ID,NAME,FREQUENCY_MHZ,VOLTAGE_KV,PHASE_DEG,TUNER_STEPS,CONDITIONED,NOTES\n"
               "4009,CAV.S30.7,499.654,,,-12,,\"Tuned, \"\"warm\"\" start\"\n");
     const auto item = run_json({"config", "--schema", "CFG", "item", "RF_CAVITY", "CAV.S30.7"});
     ASSERT_EQ(item.size(), 1u);
-    EXPECT_EQ(item[0]["facility"], "LUMEN");
-    EXPECT_TRUE(item[0]["last_seen"].is_null());
-    const std::string id = std::to_string(item[0]["id"].get<int>());
+    EXPECT_EQ(item[0]["FACILITY"], "LUMEN");
+    EXPECT_TRUE(item[0]["LAST_SEEN"].is_null());
+    const std::string id = std::to_string(item[0]["ID"].get<int>());
     const auto added = run_json({"config", "--schema", "CFG", "data", "RF_CAVITY", "--eq", "NAME=CAV.S30.7"});
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added[0]["TUNER_STEPS"], -12);
@@ -221,7 +244,7 @@ TEST_F(QixSqlTest, BackupFileServesOfflineAndWhenTheDataSourceFails)
     ASSERT_EQ(online.status, 0) << online.err;
     EXPECT_EQ(online.err, "");
     EXPECT_EQ(online.out.substr(0, online.out.find('\n')),
-              "name,real_name,name2,section,group,class,type,friendly_name,link_name,x,y,z,s,flags");
+              "NAME,REAL_NAME,NAME2,SECTION,GROUP,CLASS,TYPE,FRIENDLY_NAME,LINK_NAME,X,Y,Z,S,FLAGS");
 
     const Result offline = run(with({"components", "--file", "lumen.txt"}), {{"QIX_SQL_DSN", ""}});
     EXPECT_EQ(offline.status, 0) << offline.err;
@@ -234,7 +257,7 @@ TEST_F(QixSqlTest, BackupFileServesOfflineAndWhenTheDataSourceFails)
 
     ASSERT_EQ(run({"components", "--machine", "lumen_sim", "--save", "sim.txt", "--limit", "1"}).status, 0);
     const Result saved = run({"components", "--file", "sim.txt", "--name", "qd.s30.8", "--format", "json"});
-    EXPECT_EQ(nlohmann::json::parse(saved.out)[0]["flags"], nlohmann::json::array({"QUAD", "ACTIVE"}));
+    EXPECT_EQ(nlohmann::json::parse(saved.out)[0]["FLAGS"], nlohmann::json::array({"QUAD", "ACTIVE"}));
 }
 
 TEST_F(QixSqlTest, FailuresExitWithStatusAndMessage)
@@ -257,30 +280,206 @@ TEST_F(QixSqlTest, FailuresExitWithStatusAndMessage)
     EXPECT_EQ(no_item.status, 2);
     EXPECT_EQ(no_item.err, "qix-sql: Type BPM has no item S99/1\n");
 
-    // Usage errors show the message and the help of the command that was given.
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"components", "--machine", "lumen", "--range", "1", "2"},
-             {"components", "--flag", "quad"},
-             {"components", "--machine", "lumen", "--sort", "x"},
-             {"config", "--schema", "CFG", "update", "MAGNET_PS", "2001", "CURRENT_A=high"},
-             {"config", "--schema", "CFG", "add", "MAGNET_PS", "VOLTAGE=3"}}) {
-        const Result usage = run(args);
-        EXPECT_EQ(usage.status, 1) << args[2];
-        EXPECT_EQ(usage.err.rfind("qix-sql: ", 0), 0u) << usage.err;
-        EXPECT_NE(usage.err.find("Usage: qix-sql " + args[0]), std::string::npos) << usage.err;
-        EXPECT_EQ(usage.out, "");
-    }
-    const Result no_command = run({});
-    EXPECT_EQ(no_command.status, 1);
-
-    // A password given in a file is used but never shown, even where a driver might echo it.
-    std::ofstream(path("password.txt")) << "pa55-word\n";
-    const Result with_password =
-        run({"--password-file", "password.txt", "--dsn", "pa55-word", "components", "--machine", "lumen"});
+    // The password is used and never put into a message, so no other text is masked.
+    std::ofstream(path("password.txt")) << "e\n";
+    const Result with_password = run({"--password-file", "password.txt", "--dsn", "nowhere", "columns", "A", "B"});
     EXPECT_EQ(with_password.status, 2);
-    EXPECT_EQ(with_password.err.find("pa55-word"), std::string::npos) << with_password.err;
-    EXPECT_NE(with_password.err.find("data source ***"), std::string::npos) << with_password.err;
+    EXPECT_EQ(with_password.err.substr(0, with_password.err.find('\n')),
+              "qix-sql: Could not connect to data source nowhere.");
     EXPECT_EQ(run({"--password-file", "password.txt", "config", "--schema", "CFG", "types"}).status, 0);
+}
+
+// One command line and everything it must print: standard output and error exactly ({dir}
+// stands for the folder of the demo data source), and the exit status.
+struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+    std::map<std::string, std::string> env = {};
+};
+
+std::ostream& operator<<(std::ostream& out, const Case& c)
+{
+    return out << c.name;
+}
+
+std::string with_dir(std::string text, const std::string& dir)
+{
+    for (auto pos = text.find("{dir}"); pos != std::string::npos; pos = text.find("{dir}", pos + dir.size()))
+        text.replace(pos, 5, dir);
+    return text;
+}
+
+const std::string kNoMagnetPsu =
+    "qix-sql: Schema CFG has no type MAGNET_PSU (its types: BPM CRATE MAGNET_PS RF_CAVITY)\n";
+const std::string kConnectAdvice =
+    "Make sure that the data source is a valid DSN specified in your odbc.ini file, check that username and "
+    "password are correct, and verify your LD_LIBRARY_PATH setting.\n"
+    "[IM002] [unixODBC][Driver Manager]Data source name not found and no default driver specified\n";
+
+std::string usage(const std::string& message, const std::string& command)
+{
+    return "qix-sql: " + message + "\nRun '" + command + " --help' for the usage.\n";
+}
+
+const Case kCases[] = {
+    // Writes claim only what changed.
+    {"UpdateOfAMissingId", {"config", "--schema", "CFG", "update", "RF_CAVITY", "99999", "NOTES=x"}, 2, "",
+     "qix-sql: Type RF_CAVITY has no item with id 99999: nothing was updated\n"},
+    {"DeleteOfAMissingId", {"config", "--schema", "CFG", "delete", "RF_CAVITY", "99999"}, 2, "",
+     "qix-sql: Type RF_CAVITY has no item with id 99999: nothing was deleted\n"},
+    {"AddTellsThePublicId", {"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.S30.8", "NOTES=null"}, 0,
+     "Added item 4009 of type RF_CAVITY.\n", ""},
+    // Every command checks the type first.
+    {"FieldsOfAnUnknownType", {"config", "--schema", "CFG", "fields", "MAGNET_PSU"}, 2, "", kNoMagnetPsu},
+    {"ItemsOfAnUnknownType", {"config", "--schema", "CFG", "items", "magnet_psu"}, 2, "", kNoMagnetPsu},
+    {"ItemOfAnUnknownType", {"config", "--schema", "CFG", "item", "MAGNET_PSU", "S01/QF"}, 2, "", kNoMagnetPsu},
+    {"DataOfAnUnknownType", {"config", "--schema", "CFG", "data", "MAGNET_PSU"}, 2, "", kNoMagnetPsu},
+    {"ItemNameOfAnUnknownType", {"config", "--schema", "CFG", "item-name", "MAGNET_PSU", "SECTION=S01"}, 2, "",
+     kNoMagnetPsu},
+    {"AddToAnUnknownType", {"config", "--schema", "CFG", "add", "MAGNET_PSU", "SECTION=S01"}, 2, "", kNoMagnetPsu},
+    {"UpdateOfAnUnknownType", {"config", "--schema", "CFG", "update", "MAGNET_PSU", "2001", "SECTION=S01"}, 2, "",
+     kNoMagnetPsu},
+    {"DeleteOfAnUnknownType", {"config", "--schema", "CFG", "delete", "MAGNET_PSU", "2001"}, 2, "", kNoMagnetPsu},
+    {"TypeFieldAndSchemaInAnyCase", {"config", "--schema", "cfg", "item-name", "bpm", "section=S07", "Cell=3"}, 0,
+     "ITEM_NAME\nS07/3\n", ""},
+    {"UnknownFieldListsTheFields", {"config", "--schema", "CFG", "add", "MAGNET_PS", "voltage=3"}, 1, "",
+     usage("Type MAGNET_PS has no field VOLTAGE (its fields: SECTION FAMILY CRATE CURRENT_A MAX_CURRENT_A POLARITY "
+           "LAST_CALIBRATION SETTINGS)",
+           "qix-sql config add")},
+    // A failed connect keeps the driver manager's words.
+    {"MisspelledDataSource", {"--dsn", "qix_dmo", "config", "--schema", "CFG", "types"}, 2, "",
+     "qix-sql: Could not connect to data source qix_dmo.\n" + kConnectAdvice +
+         "hint: the driver manager reads data sources from ODBCINI (not set: ~/.odbc.ini) and from odbc.ini in "
+         "ODBCSYSINI ({dir}/demo); qix-sql demo prints the exports for its data source\n"},
+    {"NoOdbcSysIni", {"config", "--schema", "CFG", "types"}, 2, "",
+     "qix-sql: Could not connect to data source qix_demo.\n" + kConnectAdvice +
+         "hint: the driver manager reads data sources from ODBCINI (not set: ~/.odbc.ini) and from odbc.ini in "
+         "ODBCSYSINI (not set: /etc); qix-sql demo prints the exports for its data source\n",
+     {{"ODBCSYSINI", ""}}},
+    // Usage errors: the message in words and where the help is.
+    {"FormatOutOfTheChoices", {"--format", "xml", "config", "--schema", "CFG", "types"}, 1, "",
+     usage("--format: xml is not one of table, csv, json", "qix-sql config types")},
+    {"NegativeDistance", {"components", "--machine", "lumen", "--cells", "BPM.*", "--before", "-1"}, 1, "",
+     usage("--before: must be 0 or more (not -1)", "qix-sql components")},
+    {"NegativeLimit", {"--limit", "-1", "components", "--machine", "lumen"}, 1, "",
+     usage("--limit: must be 0 or more (not -1)", "qix-sql components")},
+    {"NegativeId", {"config", "--schema", "CFG", "delete", "BPM", "-3"}, 1, "",
+     usage("ID: must be 0 or more (not -3)", "qix-sql config delete")},
+    {"RangeOfText", {"components", "--machine", "lumen", "--flag", "quad", "--range", "1", "end"}, 1, "",
+     usage("--range: must be a number (not end)", "qix-sql components")},
+    {"UnknownOption", {"components", "--machne", "lumen"}, 1, "",
+     usage("Unknown option --machne (nearest: --machine)", "qix-sql components")},
+    {"UnknownCommand", {"frob"}, 1, "",
+     usage("Unknown command frob (the commands of qix-sql: components, config, columns, demo)", "qix-sql")},
+    {"UnknownConfigCommand", {"config", "--schema", "CFG", "frob"}, 1, "",
+     usage("Unknown command frob (the commands of qix-sql config: types, fields, items, item, data, item-name, add, "
+           "update, delete)",
+           "qix-sql config")},
+    {"NoCommand", {}, 1, "", usage("A subcommand is required", "qix-sql")},
+    {"SortNoneWithRange", {"components", "--machine", "lumen", "--flag", "quad", "--range", "120", "125", "--sort", "none"},
+     1, "", usage("--sort none cannot go with --range: positions are along s or z (--sort s or --sort z)",
+                  "qix-sql components")},
+    {"SortNoneWithCells", {"components", "--machine", "lumen", "--cells", "BPM.*", "--sort", "NONE"}, 1, "",
+     usage("--sort none cannot go with --cells: positions are along s or z (--sort s or --sort z)",
+           "qix-sql components")},
+    {"RangeWithoutFlag", {"components", "--machine", "lumen", "--range", "1", "2"}, 1, "",
+     usage("--range requires --flag", "qix-sql components")},
+    {"ValueOfTheWrongKind", {"config", "--schema", "CFG", "update", "MAGNET_PS", "2001", "CURRENT_A=high"}, 1, "",
+     usage("high is not a number (field CURRENT_A is of data type F)", "qix-sql config update")},
+    {"ParamsBeyondThePlaceholders",
+     {"config", "--schema", "CFG", "data", "BPM", "--where", "CELL = ? AND SECTION <> '?'", "--param", "1", "--param",
+      "2"},
+     1, "", usage("--where has 1 ? placeholder(s) but 2 --param value(s) were given", "qix-sql config data")},
+    {"Version", {"--version"}, 0, std::string("qix-sql ") + QIX_SQL_VERSION + "\n", ""},
+    // Empty results say so; a reversed range gets a hint.
+    {"EmptyResult", {"config", "--schema", "CFG", "items", "CRATE", "--facility", "NOWHERE"}, 0,
+     "ID  NAME  FACILITY  LAST_SEEN  LAST_MODIFIED  DESCRIPTION\n(0 rows)\n", ""},
+    {"ReversedRange", {"components", "--machine", "lumen", "--flag", "quad", "--range", "125", "120"}, 0,
+     "NAME  SECTION  CLASS  TYPE  Z  S  FLAGS\n(0 rows)\n",
+     "qix-sql: hint: --range 125 120 is reversed: START must not exceed END\n"},
+    // Files that cannot be written say why.
+    {"SaveIntoAMissingFolder", {"components", "--machine", "lumen_sim", "--save", "no-folder/sim.txt", "--limit", "1"}, 2,
+     "", "qix-sql: Unable to open no-folder/sim.txt for writing (No such file or directory)\n"},
+    {"BackupIntoAMissingFolder",
+     {"components", "--machine", "lumen_sim", "--backup", "no-folder/sim.txt", "--name", "QD.S30.8", "--format", "csv"},
+     0,
+     "NAME,REAL_NAME,NAME2,SECTION,GROUP,CLASS,TYPE,FRIENDLY_NAME,LINK_NAME,X,Y,Z,S,FLAGS\n"
+     "QD.S30.8,QD3008,LUMEN:S30:C8:QD,S30,S30.C8,QUAD,QD,Defocusing quadrupole 8 of section S30,S30/QD,317.983,1.4,"
+     "465.693,599.1,QUAD ACTIVE\n",
+     "qix-sql: warning: Unable to open no-folder/sim.txt for writing (No such file or directory)\n"},
+    // The same header in every format.
+    {"CsvHeaderInCapitals", {"config", "--schema", "CFG", "types", "--format", "csv", "--limit", "1"}, 0,
+     "ID,NAME,FACILITY,CATEGORY,GROUP,DESCRIPTION\n30,BPM,LUMEN,DIAGNOSTICS,INSTRUMENTATION,Beam position monitor "
+     "electronics\n",
+     ""},
+};
+
+class QixSqlCaseTest : public QixSqlTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(QixSqlCaseTest, PrintsExactlyThisAndExits)
+{
+    const Case& c = GetParam();
+    const Result result = run(c.args, c.env);
+    const std::string dir = dir_->path().string();
+    EXPECT_EQ(result.out, with_dir(c.out, dir));
+    EXPECT_EQ(result.err, with_dir(c.err, dir));
+    EXPECT_EQ(result.status, c.status);
+    // A usage error never buries its message: two lines at most.
+    if (c.status == 1) {
+        EXPECT_LE(std::count(result.err.begin(), result.err.end(), '\n'), 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, QixSqlCaseTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Stored values and file lines holding control sequences, line feeds and bytes that are no
+// UTF-8: the table and every message show them escaped, CSV keeps them exact, JSON keeps every
+// valid text exact and gives the others as their bytes.
+TEST_F(QixSqlTest, HostileTextNeverReachesTheTerminal)
+{
+    const std::string name = "CAV\x1b[31m.X";
+    const std::string notes = "title\x1b]0;pwned\x07\nS30  forged row\x7f\xff\xc2\x9b end";
+    ASSERT_EQ(run({"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=" + name, "NOTES=" + notes}).status, 0);
+    const std::vector<std::string> read{"config", "--schema", "CFG", "data", "RF_CAVITY", "--eq", "NAME=" + name,
+                                        "--format"};
+    const struct {
+        const char* format;
+        std::string out;
+    } formats[] = {
+        {"table", "PUBLIC_ID  NAME           FREQUENCY_MHZ  VOLTAGE_KV  PHASE_DEG  TUNER_STEPS  CONDITIONED  NOTES\n"
+                  "     4009  CAV\\x1B[31m.X                                                                  "
+                  "title\\x1B]0;pwned\\x07\\nS30  forged row\\x7F\\xFF\\xC2\\x9B end\n"},
+        {"csv", "PUBLIC_ID,NAME,FREQUENCY_MHZ,VOLTAGE_KV,PHASE_DEG,TUNER_STEPS,CONDITIONED,NOTES\n4009," + name +
+                    ",,,,,,\"" + notes + "\"\n"},
+        {"json", "[\n  {\n    \"PUBLIC_ID\": 4009,\n    \"NAME\": \"CAV\\u001b[31m.X\",\n    \"FREQUENCY_MHZ\": null,\n"
+                 "    \"VOLTAGE_KV\": null,\n    \"PHASE_DEG\": null,\n    \"TUNER_STEPS\": null,\n"
+                 "    \"CONDITIONED\": null,\n    \"NOTES\": {\n      \"hex\": "
+                 "\"7469746c651b5d303b70776e6564070a5333302020666f7267656420726f777fffc29b20656e64\"\n    }\n  }\n]\n"},
+    };
+    for (const auto& [format, out] : formats) {
+        SCOPED_TRACE(format);
+        auto args = read;
+        args.push_back(format);
+        const Result result = run(args);
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_EQ(run({"config", "--schema", "CFG", "item", "RF_CAVITY", name + "\n"}).err,
+              "qix-sql: Type RF_CAVITY has no item CAV\\x1B[31m.X\\n\n");
+
+    // A list-file line is quoted escaped, and a long one cut with its length.
+    std::ofstream(path("hostile.txt"), std::ios::binary) << "\x1b]0;pwned\x07\x1b[31mX\n";
+    EXPECT_EQ(run({"components", "--file", "hostile.txt"}).err,
+              "qix-sql: Unexpected line in hostile.txt: \\x1B]0;pwned\\x07\\x1B[31mX\n");
+    std::ofstream(path("long.txt"), std::ios::binary) << std::string(100000, 'A') << '\n';
+    const Result long_line = run({"components", "--file", "long.txt"});
+    EXPECT_EQ(long_line.status, 2);
+    const std::string head = "qix-sql: Unexpected line in long.txt: ";
+    EXPECT_EQ(long_line.err, head + std::string(600 - head.size() + 9, 'A') + " ... (cut: 100029 bytes in all)\n");
 }
 
 TEST_F(QixSqlTest, HelpOfEveryCommandHasExamples)
