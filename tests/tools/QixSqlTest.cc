@@ -1,16 +1,23 @@
 // qix-sql run as a process against the demo data source that `qix-sql demo` sets up in a
 // temporary folder: its tour, table outputs compared with expected text, JSON parsed back, the
-// backup file, and the exit statuses and messages of failures.
+// backup file, the exit statuses and messages of failures, and many processes on the data
+// source at once.
 #include "DataSource.h"
+
+#include <qix/sql/ComponentList.h>
+#include <qix/sql/Database.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -37,12 +44,13 @@ std::string read_file(const fs::path& path)
     return text.str();
 }
 
-// Runs qix-sql with `args` in `cwd`; `env` entries are set (an empty value unsets the variable).
-Result run_program(const std::vector<std::string>& args, const fs::path& cwd,
-                   const std::map<std::string, std::string>& env)
+// Starts qix-sql with `args` in `cwd`, its output going to files named after `tag`; `env`
+// entries are set (an empty value unsets the variable).
+pid_t start_program(const std::vector<std::string>& args, const fs::path& cwd,
+                    const std::map<std::string, std::string>& env, const std::string& tag)
 {
-    const fs::path out = cwd / ".stdout";
-    const fs::path err = cwd / ".stderr";
+    const fs::path out = cwd / (".stdout" + tag);
+    const fs::path err = cwd / (".stderr" + tag);
     const pid_t pid = ::fork();
     if (pid == 0) {
         for (const auto& [name, value] : env)
@@ -58,12 +66,26 @@ Result run_program(const std::vector<std::string>& args, const fs::path& cwd,
         ::execv(QIX_SQL_PROGRAM, argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+// Waits for a process started by start_program and collects its output.
+Result finish_program(pid_t pid, const fs::path& cwd, const std::string& tag)
+{
+    const fs::path out = cwd / (".stdout" + tag);
+    const fs::path err = cwd / (".stderr" + tag);
     int status = 0;
     ::waitpid(pid, &status, 0);
     Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
     fs::remove(out);
     fs::remove(err);
     return result;
+}
+
+Result run_program(const std::vector<std::string>& args, const fs::path& cwd,
+                   const std::map<std::string, std::string>& env)
+{
+    return finish_program(start_program(args, cwd, env, ""), cwd, "");
 }
 
 class QixSqlTest : public ::testing::Test {
@@ -82,15 +104,21 @@ protected:
         return {{"ODBCINI", ""}, {"ODBCSYSINI", ""}, {"QIX_SQL_DSN", ""}, {"QIX_SQL_USER", ""}, {"QIX_SQL_PASSWORD", ""}};
     }
 
-    // qix-sql as a user runs it after the two exports the demo recommends.
-    static Result run(const std::vector<std::string>& args, std::map<std::string, std::string> env = {})
+    // The environment of a user who ran the two exports the demo recommends.
+    static std::map<std::string, std::string> demo_env(const std::map<std::string, std::string>& env = {})
     {
         auto full = clean_env();
         full["ODBCSYSINI"] = (dir_->path() / "demo").string();
         full["QIX_SQL_DSN"] = "qix_demo";
         for (auto& [name, value] : env)
             full[name] = value;
-        return run_program(args, dir_->path(), full);
+        return full;
+    }
+
+    // qix-sql as a user runs it after the two exports the demo recommends.
+    static Result run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {})
+    {
+        return run_program(args, dir_->path(), demo_env(env));
     }
 
     static nlohmann::json run_json(const std::vector<std::string>& args)
@@ -492,6 +520,111 @@ TEST_F(QixSqlTest, HelpOfEveryCommandHasExamples)
         EXPECT_NE(help.out.find("qix-sql "), std::string::npos);
         EXPECT_NE(help.out.find("Example"), std::string::npos) << help.out;
     }
+}
+
+// A control program at start-up: loads the facility's component list through the library a
+// few times in a process of its own. Exits 0 when every load gave the whole list.
+pid_t start_loader(const fs::path& demo, int loads)
+{
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    int status = 0;
+    try {
+        ::setenv("ODBCSYSINI", demo.c_str(), 1);
+        ::unsetenv("ODBCINI");
+        for (int i = 0; i < loads; ++i) {
+            qix::sql::Database database("qix_demo", "", "");
+            qix::sql::ComponentList list;
+            list.read_from_db(database, "lumen");
+            if (list.components_.size() != 2482) {
+                std::fprintf(stderr, "load %d gave %zu components\n", i, list.components_.size());
+                status = 1;
+            }
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "load failed: %s\n", e.what());
+        status = 1;
+    }
+    ::_exit(status);
+}
+
+// PRAGMA integrity_check of one SQLite file, read beside the driver.
+std::string integrity_of(const fs::path& file)
+{
+    sqlite3* db = nullptr;
+    std::string answer = "cannot open";
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return answer;
+}
+
+TEST_F(QixSqlTest, ControlProgramsLoadWhileOperatorsWriteAndNothingIsLost)
+{
+    // Four processes load the component list through the library while four others each run
+    // qix-sql again and again to change a magnet's current and add a cavity, all at once.
+    constexpr int kWriters = 4;
+    constexpr int kRounds = 12;
+    std::vector<pid_t> loaders;
+    for (int i = 0; i < 4; ++i)
+        loaders.push_back(start_loader(path("demo"), 8));
+    std::vector<pid_t> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            int failures = 0;
+            for (int round = 1; round <= kRounds; ++round) {
+                const std::string tag = "." + std::to_string(w);
+                const std::string current = "CURRENT_A=" + std::to_string(w * 100 + round) + ".5";
+                const std::vector<std::vector<std::string>> commands = {
+                    {"config", "--schema", "CFG", "update", "MAGNET_PS", std::to_string(2001 + w), current},
+                    {"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.C" + std::to_string(w) + "." +
+                                                                          std::to_string(round),
+                     "TUNER_STEPS=" + std::to_string(round)}};
+                for (const auto& command : commands) {
+                    const Result result = finish_program(start_program(command, dir_->path(), demo_env(), tag),
+                                                         dir_->path(), tag);
+                    if (result.status != 0) {
+                        std::fprintf(stderr, "%s", result.err.c_str());
+                        ++failures;
+                    }
+                }
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    for (const pid_t pid : loaders) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a loader failed (its messages are above)";
+    }
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed (its messages are above)";
+    }
+
+    const auto magnets = run_json({"config", "--schema", "CFG", "data", "MAGNET_PS", "--where", "PUBLIC_ID <= ?",
+                                   "--param", std::to_string(2000 + kWriters)});
+    ASSERT_EQ(magnets.size(), static_cast<std::size_t>(kWriters));
+    for (int w = 0; w < kWriters; ++w)
+        EXPECT_EQ(magnets[static_cast<std::size_t>(w)]["CURRENT_A"], w * 100 + kRounds + 0.5) << "the last update";
+    const auto cavities =
+        run_json({"config", "--schema", "CFG", "data", "RF_CAVITY", "--where", "NAME LIKE ?", "--param", "CAV.C%"});
+    ASSERT_EQ(cavities.size(), static_cast<std::size_t>(kWriters * kRounds));
+    int steps = 0;
+    for (const auto& cavity : cavities)
+        steps += cavity["TUNER_STEPS"].get<int>();
+    EXPECT_EQ(steps, kWriters * kRounds * (kRounds + 1) / 2);
+    for (const char* file : {"demo/demo.db", "demo/CFG.db", "demo/VEDUV.db"})
+        EXPECT_EQ(integrity_of(path(file)), "ok") << file;
 }
 
 } // namespace
