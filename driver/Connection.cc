@@ -142,8 +142,10 @@ void Connection::use_write_ahead_log()
     std::vector<std::string> files{"main"};
     files.insert(files.end(), settings_.schemas.begin(), settings_.schemas.end());
     for (const std::string& schema : files) {
+        // An in-memory database (":memory:") has no file to share and keeps its journal in memory.
         const std::string pragma = "PRAGMA \"" + schema + "\".journal_mode";
-        if (query_text(pragma) == "wal")
+        const std::string current = query_text(pragma);
+        if (current == "wal" || current == "memory")
             continue;
         const std::string mode = query_text(pragma + " = WAL");
         if (mode != "wal")
