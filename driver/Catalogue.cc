@@ -127,9 +127,13 @@ void column_type_field(sqlite3_context* context, int count, sqlite3_value** argu
 {
     const auto* declared = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
     ColumnType type = column_type_from_declaration(declared);
-    // A third argument overrides the SQL type (the type list names the wide types this way).
-    if (count > 2 && sqlite3_value_type(arguments[2]) != SQLITE_NULL)
+    // A third argument overrides the SQL type: the type list names the wide types and the SQL
+    // date (the date part of a DATE) this way.
+    if (count > 2 && sqlite3_value_type(arguments[2]) != SQLITE_NULL) {
         type.sql_type = static_cast<SQLSMALLINT>(sqlite3_value_int(arguments[2]));
+        if (type.sql_type == SQL_TYPE_DATE)
+            type = {SQL_TYPE_DATE, 10, 0, -1};
+    }
     const Family family = family_of(type.sql_type);
     auto number = [&](std::int64_t value) { sqlite3_result_int64(context, value); };
     auto text = [&](const std::string& value) {
@@ -253,7 +257,8 @@ std::string rule_code(const std::string& action)
 
 // The types SQLGetTypeInfo lists: the name, the declaration whose description gives the row
 // (the largest size the type takes), an SQL type the description is overridden with (the wide
-// types hold the same text as the narrow ones), CREATE_PARAMS and the scale range. Within one
+// types hold the same text as the narrow ones; a DATE column holds SQL dates too), CREATE_PARAMS
+// and the scale range. Within one
 // SQL type the first row is the closest match; clients read only that one.
 struct TypeRow {
     const char* name;
@@ -282,6 +287,8 @@ constexpr TypeRow kTypeRows[] = {
     {"VARCHAR2", "VARCHAR2(1000000000)", 0, "max length", -1, -1},
     {"VARCHAR", "VARCHAR(1000000000)", 0, "max length", -1, -1},
     {"CLOB", "CLOB(1000000000)", 0, nullptr, -1, -1},
+    {"DATE", "DATE", SQL_TYPE_DATE, nullptr, -1, -1},
+    {"TIME", "TIME", 0, nullptr, 0, 0},
     {"TIMESTAMP", "TIMESTAMP(9)", 0, "precision", 0, 9},
     {"DATE", "DATE", 0, nullptr, 0, 0},
 };
@@ -328,12 +335,8 @@ namespace qix::lite {
 
 void register_catalogue_functions(sqlite3* db)
 {
-    for (int arguments : {2, 3}) {
-        const int rc = sqlite3_create_function(db, "qix_column_type", arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                               nullptr, column_type_field, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            throw DriverError("HY000", std::string("Unable to register a function: ") + sqlite3_errmsg(db), rc);
-    }
+    register_function(db, "qix_column_type", 2, column_type_field);
+    register_function(db, "qix_column_type", 3, column_type_field);
 }
 
 CatalogueQuery tables_query(const std::vector<std::string>& schemas, const NameArgument& catalog,
