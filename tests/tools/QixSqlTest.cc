@@ -44,10 +44,11 @@ std::string read_file(const fs::path& path)
     return text.str();
 }
 
-// Starts qix-sql with `args` in `cwd`, its output going to files named after `tag`; `env`
-// entries are set (an empty value unsets the variable).
+// Starts `program` (qix-sql unless told otherwise) with `args` in `cwd`, its output going to
+// files named after `tag`; `env` entries are set (an empty value unsets the variable).
 pid_t start_program(const std::vector<std::string>& args, const fs::path& cwd,
-                    const std::map<std::string, std::string>& env, const std::string& tag)
+                    const std::map<std::string, std::string>& env, const std::string& tag,
+                    const std::string& program = QIX_SQL_PROGRAM)
 {
     const fs::path out = cwd / (".stdout" + tag);
     const fs::path err = cwd / (".stderr" + tag);
@@ -59,11 +60,11 @@ pid_t start_program(const std::vector<std::string>& args, const fs::path& cwd,
             ::_exit(127);
         ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        std::vector<char*> argv{const_cast<char*>(QIX_SQL_PROGRAM)};
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        ::execv(QIX_SQL_PROGRAM, argv.data());
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     return pid;
@@ -83,9 +84,9 @@ Result finish_program(pid_t pid, const fs::path& cwd, const std::string& tag)
 }
 
 Result run_program(const std::vector<std::string>& args, const fs::path& cwd,
-                   const std::map<std::string, std::string>& env)
+                   const std::map<std::string, std::string>& env, const std::string& program = QIX_SQL_PROGRAM)
 {
-    return finish_program(start_program(args, cwd, env, ""), cwd, "");
+    return finish_program(start_program(args, cwd, env, "", program), cwd, "");
 }
 
 class QixSqlTest : public ::testing::Test {
@@ -508,6 +509,21 @@ TEST_F(QixSqlTest, HostileTextNeverReachesTheTerminal)
     EXPECT_EQ(long_line.status, 2);
     const std::string head = "qix-sql: Unexpected line in long.txt: ";
     EXPECT_EQ(long_line.err, head + std::string(600 - head.size() + 9, 'A') + " ... (cut: 100029 bytes in all)\n");
+}
+
+// The README's programs for the demo data source run as they stand.
+TEST_F(QixSqlTest, ReadmeProgramsRunAgainstTheDemoDataSource)
+{
+    std::stringstream programs(QIX_README_DEMO_PROGRAMS);
+    std::size_t count = 0;
+    for (std::string program; std::getline(programs, program, '|'); ++count) {
+        SCOPED_TRACE(program);
+        const Result result = run_program({}, dir_->path(), demo_env(), program);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_NE(result.out.find("QF.S07.1 at s = 120.25 m\n"), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(count, 1u);
 }
 
 TEST_F(QixSqlTest, HelpOfEveryCommandHasExamples)
