@@ -88,7 +88,11 @@ void report(const std::string& message)
 
 void warn(const std::string& message)
 {
-    report("warning: " + message);
+    // A failed connect that a backup file absorbed keeps the library's advice on the same line.
+    std::string text = message;
+    if (const auto pos = text.find(".\nMake sure that the data source"); pos != std::string::npos)
+        text[pos + 1] = ' ';
+    report("warning: " + text);
 }
 
 } // namespace qix::tool
