@@ -38,6 +38,7 @@ void register_config_benchmarks(const Sizes& sizes);
 void register_file_benchmarks(const Sizes& sizes);
 void register_query_benchmarks(const Sizes& sizes);
 void register_memory_benchmarks(const Sizes& sizes, const std::string& self_path);
+void register_concurrency_benchmarks(const Sizes& sizes);
 
 /// Entry of the child process of the memory workload: loads the list file `path` and prints
 /// "<peak resident bytes> <resident bytes before loading> <components>". Returns the exit code.

@@ -106,6 +106,7 @@ int main(int argc, char** argv)
     register_file_benchmarks(sizes);
     register_query_benchmarks(sizes);
     register_memory_benchmarks(sizes, executable_path());
+    register_concurrency_benchmarks(sizes);
 
     TableReporter reporter(tiny, table_only, ::isatty(STDOUT_FILENO) == 1);
     benchmark::RunSpecifiedBenchmarks(&reporter);
