@@ -513,6 +513,33 @@ TEST_F(QixSqlTest, HostileTextNeverReachesTheTerminal)
     EXPECT_EQ(long_line.err, head + std::string(600 - head.size() + 9, 'A') + " ... (cut: 100029 bytes in all)\n");
 }
 
+// Only well-formed UTF-8 passes as it is: overlong forms, surrogates, code points past U+10FFFF
+// and cut sequences are escaped in the table and given as bytes in JSON.
+TEST_F(QixSqlTest, TextIsPrintedAsItIsOnlyWhenItIsUtf8)
+{
+    const struct {
+        std::string text;
+        std::string table;
+        std::string json;
+    } rows[] = {
+        {"caf\xc3\xa9", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
+        {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},
+        {"\xc0\xaf", "\\xC0\\xAF", "{\"hex\":\"c0af\"}"},
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80", "{\"hex\":\"eda080\"}"},
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", "{\"hex\":\"f4908080\"}"},
+        {"x\xe2\x82", "x\\xE2\\x82", "{\"hex\":\"78e282\"}"},
+        {"\xc2\x85\t", "\\xC2\\x85\\t", "\"\xc2\x85\\t\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.table);
+        const std::vector<std::string> args{"config", "--schema", "CFG", "item-name", "RF_CAVITY", "NAME=" + row.text};
+        EXPECT_EQ(run(args).out, "ITEM_NAME\n" + row.table + "\n");
+        auto json = args;
+        json.insert(json.end(), {"--format", "json"});
+        EXPECT_EQ(nlohmann::json::parse(run(json).out)[0]["ITEM_NAME"].dump(), row.json);
+    }
+}
+
 // The README's programs for the demo data source run as they stand.
 TEST_F(QixSqlTest, ReadmeProgramsRunAgainstTheDemoDataSource)
 {
