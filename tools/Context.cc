@@ -51,7 +51,8 @@ qix::sql::Database& Context::database()
         if (dsn.empty())
             throw UsageError("No data source given: use --dsn or set QIX_SQL_DSN");
         Secret password;
-        password.text.reserve(256); // read into its final buffer, so no copy is left unwiped
+        // Room for any ordinary password, so that reading it leaves no outgrown buffer unwiped.
+        password.text.reserve(256);
         if (!password_file.empty())
             read_password_file(password_file, password);
         else if (const char* variable = std::getenv(kPasswordVariable))
