@@ -276,7 +276,9 @@ void Connection::raise(int rc) const
         throw DriverError("HY008", "Operation canceled", rc);
     }
     std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    if ((rc & 0xff) == SQLITE_BUSY && lock_timed_out_)
+    if (rc == SQLITE_BUSY_SNAPSHOT)
+        message += ": another connection committed after this transaction read; roll it back and run it again";
+    else if ((rc & 0xff) == SQLITE_BUSY && lock_timed_out_)
         message += ": another connection held a write transaction open for longer than the " +
                    std::to_string(lock_wait_seconds_) + " s this statement may wait for it (the query time-out)";
     throw DriverError(state_for(rc, message), message, rc);

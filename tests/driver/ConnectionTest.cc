@@ -487,6 +487,20 @@ TEST(Concurrency, ReadersGoOnWhileAWriterHoldsItsTransactionAndAWaitingWriterIsT
     ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, writer.handle(), SQL_COMMIT), SQL_SUCCESS);
     EXPECT_EQ(second_writer.exec("INSERT INTO CFG.T VALUES (3)"), SQL_SUCCESS) << second_writer.diagnostic_text();
     EXPECT_EQ(reader.rows("SELECT group_concat(A) FROM (SELECT A FROM CFG.T ORDER BY A)"), (Rows{{"1,2,3"}}));
+
+    // A transaction that read before another connection committed cannot write any more.
+    EXPECT_EQ(writer.rows("SELECT count(*) FROM CFG.T"), (Rows{{"3"}}));
+    reader.execute("INSERT INTO CFG.T VALUES (4)");
+    RawStatement stale(writer);
+    EXPECT_EQ(stale.exec("INSERT INTO CFG.T VALUES (5)"), SQL_ERROR);
+    EXPECT_NE(stale.diagnostic_text().find("database is locked: another connection committed after this "
+                                           "transaction read; roll it back and run it again"),
+              std::string::npos)
+        << stale.diagnostic_text();
+    ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, writer.handle(), SQL_ROLLBACK), SQL_SUCCESS);
+    EXPECT_EQ(stale.exec("INSERT INTO CFG.T VALUES (5)"), SQL_SUCCESS) << stale.diagnostic_text();
+    ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, writer.handle(), SQL_COMMIT), SQL_SUCCESS);
+    EXPECT_EQ(reader.rows("SELECT count(*) FROM CFG.T"), (Rows{{"5"}}));
 }
 
 } // namespace
