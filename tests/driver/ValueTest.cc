@@ -418,6 +418,67 @@ TEST_F(WideCharacters, BoundColumnsAreCutWithTheirFullLengthAndParametersStoredA
                     {"\uFFFDz", "2"}}));
 }
 
+// The wide entry points carry statement texts, names and messages beyond ASCII unchanged, which
+// the driver manager's own narrowing of them would not.
+TEST_F(WideCharacters, WideEntryPointsCarryTextsNamesAndMessagesWhole)
+{
+    auto wide = [](std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); };
+    const RawConnection connection(source_.dsn(), "", RawConnection::Entry::wide);
+    const RawStatement statement(connection);
+    std::u16string query = u"SELECT '\u00c5 \U0001D11E' AS \"n\u00e4m\u00e9\"";
+    ASSERT_EQ(SQLExecDirectW(statement.handle(), wide(query), SQL_NTS), SQL_SUCCESS);
+    std::u16string name(8, u'x');
+    SQLSMALLINT name_length = 0;
+    ASSERT_EQ(SQLDescribeColW(statement.handle(), 1, wide(name), 8, &name_length, nullptr, nullptr, nullptr, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(name.substr(0, 5), std::u16string(u"n\u00e4m\u00e9\0", 5));
+    EXPECT_EQ(name_length, 4);
+    ASSERT_EQ(SQLDescribeColW(statement.handle(), 1, wide(name), 3, &name_length, nullptr, nullptr, nullptr, nullptr),
+              SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(statement.state(), "01004");
+    EXPECT_EQ(name.substr(0, 3), std::u16string(u"n\u00e4\0", 3));
+    EXPECT_EQ(name_length, 4);
+    SQLSMALLINT attribute_length = 0;
+    ASSERT_EQ(SQLColAttributeW(statement.handle(), 1, SQL_DESC_NAME, wide(name), 16, &attribute_length, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(attribute_length, 8) << "in bytes";
+    SQLLEN nullable = -1;
+    ASSERT_EQ(SQLColAttributeW(statement.handle(), 1, SQL_DESC_NULLABLE, nullptr, 0, nullptr, &nullable),
+              SQL_SUCCESS);
+    EXPECT_EQ(nullable, SQL_NULLABLE_UNKNOWN);
+    ASSERT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS);
+    std::vector<char> value(32);
+    ASSERT_EQ(SQLGetData(statement.handle(), 1, SQL_C_WCHAR, value.data(), 32, &indicator_), SQL_SUCCESS);
+    EXPECT_EQ(wide_of(value, indicator_), u"\u00c5 \U0001D11E");
+
+    RawStatement failing(connection);
+    query = u"SELECT * FROM tabl\u00e9";
+    ASSERT_EQ(SQLExecDirectW(failing.handle(), wide(query), static_cast<SQLINTEGER>(query.size())), SQL_ERROR);
+    std::u16string state(6, u'\0'), message(200, u'\0');
+    SQLINTEGER native = 0;
+    SQLSMALLINT message_length = 0;
+    ASSERT_EQ(SQLGetDiagRecW(SQL_HANDLE_STMT, failing.handle(), 1, wide(state), &native, wide(message), 200,
+                             &message_length),
+              SQL_SUCCESS);
+    EXPECT_EQ(state.substr(0, 5), u"42S02");
+    EXPECT_EQ(message.substr(0, static_cast<std::size_t>(message_length)), u"[qix-lite] no such table: tabl\u00e9");
+    SQLSMALLINT field_length = 0;
+    ASSERT_EQ(SQLGetDiagFieldW(SQL_HANDLE_STMT, failing.handle(), 1, SQL_DIAG_MESSAGE_TEXT, wide(message), 400,
+                               &field_length),
+              SQL_SUCCESS);
+    EXPECT_EQ(field_length, message_length * 2) << "in bytes";
+
+    std::u16string info(16, u'\0');
+    SQLSMALLINT info_length = 0;
+    ASSERT_EQ(SQLGetInfoW(connection.handle(), SQL_DBMS_NAME, wide(info), 32, &info_length), SQL_SUCCESS);
+    EXPECT_EQ(info.substr(0, 7), std::u16string(u"SQLite\0", 7));
+    EXPECT_EQ(info_length, 12);
+    SQLUSMALLINT transactions = 0;
+    ASSERT_EQ(SQLGetInfoW(connection.handle(), SQL_TXN_CAPABLE, &transactions, sizeof transactions, nullptr),
+              SQL_SUCCESS);
+    EXPECT_EQ(transactions, SQL_TC_ALL);
+}
+
 // What SQLDescribeCol and SQLColAttribute tell a client about each declared type.
 TEST_F(Reads, ColumnsAreDescribedByTheirDeclarationAndConstraints)
 {

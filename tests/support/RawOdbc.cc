@@ -27,13 +27,21 @@ std::string diagnostic_text(SQLSMALLINT type, SQLHANDLE handle)
     return text;
 }
 
-RawConnection::RawConnection(const std::string& dsn, const std::string& user)
+RawConnection::RawConnection(const std::string& dsn, const std::string& user, Entry entry)
 {
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
     SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    const SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(),
-                                    static_cast<SQLSMALLINT>(user.size()), nullptr, 0);
+    SQLRETURN rc = SQL_ERROR;
+    if (entry == Entry::wide) {
+        // Names here are ASCII: widening each byte is their UTF-16.
+        std::basic_string<SQLWCHAR> wide_dsn(dsn.begin(), dsn.end()), wide_user(user.begin(), user.end());
+        rc = SQLConnectW(dbc_, wide_dsn.data(), SQL_NTS, wide_user.data(), static_cast<SQLSMALLINT>(user.size()),
+                         nullptr, 0);
+    } else {
+        rc = SQLConnect(dbc_, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)user.c_str(),
+                        static_cast<SQLSMALLINT>(user.size()), nullptr, 0);
+    }
     if (!SQL_SUCCEEDED(rc)) {
         const std::string text = diagnostic_text(SQL_HANDLE_DBC, dbc_);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);

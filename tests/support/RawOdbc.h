@@ -26,7 +26,10 @@ std::string diagnostic_text(SQLSMALLINT type, SQLHANDLE handle);
 /// connect fails. Disconnects and frees both on destruction.
 class RawConnection {
 public:
-    explicit RawConnection(const std::string& dsn, const std::string& user = "");
+    /// How the application connects: through the narrow or the wide entry point. The driver
+    /// manager talks to the driver in the same form for the rest of the connection.
+    enum class Entry { narrow, wide };
+    explicit RawConnection(const std::string& dsn, const std::string& user = "", Entry entry = Entry::narrow);
     ~RawConnection();
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;
