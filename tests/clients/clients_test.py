@@ -193,12 +193,15 @@ class Clients(unittest.TestCase):
                 lines = self.isql(program, [f"SELECT ID, NAME, X FROM {self.table} ORDER BY ID"])
                 self.assertEqual(lines[:3], ["ID|NAME|X", "1|Grüße|1.5", "2||"])
 
-    def test_isql_help_lists_tables(self):
-        self.create("ID INTEGER PRIMARY KEY")
+    def test_isql_help_lists_tables_and_columns(self):
+        self.create("ID INTEGER PRIMARY KEY, NAME VARCHAR2(30)")
         for program in ("isql", "iusql"):
             with self.subTest(program=program):
                 lines = self.isql(program, ["help"])
                 self.assertTrue(any(f"|{self.table}|TABLE|" in line for line in lines), "\n".join(lines))
+                lines = self.isql(program, [f"help {self.table}"])
+                names = [line.split("|")[3] for line in lines[1:] if line.count("|") > 3]
+                self.assertEqual(names, ["ID", "NAME"], "\n".join(lines))
 
 
 def main():
