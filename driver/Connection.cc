@@ -143,9 +143,10 @@ void Connection::use_write_ahead_log()
     files.insert(files.end(), settings_.schemas.begin(), settings_.schemas.end());
     for (const std::string& schema : files) {
         // An in-memory database (":memory:") has no file to share and keeps its journal in memory.
+        // A file SQLite could open for reading only has no writers to make way for.
         const std::string pragma = "PRAGMA \"" + schema + "\".journal_mode";
         const std::string current = query_text(pragma);
-        if (current == "wal" || current == "memory")
+        if (current == "wal" || current == "memory" || sqlite3_db_readonly(db_, schema.c_str()) == 1)
             continue;
         const std::string mode = query_text(pragma + " = WAL");
         if (mode != "wal")
