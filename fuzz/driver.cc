@@ -438,6 +438,8 @@ std::string statement_text(Input& in)
     }
 }
 
+class Probe;
+
 class Session {
 public:
     explicit Session(Input& in) : in_(in)
@@ -486,6 +488,7 @@ private:
     void free_and_reallocate(Slot& slot);
     void disconnect_and_reconnect();
     void round_trip();
+    void round_trip_array(Probe& probe);
     void catalogue(Slot& slot);
     struct Name {
         SQLCHAR* text;
@@ -1161,9 +1164,11 @@ void read_in_pieces(Probe& probe, SQLSMALLINT c_type, std::size_t piece, std::st
         std::size_t count = std::min(piece, remaining);
         if (c_type == SQL_C_WCHAR && count < remaining) {
             count -= count % 2;
-            const auto high = static_cast<unsigned char>(expected[done + count - 1]);
-            if (count >= 2 && high >= 0xD8 && high <= 0xDB)  // a high surrogate stays with its pair
-                count -= 2;
+            if (count >= 2) {  // a high surrogate stays with its pair
+                const auto high = static_cast<unsigned char>(expected[done + count - 1]);
+                if (high >= 0xD8 && high <= 0xDB)
+                    count -= 2;
+            }
         }
         if ((rc == SQL_SUCCESS) != (count == remaining))
             probe.broken("SQLGetData's return code disagrees with the data left");
@@ -1172,9 +1177,33 @@ void read_in_pieces(Probe& probe, SQLSMALLINT c_type, std::size_t piece, std::st
                         buffer.begin() + static_cast<std::ptrdiff_t>(count + terminator), [](char c) { return c; }))
             probe.broken("a piece read back differs from the value written");
         done += count;
-        if (rc == SQL_SUCCESS && expected.empty())
+        if ((rc == SQL_SUCCESS && expected.empty()) || count == 0)  // nothing more fits in the piece
             return;
     }
+}
+
+// Valid UTF-16LE from the input: scalar values only, pairs for those above U+FFFF.
+std::string some_utf16(Input& in)
+{
+    std::string units;
+    for (int count = in.byte() % 24; count > 0; --count) {
+        std::uint32_t code = in.u32() % 0x110000;
+        if (code >= 0xD800 && code <= 0xDFFF)
+            code -= 0x800;
+        if (in.byte() % 2 == 0)
+            code %= 0x800;  // mostly short sequences
+        auto put = [&](std::uint32_t unit) {
+            units.push_back(static_cast<char>(unit & 0xFF));
+            units.push_back(static_cast<char>(unit >> 8));
+        };
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return units;
 }
 
 void Session::round_trip()
@@ -1194,13 +1223,24 @@ void Session::round_trip()
         {"TEXT", SQL_C_CHAR, SQL_VARCHAR},         {"BLOB", SQL_C_BINARY, SQL_VARBINARY},
         {"INTEGER", SQL_C_SBIGINT, SQL_BIGINT},    {"REAL", SQL_C_DOUBLE, SQL_DOUBLE},
         {"TIMESTAMP", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP},
+        {"VARCHAR2(4000)", SQL_C_WCHAR, SQL_WVARCHAR}, {"NUMBER", SQL_C_NUMERIC, SQL_NUMERIC},
+        {"DATE", SQL_C_TYPE_DATE, SQL_TYPE_DATE},  {"TIME", SQL_C_TYPE_TIME, SQL_TYPE_TIME},
     };
-    const std::size_t which = in_.byte() % std::size(kCases);
+    const std::size_t which = in_.byte() % (std::size(kCases) + 1);
+    if (which == std::size(kCases)) {
+        round_trip_array(probe);
+        return;
+    }
     const Case& c = kCases[which];
     const int precision = in_.byte() % 10;
     std::string declared = c.declared;
+    // Exact numbers of up to 15 digits, which SQLite's numbers carry without loss.
+    const int digits = 1 + precision % 15;
+    const int scale = std::min(digits, in_.byte() % 10);
     if (c.c_type == SQL_C_TYPE_TIMESTAMP)
         declared += "(" + std::to_string(precision) + ")";
+    else if (c.c_type == SQL_C_NUMERIC)
+        declared += "(" + std::to_string(digits) + "," + std::to_string(scale) + ")";
     probe.must("CREATE TABLE rt (v " + declared + ")");
 
     std::string written;
@@ -1213,6 +1253,30 @@ void Session::round_trip()
         const std::uint64_t bits = in_.u64();
         std::memcpy(&value, &bits, sizeof value);
         write(value != value ? 0.5 : value);  // SQLite stores NaN as NULL
+        break;
+    }
+    case SQL_C_WCHAR: written = some_utf16(in_); break;
+    case SQL_C_NUMERIC: {
+        SQL_NUMERIC_STRUCT value{};
+        value.precision = static_cast<SQLCHAR>(digits);
+        value.scale = static_cast<SQLSCHAR>(scale);
+        std::uint64_t limit = 1;
+        for (int digit = 0; digit < digits; ++digit)
+            limit *= 10;
+        const std::uint64_t mantissa = in_.u64() % limit;
+        value.sign = mantissa != 0 && in_.flag() ? 0 : 1;
+        std::memcpy(value.val, &mantissa, sizeof mantissa);
+        write(value);
+        break;
+    }
+    case SQL_C_TYPE_DATE: {
+        const SQL_TIMESTAMP_STRUCT t = some_timestamp(in_, 0);
+        write(SQL_DATE_STRUCT{t.year, t.month, t.day});
+        break;
+    }
+    case SQL_C_TYPE_TIME: {
+        const SQL_TIMESTAMP_STRUCT t = some_timestamp(in_, 0);
+        write(SQL_TIME_STRUCT{t.hour, t.minute, t.second});
         break;
     }
     default: write(some_timestamp(in_, precision)); break;
@@ -1231,7 +1295,7 @@ void Session::round_trip()
     probe.must("SELECT v FROM rt");
     if (!ok(api.SQLFetch(probe.statement())))
         probe.broken("the stored row cannot be fetched");
-    if (c.c_type == SQL_C_CHAR || c.c_type == SQL_C_BINARY) {
+    if (c.c_type == SQL_C_CHAR || c.c_type == SQL_C_BINARY || c.c_type == SQL_C_WCHAR) {
         read_in_pieces(probe, c.c_type, 1 + in_.byte() % 64, written);
         return;
     }
@@ -1246,9 +1310,99 @@ void Session::round_trip()
         std::memcpy(&a, written.data(), sizeof a);
         std::memcpy(&b, value.data(), sizeof b);
         same = a == b;
+    } else if (c.c_type == SQL_C_NUMERIC) {  // the precision read back counts the digits there are
+        SQL_NUMERIC_STRUCT a, b;
+        std::memcpy(&a, written.data(), sizeof a);
+        std::memcpy(&b, value.data(), sizeof b);
+        same = a.scale == b.scale && a.sign == b.sign && std::memcmp(a.val, b.val, sizeof a.val) == 0;
     }
     if (!same)
         probe.broken("the value read back differs from the one written: " + declared);
+}
+
+// Texts written as one parameter array and read back as one rowset, each bound column-wise or
+// row-wise: every row comes back in its place with its value and length.
+void Session::round_trip_array(Probe& probe)
+{
+    const auto& api = odbc();
+    const SQLHSTMT h = probe.statement();
+    const std::size_t count = 2 + in_.byte() % 6;
+    std::vector<std::string> texts(count);
+    std::size_t longest = 0;
+    for (std::string& text : texts) {
+        text = in_.chunk();
+        longest = std::max(longest, text.size());
+    }
+    const auto length = static_cast<SQLLEN>(longest + 1);  // room for the NUL of the read
+    // One row of a row-wise array: the number, the text's indicator, the text.
+    const std::size_t row_size = (2 * sizeof(SQLLEN) + static_cast<std::size_t>(length) + 7) / 8 * 8;
+    auto layout = [&](bool row_wise, std::byte*& numbers, std::byte*& indicators, std::byte*& chars) {
+        if (row_wise) {
+            numbers = arena_.allocate(count * row_size);
+            indicators = numbers + sizeof(SQLLEN);
+            chars = numbers + 2 * sizeof(SQLLEN);
+        } else {
+            numbers = arena_.allocate(count * sizeof(SQLLEN));
+            indicators = arena_.allocate(count * sizeof(SQLLEN));
+            chars = arena_.allocate(count * static_cast<std::size_t>(length));
+        }
+        return row_wise ? row_size : 0;
+    };
+    auto at = [&](std::byte* base, std::size_t row, std::size_t step, std::size_t column_step) {
+        return base + row * (step != 0 ? step : column_step);
+    };
+
+    probe.must("CREATE TABLE rt (n INTEGER, v TEXT)");
+    std::byte *numbers, *indicators, *chars;
+    const std::size_t write_step = layout(in_.flag(), numbers, indicators, chars);
+    for (std::size_t row = 0; row < count; ++row) {
+        const auto n = static_cast<SQLLEN>(row);
+        const auto size = static_cast<SQLLEN>(texts[row].size());
+        std::memcpy(at(numbers, row, write_step, sizeof(SQLLEN)), &n, sizeof n);
+        std::memcpy(at(indicators, row, write_step, sizeof(SQLLEN)), &size, sizeof size);
+        std::memcpy(at(chars, row, write_step, static_cast<std::size_t>(length)), texts[row].data(), texts[row].size());
+    }
+    SQLULEN processed = 0;
+    api.SQLFreeStmt(h, SQL_CLOSE);
+    if (!ok(api.SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(count), 0)) ||
+        !ok(api.SQLSetStmtAttr(h, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(write_step), 0)) ||
+        !ok(api.SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0)) ||
+        !ok(api.SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("INSERT INTO rt VALUES (?, ?)")),
+                           SQL_NTS)) ||
+        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, numbers, 0, nullptr)) ||
+        !ok(api.SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 0, 0, chars, length,
+                                 reinterpret_cast<SQLLEN*>(indicators))) ||
+        api.SQLExecute(h) != SQL_SUCCESS || processed != count)
+        probe.broken("a parameter array cannot be stored");
+    api.SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    api.SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    api.SQLFreeStmt(h, SQL_RESET_PARAMS);
+
+    const std::size_t read_step = layout(in_.flag(), numbers, indicators, chars);
+    std::byte* number_indicators = arena_.allocate(count * sizeof(SQLLEN));
+    SQLULEN fetched = 0;
+    if (!ok(api.SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(count), 0)) ||
+        !ok(api.SQLSetStmtAttr(h, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(read_step), 0)) ||
+        !ok(api.SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
+        !ok(api.SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT n, v FROM rt ORDER BY n")),
+                              SQL_NTS)) ||
+        !ok(api.SQLBindCol(h, 1, SQL_C_SBIGINT, numbers, 0,
+                           read_step != 0 ? nullptr : reinterpret_cast<SQLLEN*>(number_indicators))) ||
+        !ok(api.SQLBindCol(h, 2, SQL_C_CHAR, chars, length, reinterpret_cast<SQLLEN*>(indicators))) ||
+        api.SQLFetch(h) != SQL_SUCCESS || fetched != count)
+        probe.broken("a rowset cannot be read back");
+    for (std::size_t row = 0; row < count; ++row) {
+        SQLLEN n = -1, size = -1;
+        std::memcpy(&n, at(numbers, row, read_step, sizeof(SQLLEN)), sizeof n);
+        std::memcpy(&size, at(indicators, row, read_step, sizeof(SQLLEN)), sizeof size);
+        const auto* text = reinterpret_cast<const char*>(at(chars, row, read_step, static_cast<std::size_t>(length)));
+        if (n != static_cast<SQLLEN>(row) || size != static_cast<SQLLEN>(texts[row].size()) ||
+            std::string_view(text, texts[row].size()) != texts[row] || text[texts[row].size()] != '\0')
+            probe.broken("row " + std::to_string(row) + " of a rowset differs from the parameter set written");
+    }
+    api.SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    api.SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    api.SQLFreeStmt(h, SQL_UNBIND);
 }
 
 void Workspace::build_template() const
