@@ -372,6 +372,23 @@ SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count)
                               });
 }
 
+SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT* type, SQLULEN* size,
+                                   SQLSMALLINT* digits, SQLSMALLINT* nullable)
+{
+    // SQLite gives parameters no type: a parameter takes whatever value it is bound to. It is
+    // described as text with room for nine fraction digits, so that clients that size their
+    // values by this answer send timestamps and decimals with every digit they have.
+    return guarded<Statement>(handle, [&](Statement& statement) {
+        if (number == 0 || number > statement.parameter_count())
+            throw DriverError("07009", "Invalid descriptor index: parameter " + std::to_string(number) +
+                                           " does not exist");
+        put_value<SQLSMALLINT>(type, SQL_VARCHAR);
+        put_value<SQLULEN>(size, 255);
+        put_value<SQLSMALLINT>(digits, 9);
+        return put_value<SQLSMALLINT>(nullable, SQL_NULLABLE_UNKNOWN);
+    });
+}
+
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length,
                                  SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
                                  SQLSMALLINT* nullable)

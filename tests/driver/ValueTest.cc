@@ -313,6 +313,14 @@ TEST_F(Parameters, RejectsWhatTheDriverCannotSend)
                                &indicator),
               SQL_ERROR);
     EXPECT_EQ(statement_.state(), "HYC00");
+    // A parameter has no type of its own; nine digits let clients send every fraction digit.
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    ASSERT_EQ(SQLDescribeParam(statement_.handle(), 1, &type, &size, &digits, &nullable), SQL_SUCCESS);
+    EXPECT_EQ(std::tuple(type, size, digits, nullable),
+              std::tuple(SQLSMALLINT{SQL_VARCHAR}, SQLULEN{255}, SQLSMALLINT{9}, SQLSMALLINT{SQL_NULLABLE_UNKNOWN}));
+    EXPECT_EQ(SQLDescribeParam(statement_.handle(), 2, &type, &size, &digits, &nullable), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "07009");
     for (const auto& [c_type, sql_type, state] : {std::tuple<SQLSMALLINT, SQLSMALLINT, std::string>{
                                                       SQL_C_GUID, SQL_VARCHAR, "HY003"}, {SQL_C_SLONG, 1234, "HY004"}}) {
         EXPECT_EQ(bind(1, c_type, sql_type, &value, 0, &indicator), SQL_ERROR);
