@@ -8,6 +8,7 @@
 
 #include "DataSource.h"
 #include "TestUtil.h"
+#include "cache_files.h"
 
 #include <gtest/gtest.h>
 
@@ -15,22 +16,10 @@
 #include <random>
 #include <sstream>
 
-namespace qix::sql {
-
-// Reaches the private file helpers of Cache.
-struct CacheTestAccess {
-    static void check_header(std::istream& stream) { Cache::read_and_check_magic_header(stream); }
-    static void create_folder(const Cache& cache) { cache.create_folder(); }
-    static std::ifstream open_input(const Cache& cache, const std::string& name) { return cache.open_file_input_stream(name); }
-    static std::ofstream open_output(const Cache& cache, const std::string& name) { return cache.open_file_output_stream(name); }
-};
-
-} // namespace qix::sql
-
 namespace {
 
 using qix::sql::Cache;
-using qix::sql::CacheTestAccess;
+namespace cache_files = qix::sql::cache_files;
 using qix::test::message_of;
 
 TEST(Error, MessageIsTheSameThroughEveryInterface)
@@ -137,36 +126,36 @@ TEST(Cache, FilesAndFoldersOnDiskAndTheMagicHeader)
     qix::test::TempDir dir;
     Cache cache;
     cache.set_folder((dir / "a/b/c").string());
-    CacheTestAccess::create_folder(cache);
+    cache_files::create_folder(cache.get_folder());
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
-    CacheTestAccess::create_folder(cache); // an existing folder is fine
+    cache_files::create_folder(cache.get_folder()); // an existing folder is fine
 
     const std::string missing = (dir / "missing.dat").string();
-    EXPECT_EQ(message_of([&] { (void)CacheTestAccess::open_input(cache, missing); }),
+    EXPECT_EQ(message_of([&] { (void)cache_files::open_input(missing); }),
               "Cannot open input file \"" + missing + "\"");
     const std::string no_folder = (dir / "none/x.dat").string();
-    EXPECT_EQ(message_of([&] { (void)CacheTestAccess::open_output(cache, no_folder); }),
+    EXPECT_EQ(message_of([&] { (void)cache_files::open_output(no_folder); }),
               "Cannot open output file \"" + no_folder + "\"");
 
     // A file starts with the magic header, which is checked before anything else is read.
     const std::string file = cache.get_full_file_name("SELECT 1");
-    CacheTestAccess::open_output(cache, file) << "qix_sql_cache_00" << "data";
-    auto in = CacheTestAccess::open_input(cache, file);
-    CacheTestAccess::check_header(in);
+    cache_files::open_output(file) << "qix_sql_cache_00" << "data";
+    auto in = cache_files::open_input(file);
+    cache_files::read_and_check_magic_header(in);
     std::string payload;
     in >> payload;
     EXPECT_EQ(payload, "data");
     std::istringstream short_stream("qix_sql_cache_0");
-    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(short_stream); }), "Cannot read header");
+    EXPECT_EQ(message_of([&] { cache_files::read_and_check_magic_header(short_stream); }), "Cannot read header");
     std::istringstream wrong(std::string("qix_sql_cache_0X\x01payload", 24));
-    EXPECT_EQ(message_of([&] { CacheTestAccess::check_header(wrong); }),
+    EXPECT_EQ(message_of([&] { cache_files::read_and_check_magic_header(wrong); }),
               "Invalid header \"qix_sql_cache_0X\", expected \"qix_sql_cache_00\"");
 
     // A regular file where a folder should be makes the folder impossible to create.
     std::ofstream(dir / "plain") << "x";
     Cache blocked;
     blocked.set_folder((dir / "plain/new").string());
-    EXPECT_EQ(message_of([&] { CacheTestAccess::create_folder(blocked); }),
+    EXPECT_EQ(message_of([&] { cache_files::create_folder(blocked.get_folder()); }),
               "Unable to create cache folder \"" + (dir / "plain/new").string() + "\"");
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <fstream>
-#include <istream>
+#include <qix/util/export.h>
+
 #include <string>
 
 namespace qix::sql {
@@ -9,7 +9,7 @@ namespace qix::sql {
 /// The local cache folder of a Database and the naming and header conventions of the files
 /// kept there: a cache file is "<folder>/<SHA3-224 of the query text in hex>.dat" and begins
 /// with the 16-byte magic header "qix_sql_cache_00".
-class Cache {
+class QIX_SQL_API Cache {
 public:
     [[nodiscard]] std::string get_folder() const;
     /// The cache file name for `sql_query`; touches no file.
@@ -18,15 +18,7 @@ public:
     void set_folder(const std::string& folder);
 
 private:
-    void create_folder() const;
-    std::ifstream open_file_input_stream(const std::string& file_name) const;
-    std::ofstream open_file_output_stream(const std::string& file_name) const;
-    static void read_and_check_magic_header(std::istream& stream);
-
-    static const char magic_header[17];
     std::string folder_ = "db_cache";
-
-    friend struct CacheTestAccess;
 };
 
 } // namespace qix::sql

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <qix/sql/Component.h>
+#include <qix/util/export.h>
 
 #include <cstddef>
 #include <iosfwd>
@@ -17,7 +18,7 @@ class Database;
 /// flags that every component carries. Loaded from the facility's view in schema VEDUV or
 /// from a list file, saved to a list file, and queried by flag, position and name. Queries
 /// return pointers into `components_`, valid until `components_` is next modified.
-class ComponentList {
+class QIX_SQL_API ComponentList {
 public:
     /// Position key of the sorting queries.
     enum class SortOrder : int {
@@ -119,8 +120,8 @@ private:
 
 /// Full value comparison: components pairwise (nine strings byte for byte, positions with
 /// floating-point ==, flag bits), then flag names. A NaN position makes lists unequal.
-[[nodiscard]] bool operator==(const ComponentList& a, const ComponentList& b);
-[[nodiscard]] bool operator!=(const ComponentList& a, const ComponentList& b);
+[[nodiscard]] QIX_SQL_API bool operator==(const ComponentList& a, const ComponentList& b);
+[[nodiscard]] QIX_SQL_API bool operator!=(const ComponentList& a, const ComponentList& b);
 
 // The shared logic of the const and non-const queries, one template per query on the pointer
 // type handed out (Component* or const Component*), instantiated for both in the library.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <qix/sql/ConfigurationTypes.h>
+#include <qix/util/export.h>
 
 #include <cstdint>
 #include <string>
@@ -15,7 +16,7 @@ namespace detail {
 /// Throws qix::Error "Invalid field name" unless `field_name` is a non-empty run of ASCII
 /// capitals, digits and '_' starting with a capital. Guards every type and field name that
 /// goes into a statement text. The pattern is compiled once, on first use.
-void validate_field_name(const std::string& field_name);
+QIX_SQL_API void validate_field_name(const std::string& field_name);
 
 } // namespace detail
 
@@ -24,7 +25,7 @@ void validate_field_name(const std::string& field_name);
 /// <schema>.CM_VIEW_DATA_<type>). Time values cross the connection as text in the format
 /// "YYYY-MM-DD HH24:MI:SS.FF", which the constructor sets for the session. Holds a reference
 /// to the Database, which must outlive the interface; keeps no other state.
-class ConfigurationInterface {
+class QIX_SQL_API ConfigurationInterface {
 public:
     /// The rows read and the field map that describes their values.
     using DataResult = std::pair<ConfigurationDataList, ConfigurationFieldMap>;

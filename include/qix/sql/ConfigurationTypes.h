@@ -1,5 +1,7 @@
 #pragma once
 
+#include <qix/util/export.h>
+
 #include <chrono>
 #include <map>
 #include <optional>
@@ -78,25 +80,25 @@ using ConfigurationDataList = std::vector<ConfigurationData>;
 /// Member-wise equality. Optionals are equal only when both are empty or both hold equal
 /// values; values are equal only when they hold the same alternative and equal values (so a
 /// NaN double makes a row unequal to itself). Time points compare by tick count.
-[[nodiscard]] bool operator==(const ConfigurationType& lhs, const ConfigurationType& rhs);
-[[nodiscard]] bool operator==(const ConfigurationField& lhs, const ConfigurationField& rhs);
-[[nodiscard]] bool operator==(const ConfigurationItem& lhs, const ConfigurationItem& rhs);
-[[nodiscard]] bool operator==(const ConfigurationData& lhs, const ConfigurationData& rhs);
+[[nodiscard]] QIX_SQL_API bool operator==(const ConfigurationType& lhs, const ConfigurationType& rhs);
+[[nodiscard]] QIX_SQL_API bool operator==(const ConfigurationField& lhs, const ConfigurationField& rhs);
+[[nodiscard]] QIX_SQL_API bool operator==(const ConfigurationItem& lhs, const ConfigurationItem& rhs);
+[[nodiscard]] QIX_SQL_API bool operator==(const ConfigurationData& lhs, const ConfigurationData& rhs);
 
 /// Exactly the negation of operator==.
-[[nodiscard]] bool operator!=(const ConfigurationType& lhs, const ConfigurationType& rhs);
-[[nodiscard]] bool operator!=(const ConfigurationField& lhs, const ConfigurationField& rhs);
-[[nodiscard]] bool operator!=(const ConfigurationItem& lhs, const ConfigurationItem& rhs);
-[[nodiscard]] bool operator!=(const ConfigurationData& lhs, const ConfigurationData& rhs);
+[[nodiscard]] QIX_SQL_API bool operator!=(const ConfigurationType& lhs, const ConfigurationType& rhs);
+[[nodiscard]] QIX_SQL_API bool operator!=(const ConfigurationField& lhs, const ConfigurationField& rhs);
+[[nodiscard]] QIX_SQL_API bool operator!=(const ConfigurationItem& lhs, const ConfigurationItem& rhs);
+[[nodiscard]] QIX_SQL_API bool operator!=(const ConfigurationData& lhs, const ConfigurationData& rhs);
 
 /// Writes the record on one line, without a line break, for logs: "{", the members in
 /// declaration order separated by ", ", "}". Empty optionals and NULL values write nothing
 /// (their separators stay); texts are written unquoted; time points as the signed count of
 /// nanoseconds since the epoch; numbers, flags and the type code through the stream's own
 /// formatting. A data row writes its id and then only the values, in field-name order.
-std::ostream& operator<<(std::ostream& os, const ConfigurationType& type);
-std::ostream& operator<<(std::ostream& os, const ConfigurationField& field);
-std::ostream& operator<<(std::ostream& os, const ConfigurationItem& item);
-std::ostream& operator<<(std::ostream& os, const ConfigurationData& data);
+QIX_SQL_API std::ostream& operator<<(std::ostream& os, const ConfigurationType& type);
+QIX_SQL_API std::ostream& operator<<(std::ostream& os, const ConfigurationField& field);
+QIX_SQL_API std::ostream& operator<<(std::ostream& os, const ConfigurationItem& item);
+QIX_SQL_API std::ostream& operator<<(std::ostream& os, const ConfigurationData& data);
 
 } // namespace qix::sql

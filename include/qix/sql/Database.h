@@ -5,6 +5,7 @@
 #include <qix/sql/Query.h>
 #include <qix/sql/handles.h>
 #include <qix/util/exceptions.h>
+#include <qix/util/export.h>
 
 #include <cstdint>
 #include <exception>
@@ -26,8 +27,8 @@ struct is_optional : std::false_type {};
 template <typename T>
 struct is_optional<std::optional<T>> : std::true_type {};
 
-[[noreturn]] void throw_null_in_column(int column);
-void check_result_column_count(int available, int wanted);
+[[noreturn]] QIX_SQL_API void throw_null_in_column(int column);
+QIX_SQL_API void check_result_column_count(int available, int wanted);
 
 template <typename T>
 T read_tuple_element_nullable(Query& query, int column, bool* was_null)
@@ -71,7 +72,7 @@ std::tuple<Types...> read_tuple(Query& query, std::index_sequence<Index...>)
 /// A connect that the driver manager or the driver refused. The message is that of every
 /// failed connect; the diagnostic records say why, each as "[SQLSTATE] text", e.g.
 /// "[IM002] [unixODBC][Driver Manager]Data source name not found and no default driver specified".
-class ConnectError : public Error {
+class QIX_SQL_API ConnectError : public Error {
 public:
     ConnectError(const std::string& message, std::vector<std::string> diagnostics)
         : Error(message), diagnostics_(std::move(diagnostics))
@@ -87,7 +88,7 @@ private:
 /// One ODBC data source: its name and credentials, the environment and connection handles,
 /// and the cache folder. Connects lazily on first use. Neither copyable nor movable;
 /// every Query and Procedure it hands out must be destroyed before it.
-class Database {
+class QIX_SQL_API Database {
 public:
     /// Stores the three strings; no ODBC call, no connection.
     Database(const std::string& data_source, const std::string& user, const std::string& password);

@@ -2,6 +2,7 @@
 
 #include <qix/sql/handles.h>
 #include <qix/sql/types.h>
+#include <qix/util/export.h>
 
 #include <cstddef>
 #include <map>
@@ -12,7 +13,7 @@ namespace qix::sql {
 /// One stored-procedure call (a complete statement text, normally "{call name(?, ...)}")
 /// with bound input and output parameters on its own statement handle. Output values
 /// appear in the caller's buffers after exec().
-class Procedure {
+class QIX_SQL_API Procedure {
 public:
     using ParamInfo = BoundRecord;
 

@@ -2,6 +2,7 @@
 
 #include <qix/sql/handles.h>
 #include <qix/sql/types.h>
+#include <qix/util/export.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,7 @@ namespace qix::sql {
 /// parameters, and whether it has been sent. Obtained from Database::get_query (not sent)
 /// or Database::send_query (sent). Bound buffers belong to the caller and must outlive
 /// their use; the length/indicator cells live in this object and move with it.
-class Query {
+class QIX_SQL_API Query {
 public:
     using ColumnInfo = BoundRecord;
     using ParamInfo = BoundRecord;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <qix/sql/types.h>
+#include <qix/util/export.h>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -22,7 +23,7 @@ struct BoundRecord {
 
 /// Owner of an ODBC environment handle. Movable, not copyable; a moved-from or
 /// default-constructed owner owns nothing and makes no ODBC call.
-class EnvironmentHandle {
+class QIX_SQL_API EnvironmentHandle {
 public:
     EnvironmentHandle() = default;
     EnvironmentHandle(const EnvironmentHandle&) = delete;
@@ -46,7 +47,7 @@ private:
 };
 
 /// Owner of an ODBC connection handle; same ownership rules as EnvironmentHandle.
-class ConnectionHandle {
+class QIX_SQL_API ConnectionHandle {
 public:
     ConnectionHandle() = default;
     ConnectionHandle(const ConnectionHandle&) = delete;
@@ -70,7 +71,7 @@ private:
 
 /// Owner of an ODBC statement handle. Every statement-level ODBC call of the library goes
 /// through it, and every failure becomes a qix::Error carrying the driver's diagnostics.
-class StatementHandle {
+class QIX_SQL_API StatementHandle {
 public:
     StatementHandle() = default;
     StatementHandle(const StatementHandle&) = delete;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <qix/util/export.h>
+
 #include <stdexcept>
 #include <string>
 
@@ -7,7 +9,7 @@ namespace qix {
 
 /// The one exception type of the library: a complete, human-readable sentence saying what
 /// failed and with which value. ODBC failures carry the driver's own diagnostics.
-class Error : public std::runtime_error {
+class QIX_SQL_API Error : public std::runtime_error {
 public:
     explicit Error(const std::string& msg) : std::runtime_error(msg) {}
     explicit Error(const char* msg) : std::runtime_error(msg) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <qix/util/export.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,18 +28,18 @@ template <typename... Pieces>
 
 /// The characters trimmed by default: blank, tab, line feed, vertical tab, form feed and
 /// carriage return.
-[[nodiscard]] std::string_view default_whitespace_characters() noexcept;
+[[nodiscard]] QIX_SQL_API std::string_view default_whitespace_characters() noexcept;
 
 /// A copy in which the bytes 'a' to 'z' are replaced by 'A' to 'Z'; every other byte stays.
-[[nodiscard]] std::string uppercase_ascii(std::string_view text);
+[[nodiscard]] QIX_SQL_API std::string uppercase_ascii(std::string_view text);
 
 /// `text` without the leading and trailing characters that belong to `characters`.
-[[nodiscard]] std::string trim(std::string_view text,
-                               std::string_view characters = default_whitespace_characters());
+[[nodiscard]] QIX_SQL_API std::string trim(std::string_view text,
+                                           std::string_view characters = default_whitespace_characters());
 
 /// As trim(), as a view into `text`.
-[[nodiscard]] std::string_view trim_sv(std::string_view text,
-                                       std::string_view characters = default_whitespace_characters()) noexcept;
+[[nodiscard]] QIX_SQL_API std::string_view
+trim_sv(std::string_view text, std::string_view characters = default_whitespace_characters()) noexcept;
 
 /// One-line form of any byte string, restored exactly by unescape(). A backslash becomes
 /// "\\", line feed "\n", carriage return "\r", tab "\t", and every other control byte, byte
@@ -45,16 +47,16 @@ template <typename... Pieces>
 /// else (letters, digits, inner blanks, other printable ASCII) stays as it is. The result
 /// never holds a line break, never starts or ends with a whitespace byte, and never starts
 /// with '<', so it cannot be mistaken for a tag line or lose bytes to trimming.
-[[nodiscard]] std::string escape(std::string_view text);
+[[nodiscard]] QIX_SQL_API std::string escape(std::string_view text);
 
 /// Appends escape(text) to `out` without building a string of its own.
-void append_escaped(std::string& out, std::string_view text);
+QIX_SQL_API void append_escaped(std::string& out, std::string_view text);
 
 /// Inverse of escape(). Malformed sequences (a lone trailing backslash, "\x" without two hex
 /// digits, an unknown escape letter) are kept byte for byte as they stand.
-[[nodiscard]] std::string unescape(std::string_view text);
+[[nodiscard]] QIX_SQL_API std::string unescape(std::string_view text);
 
 /// The elements in order with `glue` between neighbours; an empty list gives "".
-[[nodiscard]] std::string join(const std::vector<std::string>& elements, std::string_view glue);
+[[nodiscard]] QIX_SQL_API std::string join(const std::vector<std::string>& elements, std::string_view glue);
 
 } // namespace tessel
