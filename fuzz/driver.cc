@@ -495,6 +495,13 @@ private:
         SQLSMALLINT length;
     };
     Name name();
+    void wide_calls(Slot& slot);
+    struct WideName {
+        SQLWCHAR* text;
+        SQLSMALLINT length;
+    };
+    WideName wide_name();
+    std::pair<SQLWCHAR*, SQLINTEGER> wide_text(const std::string& text);
 
     Input& in_;
     Arena arena_;
@@ -938,7 +945,7 @@ void Session::step()
         allocate(s);
         return;
     }
-    switch (op % 22) {
+    switch (op % 23) {
     case 0:  // as applications do before reusing a statement
         odbc().SQLFreeStmt(s.handle, SQL_CLOSE);
         run_text(s, true);
@@ -978,7 +985,8 @@ void Session::step()
     case 18: disconnect_and_reconnect(); break;
     case 19: round_trip(); break;
     case 20: catalogue(s); break;
-    default: set_parameter_layout(s); break;
+    case 21: set_parameter_layout(s); break;
+    default: wide_calls(s); break;
     }
 }
 
@@ -1003,6 +1011,162 @@ Session::Name Session::name()
     case 1: return {pointer, static_cast<SQLSMALLINT>(size - std::min<SQLSMALLINT>(size, in_.byte() % 4))};
     case 2: return {pointer, static_cast<SQLSMALLINT>(-static_cast<SQLSMALLINT>(in_.byte() % 8))};
     default: return {pointer, SQL_NTS};
+    }
+}
+
+// A text as UTF-16 (each byte one character), with a unit the input chooses put somewhere: a
+// lone or paired surrogate, a NUL, a non-character. Returns the block and a length in characters.
+std::pair<SQLWCHAR*, SQLINTEGER> Session::wide_text(const std::string& text)
+{
+    std::vector<SQLWCHAR> units(text.begin(), text.end());
+    for (auto& unit : units)
+        unit = static_cast<unsigned char>(unit);
+    if (in_.flag()) {
+        static constexpr SQLWCHAR kUnits[][2] = {{0xD800, 0}, {0xDC00, 0}, {0xD83D, 0xDE00}, {0x0000, 0},
+                                                 {0xFFFF, 0}, {0x00E9, 0}, {0xDBFF, 0xDBFF}};
+        const auto& chosen = kUnits[in_.byte() % std::size(kUnits)];
+        const std::size_t at = in_.byte() % (units.size() + 1);
+        units.insert(units.begin() + static_cast<std::ptrdiff_t>(at), chosen, chosen + (chosen[1] != 0 ? 2 : 1));
+    }
+    const auto count = static_cast<SQLINTEGER>(units.size());
+    units.push_back(0);
+    auto* block = reinterpret_cast<SQLWCHAR*>(arena_.allocate(units.size() * sizeof(SQLWCHAR)));
+    std::memcpy(block, units.data(), units.size() * sizeof(SQLWCHAR));
+    switch (in_.byte() % 5) {
+    case 0: return {block, count};
+    case 1: return {block, count - std::min<SQLINTEGER>(count, in_.byte() % 4)};
+    case 2: return {block, -static_cast<SQLINTEGER>(in_.byte() % 8)};
+    case 3: return {nullptr, in_.flag() ? 0 : SQL_NTS};
+    default: return {block, SQL_NTS};
+    }
+}
+
+Session::WideName Session::wide_name()
+{
+    const Name narrow = name();
+    if (narrow.text == nullptr)
+        return {nullptr, narrow.length};
+    const auto [text, length] = wide_text(reinterpret_cast<const char*>(narrow.text));
+    return {text, static_cast<SQLSMALLINT>(length)};
+}
+
+// The wide entry points, with their buffer lengths in characters or in bytes as each defines.
+void Session::wide_calls(Slot& slot)
+{
+    const auto& api = odbc();
+    const SQLHSTMT h = slot.handle;
+    auto length = [&] { return static_cast<SQLSMALLINT>(in_.flag() ? in_.byte() % 8 : in_.byte()); };
+    switch (in_.byte() % 9) {
+    case 0:
+    case 1: {
+        if (in_.flag())
+            api.SQLFreeStmt(h, SQL_CLOSE);
+        const auto [text, count] = wide_text(statement_text(in_));
+        if (in_.flag())
+            api.SQLExecDirectW(h, text, count);
+        else
+            api.SQLPrepareW(h, text, count);
+        break;
+    }
+    case 2: {
+        const SQLSMALLINT characters = length();
+        auto* name = reinterpret_cast<SQLWCHAR*>(arena_.allocate(static_cast<std::size_t>(characters) * 2));
+        SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        api.SQLDescribeColW(h, static_cast<SQLUSMALLINT>(in_.byte() % 16), in_.flag() ? name : nullptr, characters,
+                            &name_length, &type, &size, &digits, &nullable);
+        break;
+    }
+    case 3: {
+        static constexpr SQLUSMALLINT kFields[] = {SQL_DESC_NAME, SQL_DESC_TYPE_NAME, SQL_DESC_LITERAL_PREFIX,
+                                                   SQL_DESC_BASE_COLUMN_NAME, SQL_DESC_TABLE_NAME, SQL_DESC_LENGTH,
+                                                   SQL_DESC_NULLABLE, SQL_DESC_COUNT};
+        const SQLSMALLINT bytes = length();
+        std::byte* text = arena_.allocate(static_cast<std::size_t>(bytes));
+        SQLSMALLINT written = 0;
+        SQLLEN number = 0;
+        api.SQLColAttributeW(h, static_cast<SQLUSMALLINT>(in_.byte() % 16), in_.pick(kFields), text, bytes, &written,
+                             &number);
+        break;
+    }
+    case 4: {
+        static constexpr SQLUSMALLINT kInfo[] = {SQL_DRIVER_NAME, SQL_DBMS_VER, SQL_DATABASE_NAME,
+                                                 SQL_IDENTIFIER_QUOTE_CHAR, SQL_TXN_CAPABLE, SQL_DATA_SOURCE_NAME,
+                                                 SQL_MAX_COLUMN_NAME_LEN, SQL_SEARCH_PATTERN_ESCAPE, 4321};
+        const SQLSMALLINT bytes = length();
+        // Numeric answers take their full size whatever the length; text answers must respect it.
+        std::byte* value = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(bytes), 8));
+        SQLSMALLINT written = 0;
+        api.SQLGetInfoW(dbc_, in_.pick(kInfo), value, bytes, &written);
+        break;
+    }
+    case 5: {
+        const SQLSMALLINT characters = length();
+        auto* state = reinterpret_cast<SQLWCHAR*>(arena_.allocate(6 * sizeof(SQLWCHAR)));
+        auto* text = reinterpret_cast<SQLWCHAR*>(arena_.allocate(static_cast<std::size_t>(characters) * 2));
+        SQLINTEGER native = 0;
+        SQLSMALLINT text_length = 0;
+        const bool statement = in_.flag();
+        api.SQLGetDiagRecW(statement ? SQL_HANDLE_STMT : SQL_HANDLE_DBC, statement ? h : dbc_,
+                           static_cast<SQLSMALLINT>(in_.byte() % 3), state, &native, text, characters, &text_length);
+        static constexpr SQLSMALLINT kFields[] = {SQL_DIAG_SQLSTATE, SQL_DIAG_MESSAGE_TEXT, SQL_DIAG_CLASS_ORIGIN,
+                                                  SQL_DIAG_NUMBER, SQL_DIAG_ROW_NUMBER, SQL_DIAG_DYNAMIC_FUNCTION};
+        const SQLSMALLINT bytes = length();
+        std::byte* info = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(bytes), 8));
+        api.SQLGetDiagFieldW(SQL_HANDLE_STMT, h, static_cast<SQLSMALLINT>(in_.byte() % 3), in_.pick(kFields), info,
+                             bytes, &text_length);
+        break;
+    }
+    case 6: {
+        alignas(8) std::array<std::byte, 8> value{};
+        SQLINTEGER written = 0;
+        api.SQLGetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, value.data(), sizeof value, &written);
+        api.SQLGetStmtAttrW(h, in_.flag() ? SQL_ATTR_ROW_ARRAY_SIZE : SQL_ATTR_PARAMSET_SIZE, value.data(),
+                            sizeof value, &written);
+        break;
+    }
+    case 7: {
+        if (in_.flag())
+            api.SQLFreeStmt(h, SQL_CLOSE);
+        const WideName catalog = wide_name(), schema = wide_name(), table = wide_name(), last = wide_name();
+        switch (in_.byte() % 4) {
+        case 0:
+            api.SQLTablesW(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
+                           last.text, last.length);
+            break;
+        case 1:
+            api.SQLColumnsW(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
+                            last.text, last.length);
+            break;
+        case 2:
+            api.SQLPrimaryKeysW(h, catalog.text, catalog.length, schema.text, schema.length, table.text,
+                                table.length);
+            break;
+        default:
+            api.SQLStatisticsW(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
+                               SQL_INDEX_ALL, SQL_QUICK);
+            break;
+        }
+        break;
+    }
+    default: {
+        // A wide connect of a second connection, with the completed string in a short buffer.
+        SQLHDBC other = SQL_NULL_HDBC;
+        if (api.SQLAllocHandle(SQL_HANDLE_DBC, env_, &other) != SQL_SUCCESS)
+            break;
+        const SQLSMALLINT characters = length();
+        auto* out = reinterpret_cast<SQLWCHAR*>(arena_.allocate(static_cast<std::size_t>(characters) * 2));
+        SQLSMALLINT out_length = 0;
+        const auto [text, count] = wide_text(connection_string_);
+        g_connecting = true;
+        const SQLRETURN rc = api.SQLDriverConnectW(other, nullptr, text, static_cast<SQLSMALLINT>(count), out,
+                                                   characters, &out_length, SQL_DRIVER_NOPROMPT);
+        g_connecting = false;
+        if (SQL_SUCCEEDED(rc))
+            api.SQLDisconnect(other);
+        api.SQLFreeHandle(SQL_HANDLE_DBC, other);
+        break;
+    }
     }
 }
 

@@ -44,7 +44,21 @@
     X(SQLPrimaryKeys)                                                                                                \
     X(SQLStatistics)                                                                                                 \
     X(SQLSpecialColumns)                                                                                             \
-    X(SQLForeignKeys)
+    X(SQLForeignKeys)                                                                                                \
+    X(SQLDriverConnectW)                                                                                             \
+    X(SQLPrepareW)                                                                                                   \
+    X(SQLExecDirectW)                                                                                                \
+    X(SQLDescribeColW)                                                                                               \
+    X(SQLColAttributeW)                                                                                              \
+    X(SQLGetInfoW)                                                                                                   \
+    X(SQLGetDiagRecW)                                                                                                \
+    X(SQLGetDiagFieldW)                                                                                              \
+    X(SQLGetConnectAttrW)                                                                                            \
+    X(SQLGetStmtAttrW)                                                                                               \
+    X(SQLTablesW)                                                                                                    \
+    X(SQLColumnsW)                                                                                                   \
+    X(SQLPrimaryKeysW)                                                                                               \
+    X(SQLStatisticsW)
 
 namespace qix::fuzz {
 
