@@ -583,9 +583,10 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
         const SQLULEN step = row_size != 0 ? row_size : static_cast<SQLULEN>(element_size);
         return static_cast<const char*>(base) + offset + static_cast<std::ptrdiff_t>(row * step);
     };
-    const auto* indicator_at =
-        reinterpret_cast<const SQLLEN*>(element(p.indicator, static_cast<SQLLEN>(sizeof(SQLLEN))));
-    const SQLLEN indicator = indicator_at != nullptr ? *indicator_at : (variable ? SQL_NTS : 0);
+    // Row-wise arrays (pyodbc packs its rows) need not align the indicator: copy it out.
+    SQLLEN indicator = variable ? SQL_NTS : 0;
+    if (const char* indicator_at = element(p.indicator, static_cast<SQLLEN>(sizeof(SQLLEN))); indicator_at != nullptr)
+        std::memcpy(&indicator, indicator_at, sizeof indicator);
     const void* buffer = element(p.buffer, variable ? p.buffer_length : fixed_size(c_type));
     if (indicator == SQL_NULL_DATA || buffer == nullptr) {
         check_bind(sqlite3_bind_null(statement, index), statement);
