@@ -389,6 +389,9 @@ ColumnType column_type_from_declaration(const char* declared, const ColumnConstr
         result = {SQL_BIGINT, 19, 0, -1};
     } else if (has("CHAR") || has("CLOB") || has("TEXT")) {
         result = {SQL_VARCHAR, first > 0 ? static_cast<SQLULEN>(first) : 255, 0, -1};
+    } else if (has("BINARY_DOUBLE") || has("BINARY_FLOAT")) {
+        // Oracle's IEEE floating-point types: their names say BINARY, their values are numbers.
+        result = {SQL_DOUBLE, 15, 0, -1};
     } else if (has("BLOB") || has("BINARY") || has("RAW")) {
         result = {SQL_VARBINARY, first > 0 ? static_cast<SQLULEN>(first) : 255, 0, -1};
     } else if (has("REAL") || has("FLOA") || has("DOUB")) {

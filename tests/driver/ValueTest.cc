@@ -492,7 +492,7 @@ TEST_F(Reads, ColumnsAreDescribedByTheirDeclarationAndConstraints)
 {
     source_.execute({"CREATE TABLE CFG.D (ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, NOTE VARCHAR2(30), DAY DATE, "
                      "SEEN TIMESTAMP(3), PRICE NUMBER(10,2), AMOUNT NUMBER, RATIO DOUBLE, AT TIME, SMALL SMALLINT, "
-                     "B BLOB NOT NULL)",
+                     "B BLOB NOT NULL, CURRENT_A BINARY_DOUBLE, GAIN BINARY_FLOAT, IMAGE RAW(16))",
                      "CREATE TABLE CFG.K (CODE TEXT PRIMARY KEY)",
                      "CREATE VIEW CFG.V AS SELECT NAME FROM D"});
     struct Expected {
@@ -514,6 +514,9 @@ TEST_F(Reads, ColumnsAreDescribedByTheirDeclarationAndConstraints)
         {"AT FROM CFG.D", SQL_TYPE_TIME, 8, 0, SQL_NULLABLE},
         {"SMALL FROM CFG.D", SQL_SMALLINT, 5, 0, SQL_NULLABLE},
         {"B FROM CFG.D", SQL_VARBINARY, 255, 0, SQL_NO_NULLS},
+        {"CURRENT_A FROM CFG.D", SQL_DOUBLE, 15, 0, SQL_NULLABLE},
+        {"GAIN FROM CFG.D", SQL_DOUBLE, 15, 0, SQL_NULLABLE},
+        {"IMAGE FROM CFG.D", SQL_VARBINARY, 16, 0, SQL_NULLABLE},
         {"CODE FROM CFG.K", SQL_VARCHAR, 255, 0, SQL_NULLABLE},  // SQLite lets NULL into it
         {"NAME FROM CFG.V", SQL_VARCHAR, 255, 0, SQL_NO_NULLS},  // a view column has its table's origin
         {"ID + 1 FROM CFG.D", SQL_VARCHAR, 255, 0, SQL_NULLABLE_UNKNOWN},
