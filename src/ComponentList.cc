@@ -503,7 +503,8 @@ void ComponentList::read_flag_names_from_db_table(Database& db, const std::strin
         std::string name = tessel::uppercase_ascii(column);
         if (!name.starts_with(kFlagPrefix))
             continue;
-        if (!std::all_of(name.begin(), name.end(), is_identifier_character))
+        // FLAG_ alone would be the empty flag name, which a list file cannot hold.
+        if (name.size() == kFlagPrefix.size() || !std::all_of(name.begin(), name.end(), is_identifier_character))
             throw Error(tessel::cat("Invalid flag column name: ", name));
         flag_names_.push_back(name.substr(kFlagPrefix.size()));
     }

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qix::sql {
@@ -277,47 +278,58 @@ std::string file_text(const ComponentList& list)
     return text;
 }
 
-// The next name for a temporary file next to `target`, unique within the process.
-std::string temporary_name(const std::string& target)
+// An open file descriptor (or none, -1), closed with the object.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) noexcept : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() { static_cast<void>(close()); }
+
+    [[nodiscard]] int get() const noexcept { return fd_; }
+    [[nodiscard]] bool is_open() const noexcept { return fd_ >= 0; }
+    // Takes `fd` in place of the one held, which is closed. errno stays as `fd` left it.
+    void reset(int fd) noexcept
+    {
+        const int error = errno;
+        static_cast<void>(close());
+        fd_ = fd;
+        errno = error;
+    }
+    // Closes now; false when that fails, which can mean that written data was lost.
+    [[nodiscard]] bool close() noexcept { return fd_ >= 0 && ::close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    int fd_;
+};
+
+// As many links as the kernel follows when it resolves a path itself.
+constexpr int kMaxLinks = 40;
+// A temporary file keeps this much of the target's name, so that its own name stays within
+// the 255 bytes a file name may have.
+constexpr std::size_t kTemporaryNamePrefix = 200;
+
+// The path that writing to `filename` reaches: symbolic links followed, a dangling one to the
+// file a plain write would create. Empty when the links run in a loop.
+std::filesystem::path resolve_links(const std::string& filename)
+{
+    std::filesystem::path path(filename);
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        std::error_code error;
+        std::filesystem::path target = std::filesystem::read_symlink(path, error);
+        if (error)
+            return path; // not a link, or missing: the path itself is written
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return {};
+}
+
+// The next name for a temporary file beside `name`, unique within the process.
+std::string temporary_name(const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
-    return tessel::cat(target, ".tmp", std::to_string(::getpid()), "_", std::to_string(counter++));
-}
-
-// Creates a new file next to `target` that no one else uses, with the usual permissions of a
-// new file; -1 on failure.
-int create_temporary_file(const std::string& target, std::string& temporary)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = temporary_name(target);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// A file without a name in the folder of `target`, where the file system offers one: a
-// writer killed before it names the file leaves nothing behind. -1 otherwise.
-int create_unnamed_file(const std::string& target)
-{
-    const std::string folder = std::filesystem::path(target).parent_path().string();
-    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-}
-
-// Gives the filled unnamed file a temporary name next to `target`, ready to be renamed.
-bool name_unnamed_file(int fd, const std::string& target, std::string& temporary)
-{
-    const std::string self = tessel::cat("/proc/self/fd/", std::to_string(fd));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = temporary_name(target);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    temporary.clear();
-    return false;
+    return tessel::cat(std::string_view(name).substr(0, kTemporaryNamePrefix), ".tmp", std::to_string(::getpid()),
+                       "_", std::to_string(counter++));
 }
 
 bool write_all(int fd, std::string_view text) noexcept
@@ -333,71 +345,139 @@ bool write_all(int fd, std::string_view text) noexcept
     return true;
 }
 
-// The file to replace: the one a symbolic link points to, so that the link survives.
-std::string replacement_target(const std::string& filename)
-{
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::canonical(filename, error);
-    return error ? filename : resolved.string();
-}
+// A regular file (or a missing one) replaced atomically: the text goes to a new file in the
+// same folder, which is flushed to disk and renamed over the target. The previous file stays
+// intact whatever fails before the rename, and a new file leaves nothing behind on failure.
+class AtomicReplacement {
+public:
+    // `mode`: the permission bits of the file replaced, which the new file takes over.
+    AtomicReplacement(const std::filesystem::path& target, std::optional<mode_t> mode)
+        : folder_(::open(target.has_parent_path() ? target.parent_path().c_str() : ".",
+                         O_PATH | O_DIRECTORY | O_CLOEXEC)),
+          name_(target.filename().string()), mode_(mode)
+    {
+    }
+    AtomicReplacement(const AtomicReplacement&) = delete;
+    AtomicReplacement& operator=(const AtomicReplacement&) = delete;
+    ~AtomicReplacement()
+    {
+        if (!temporary_.empty())
+            ::unlinkat(folder_.get(), temporary_.c_str(), 0);
+    }
 
-// Fills the new file, with the permission bits of the file it replaces, and flushes it.
-bool fill(int fd, const std::string& target, std::string_view text) noexcept
-{
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0)
-        (void)::fchmod(fd, existing.st_mode & 07777);
-    return write_all(fd, text) && ::fsync(fd) == 0;
-}
-
-bool fill_and_close(int fd, const std::string& target, std::string_view text) noexcept
-{
-    const bool written = fill(fd, target, text);
-    return ::close(fd) == 0 && written;
-}
-
-// Fills a file without a name and then names it `temporary`. False, with nothing left
-// behind, when the file system cannot do that or writing failed.
-bool write_unnamed(const std::string& target, std::string_view text, std::string& temporary)
-{
-    const int fd = create_unnamed_file(target);
-    if (fd < 0)
-        return false;
-    const bool named = fill(fd, target, text) && name_unnamed_file(fd, target, temporary);
-    if (::close(fd) == 0 || !named)
-        return named;
-    ::unlink(temporary.c_str());
-    return false;
-}
-
-// Replaces `filename` by a file holding `text`, or leaves it as it was.
-void replace_file(const std::string& filename, std::string_view text)
-{
-    const std::string target = replacement_target(filename);
-    std::string temporary;
-    // Where no unnamed file could be made or filled, one named from the start tries again,
-    // and its failure is the one reported.
-    if (!write_unnamed(target, text, temporary)) {
-        const int fd = create_temporary_file(target, temporary);
-        if (fd < 0)
-            throw Error(tessel::cat("Unable to open ", filename, " for writing"));
-        if (!fill_and_close(fd, target, text)) {
-            ::unlink(temporary.c_str());
-            throw Error(tessel::cat("Error while writing to ", filename));
+    // Creates the new file; otherwise returns the errno of the failure.
+    int create()
+    {
+        if (!folder_.is_open())
+            return errno;
+        // Where the file system offers a file without a name, a writer killed before the
+        // rename leaves nothing behind either.
+        file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+        unnamed_ = file_.is_open();
+        for (int attempt = 0; attempt < 100 && !file_.is_open(); ++attempt) {
+            std::string name = temporary_name(name_);
+            file_.reset(::openat(folder_.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            if (file_.is_open())
+                temporary_ = std::move(name);
+            else if (errno != EEXIST)
+                return errno;
         }
+        return file_.is_open() ? 0 : EEXIST;
     }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+
+    // Writes, flushes and renames; false when a step failed (the target is then untouched).
+    [[nodiscard]] bool commit(std::string_view text)
+    {
+        if (mode_)
+            static_cast<void>(::fchmod(file_.get(), *mode_ & 07777));
+        if (!write_all(file_.get(), text) || ::fsync(file_.get()) != 0 || (unnamed_ && !name_unnamed_file()) ||
+            !file_.close())
+            return false;
+        if (::renameat(folder_.get(), temporary_.c_str(), folder_.get(), name_.c_str()) != 0)
+            return false;
+        temporary_.clear();
+        return true;
+    }
+
+private:
+    bool name_unnamed_file()
+    {
+        const std::string self = tessel::cat("/proc/self/fd/", std::to_string(file_.get()));
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = temporary_name(name_);
+            if (::linkat(AT_FDCWD, self.c_str(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                temporary_ = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        return false;
+    }
+
+    FileDescriptor folder_;
+    std::string name_;
+    std::optional<mode_t> mode_;
+    FileDescriptor file_;
+    bool unnamed_ = false;
+    std::string temporary_; // the named new file, removed unless renamed
+};
+
+// Opens `path` as a plain output stream would (created or truncated) and writes `text` into
+// it; for a regular file the text is flushed to disk as well.
+void write_in_place(const std::filesystem::path& path, const std::string& filename, std::string_view text,
+                    bool regular)
+{
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!file.is_open())
+        throw Error(tessel::cat("Unable to open ", filename, " for writing"));
+    if (!write_all(file.get(), text) || (regular && ::fsync(file.get()) != 0) || !file.close())
         throw Error(tessel::cat("Error while writing to ", filename));
+}
+
+// Puts `text` into the file that `filename` names, by kind of file: see write_to_file.
+void write_file(const std::string& filename, std::string_view text)
+{
+    const std::filesystem::path target = resolve_links(filename);
+    if (target.empty())
+        throw Error(tessel::cat("Unable to open ", filename, " for writing"));
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    // Devices, FIFOs and sockets are written to, never replaced: a reader of a FIFO gets the
+    // text and /dev/null stays a device. A folder fails to open, as it would for a stream.
+    if ((exists && !S_ISREG(existing.st_mode)) || !target.has_filename()) {
+        write_in_place(target, filename, text, false);
+        return;
     }
+    AtomicReplacement replacement(target, exists ? std::optional<mode_t>(existing.st_mode) : std::nullopt);
+    if (const int error = replacement.create(); error != 0) {
+        // A folder that only forbids new files still lets the existing file be rewritten.
+        if (exists && (error == EACCES || error == EPERM)) {
+            write_in_place(target, filename, text, true);
+            return;
+        }
+        throw Error(tessel::cat("Unable to open ", filename, " for writing"));
+    }
+    if (!replacement.commit(text))
+        throw Error(tessel::cat("Error while writing to ", filename));
+}
+
+// A list whose file could not be read back as it is is refused before anything is written.
+void check_writable(const ComponentList& list, const std::string& filename)
+{
+    check_flag_counts(list, filename);
+    for (std::size_t i = 0; i < list.flag_names_.size(); ++i)
+        if (list.flag_names_[i].empty())
+            throw Error(tessel::cat("Unable to write ", filename, ": flag name ", std::to_string(i + 1),
+                                    " is empty, and a list file cannot hold an empty flag name"));
 }
 
 } // namespace
 
 void ComponentList::write_to_file(const std::string& filename) const
 {
-    check_flag_counts(*this, filename);
-    replace_file(filename, file_text(*this));
+    check_writable(*this, filename);
+    write_file(filename, file_text(*this));
 }
 
 void ComponentList::read_from_file(const std::string& filename)
@@ -431,10 +511,12 @@ void ComponentList::read_flag_names_from_stream(std::istream& stream)
 {
     flag_names_.clear();
     std::string line;
-    // Every line up to the closing tag is a flag name. A blank line is the empty name (from a
-    // column called FLAG_): escaped names never have blanks at either end to lose.
+    // Every non-blank line up to the closing tag is a flag name; hand-edited files have blank
+    // lines. The empty name is refused where it could come from, so none is lost here.
     while (read_line(stream, line)) {
         const std::string_view name = trimmed(line);
+        if (name.empty())
+            continue;
         if (name == kFlagNamesClose)
             return;
         flag_names_.push_back(tessel::unescape(name));

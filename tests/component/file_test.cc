@@ -4,7 +4,14 @@
 
 #include "load_scenarios.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+
 #include <cmath>
+#include <cstring>
 #include <regex>
 #include <sstream>
 
@@ -46,7 +53,7 @@ TEST(ComponentListFile, WritesExactBytesAndRoundTripsEveryStringAndNumber)
         "back\\slash \\x41", "line\nfeed", "cr\r", std::string("nul\0byte", 8), "\xC3\xA9t\xC3\xA9", "<", " "};
     ComponentList list;
     list.flag_names_ = strings;
-    list.flag_names_.push_back("</flag_names>");
+    list.flag_names_[0] = "</flag_names>"; // an empty flag name is refused
     for (std::size_t i = 0; i < strings.size(); ++i) {
         const std::string &a = strings[i], &b = strings[strings.size() - 1 - i];
         std::vector<bool> flags(list.flag_names_.size());
@@ -108,11 +115,13 @@ TEST(ComponentListFile, ToleratesBlanksStrayLinesAndRepeatedSectionsButNoCutOff)
     qix::test::TempDir dir;
     const fs::path file = dir / "list.txt";
     ComponentList list;
-    // Blanks around tags and numbers, blank and stray lines between records, a record without
+    // Blanks around tags and numbers, blank lines among the flag names (hand-edited files have
+    // them), blank and stray lines between records, a record without
     // a link-name line, and a second components section that replaces the first.
-    spit(file, "\n <flag_names> \nA\n</flag_names>\t\n\n<components>\n" + record("0") + "</components>\n" +
+    spit(file, "\n <flag_names> \n\nA\n \t\n</flag_names>\t\n\n<components>\n" + record("0") + "</components>\n" +
                    "<components>\nstray\n\n" + record("1", "\t-2.5e1 ") + "more stray\n</components>\n");
     ASSERT_NO_THROW(list.read_from_file(file.string()));
+    EXPECT_EQ(list.flag_names_, std::vector<std::string>{"A"});
     ASSERT_EQ(list.components_.size(), 1u);
     EXPECT_EQ(list.components_[0].x_, -25.0);
     EXPECT_EQ(list.components_[0].flags_, std::vector<bool>{true});
@@ -167,7 +176,11 @@ TEST(ComponentListFile, RefusedWritesLeaveTheOldFileAndLinksAndPermissionsStay)
                                                  "prescribed by the header");
     list = worked_example();
     EXPECT_EQ(write_error(missing), "Unable to open " + missing.string() + " for writing");
-    EXPECT_EQ(write_error(dir.path()), "Error while writing to " + dir.path().string());
+    EXPECT_EQ(write_error(dir.path()), "Unable to open " + dir.path().string() + " for writing");
+    list.flag_names_[1] = "";
+    EXPECT_EQ(write_error(file), "Unable to write " + file.string() +
+                                     ": flag name 2 is empty, and a list file cannot hold an empty flag name");
+    list = worked_example();
     EXPECT_EQ(slurp(file), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 
@@ -176,6 +189,106 @@ TEST(ComponentListFile, RefusedWritesLeaveTheOldFileAndLinksAndPermissionsStay)
     EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
     EXPECT_EQ(slurp(file), kWorkedExample);
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// Every kind of file a path can name: regular files and missing ones are replaced whole,
+// links are followed, and devices, FIFOs and sockets are written to as a plain stream would.
+TEST(ComponentListFile, WritesThroughLinksAndIntoDevicesAndFifosWithoutReplacingThem)
+{
+    ASSERT_EQ(::geteuid(), 0u) << "device nodes need root, as CI has";
+    qix::test::TempDir dir;
+    const ComponentList list = worked_example();
+    const auto write_error = [&list](const fs::path& path) {
+        return message_of([&] { list.write_to_file(path.string()); });
+    };
+    const fs::path null = dir / "null", full = dir / "full", fifo = dir / "fifo", socket = dir / "socket";
+    ASSERT_EQ(::mknod(null.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+    ASSERT_EQ(::mknod(full.c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socket.string().size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socket.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    EXPECT_EQ(write_error(null), "(no qix::Error thrown)");
+    EXPECT_EQ(write_error(full), "Error while writing to " + full.string());
+    EXPECT_EQ(write_error(socket), "Unable to open " + socket.string() + " for writing");
+    // The read end is open before the write, so the writer's open does not wait, and the text
+    // (far below a pipe's capacity) waits in the pipe. A FIFO replaced by a file gives nothing.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(write_error(fifo), "(no qix::Error thrown)");
+    std::string received;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(reader, buffer, sizeof buffer)) > 0;)
+        received.append(buffer, static_cast<std::size_t>(got));
+    EXPECT_EQ(received, kWorkedExample);
+    ::close(reader);
+    ::close(listener);
+    EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
+    EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
+    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+    EXPECT_EQ(fs::status(socket).type(), fs::file_type::socket);
+
+    // Links, relative and absolute, to a device, to a missing file (created, as a plain write
+    // would) through a second link, and in a loop.
+    fs::create_symlink("null", dir / "to_null");
+    fs::create_symlink(dir / "sub" / "created.txt", dir / "dangling");
+    fs::create_directory(dir / "sub");
+    fs::create_symlink("../dangling", dir / "sub" / "to_dangling");
+    fs::create_symlink("loop_b", dir / "loop_a");
+    fs::create_symlink("loop_a", dir / "loop_b");
+    EXPECT_EQ(write_error(dir / "to_null"), "(no qix::Error thrown)");
+    EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
+    EXPECT_EQ(write_error(dir / "sub" / "to_dangling"), "(no qix::Error thrown)");
+    EXPECT_EQ(slurp(dir / "sub" / "created.txt"), kWorkedExample);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+    EXPECT_EQ(write_error(dir / "loop_a"), "Unable to open " + (dir / "loop_a").string() + " for writing");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 9)
+        << "no temporary file is left behind";
+}
+
+TEST(ComponentListFile, LongNamesAndFoldersClosedToNewFiles)
+{
+    qix::test::TempDir dir;
+    ComponentList list = worked_example();
+    // Names up to the 255-byte limit: the temporary file beside them needs a name of its own.
+    for (const std::size_t length : {245u, 250u, 255u}) {
+        const fs::path file = dir / std::string(length, 'n');
+        EXPECT_EQ(message_of([&] { list.write_to_file(file.string()); }), "(no qix::Error thrown)") << length;
+        EXPECT_EQ(slurp(file), kWorkedExample) << length;
+        fs::remove(file);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+
+    // A folder the writer may not add files to: a writable file in it is rewritten in place,
+    // a read-only one stays as it was. Run as an unprivileged user, as root may write anyway.
+    const fs::path writable = dir / "writable.txt", read_only = dir / "read_only.txt";
+    spit(writable, "old");
+    spit(read_only, "old");
+    fs::permissions(writable, fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec & ~fs::perms::others_exec);
+    fs::permissions(read_only, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    const auto inode = [](const fs::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const ino_t before = inode(writable);
+    list.components_[0].name_ = "IN PLACE";
+    const std::string expected_read_only = "Unable to open " + read_only.string() + " for writing";
+    EXPECT_TRUE(in_child(true, [&] {
+        list.write_to_file(writable.string());
+        return message_of([&] { list.write_to_file(read_only.string()); }) == expected_read_only;
+    }));
+    ComponentList back;
+    back.read_from_file(writable.string());
+    EXPECT_EQ(back, list);
+    EXPECT_EQ(inode(writable), before) << "the same file, rewritten";
+    EXPECT_EQ(slurp(read_only), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 } // namespace

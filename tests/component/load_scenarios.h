@@ -46,13 +46,14 @@ inline std::string component_view(const std::string& facility, const std::string
            " ORDER BY POS";
 }
 
-/// LUMEN: flags flag_Magnet, FLAG_QUAD and FLAG_ with NULLs everywhere, a flag value 2 and
-/// long texts; LUMEN_SIM: no rows; CORAL4: no flag columns; TANDEM: a text too long to hold.
+/// LUMEN: flags flag_Magnet, FLAG_QUAD and FLAG_SPARE with NULLs everywhere, a flag value 2
+/// and long texts; LUMEN_SIM: no rows; CORAL4: no flag columns; TANDEM: a text too long to
+/// hold; BLANK: a flag column FLAG_, whose flag would have an empty name.
 inline std::vector<std::string> facility_fixture()
 {
     return {
-        data_table("LUMEN_DATA", ", flag_Magnet SMALLINT, FLAG_QUAD SMALLINT, FLAG_ SMALLINT"),
-        component_view("LUMEN", "LUMEN_DATA", ", flag_Magnet, FLAG_QUAD, FLAG_"),
+        data_table("LUMEN_DATA", ", flag_Magnet SMALLINT, FLAG_QUAD SMALLINT, FLAG_SPARE SMALLINT"),
+        component_view("LUMEN", "LUMEN_DATA", ", flag_Magnet, FLAG_QUAD, FLAG_SPARE"),
         "INSERT INTO VEDUV.LUMEN_DATA VALUES (3, 'B1', NULL, NULL, NULL, NULL, NULL, NULL, '" + kLongText +
             "', -1.5, 2.5, 1e300, -0.25, '" + kMaximalText + "', 1, 0, 0)",
         "INSERT INTO VEDUV.LUMEN_DATA VALUES (1, 'QF1', 'QF1R', 'N2', 'S1', 'G1', 'QUAD', 'T1', 'Quad 1', 0.5, NULL, "
@@ -69,13 +70,16 @@ inline std::vector<std::string> facility_fixture()
         "INSERT INTO VEDUV.TANDEM_DATA VALUES (1, 'T1', '', '', '', '', '', '', '', 0, 0, 0, 0, '')",
         "INSERT INTO VEDUV.TANDEM_DATA VALUES (2, 'T2', '', '', '', '', '', '', '', 0, 0, 0, 0, '" +
             std::string(4001, 'z') + "')",
+        data_table("BLANK_DATA", ", FLAG_ SMALLINT"),
+        component_view("BLANK", "BLANK_DATA", ", FLAG_"),
+        "INSERT INTO VEDUV.BLANK_DATA VALUES (1, 'B1', '', '', '', '', '', '', '', 0, 0, 0, 0, '', 1)",
     };
 }
 
 inline sql::ComponentList expected_lumen()
 {
     sql::ComponentList list;
-    list.flag_names_ = {"MAGNET", "QUAD", ""};
+    list.flag_names_ = {"MAGNET", "QUAD", "SPARE"};
     list.components_ = {
         make_component({"QF1", "QF1R", "N2", "S1", "G1", "QUAD", "T1", "Quad 1", "L1"}, {0.5, 0.0, 12.5, 12.75},
                        {true, true, false}),
@@ -118,6 +122,16 @@ inline void check_facility_loads(sql::Database& db)
     EXPECT_EQ(list.components_[0].name_, "T1");
 
     EXPECT_TRUE(message_of([&] { list.read_from_db(db, "missing"); }).starts_with("Query failed: "));
+
+    // A list file cannot hold an empty flag name, so the column FLAG_ is refused like any other
+    // invalid flag column, and a load with a backup takes the file instead.
+    const std::string blank = "Invalid flag column name: FLAG_";
+    EXPECT_EQ(message_of([&] { list.read_from_db(db, "blank"); }), blank);
+    TempDir dir;
+    const std::string backup = (dir / "backup.txt").string();
+    expected_lumen().write_to_file(backup);
+    EXPECT_EQ(list.read_from_db_with_backup(db, "blank", backup), blank);
+    EXPECT_EQ(list, expected_lumen());
 }
 
 } // namespace qix::test::component

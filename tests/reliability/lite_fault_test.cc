@@ -55,6 +55,9 @@ TEST_F(LiteFaults, AnUnwritableBackupStaysAsItWasAndItsErrorIsReturned)
     ComponentList previous = expected_lumen(); // a backup that differs from what the database holds
     previous.flag_names_[0] = "OLD";
     previous.write_to_file(backup_);
+    // Writable by its owner only: an unprivileged writer could rewrite it in place otherwise.
+    fs::permissions(backup_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                 fs::perms::others_read);
     const std::string before = slurp(backup_);
     const rlimit disk{100, RLIM_INFINITY}; // a disk full after 100 bytes
     const std::pair<std::function<bool()>, std::string> faults[] = { // armed in the child once connected

@@ -95,7 +95,8 @@ public:
     /// One statement, one pass over bound buffers. Throws qix::Error for an invalid facility
     /// name (list unchanged, no database access), for every database failure including a
     /// fetch that fails part-way, for a text value longer than 4000 bytes, and for a flag
-    /// column whose name is not an unquoted identifier ("Invalid flag column name: <NAME>").
+    /// column whose name is not an unquoted identifier or is FLAG_ alone ("Invalid flag column
+    /// name: <NAME>"; a list file could not hold the empty flag name).
     void read_from_db(Database& db, const std::string& machine);
 
     /// Replaces the content with the list file `filename`. Throws qix::Error naming the file
@@ -104,12 +105,20 @@ public:
     /// number of flag names; the list then holds what was read up to the failure.
     void read_from_file(const std::string& filename);
 
-    /// Writes the list to the file `filename`, replacing it atomically: the text goes to a
-    /// temporary file in the same folder, which is flushed to disk and renamed over the
-    /// target (the file a symbolic link points to, keeping its permission bits), so the
-    /// previous file stays intact on any failure. Throws qix::Error when a
-    /// component's flag count differs from the number of flag names (nothing written), when
-    /// the temporary file cannot be created, and when writing or renaming fails.
+    /// Writes the list to the file `filename`. A regular file, or a missing one, is replaced
+    /// atomically: the text goes to a new file in the same folder (its name built from a part
+    /// of the target's, so that long names stay within the file-name limit), which is flushed
+    /// to disk and renamed over the target, taking over its permission bits; the previous file
+    /// stays intact on any failure. A symbolic link is followed and the file behind it written
+    /// (a dangling link creates its target). A device, FIFO or socket is opened and written in
+    /// place, as a plain output stream would: a reader of a FIFO gets the text and a device
+    /// stays a device. Where the folder allows no new file but the existing file is writable,
+    /// that file itself is truncated, written and flushed to disk: this case is not atomic, and
+    /// a failure part-way leaves the file incomplete. Throws qix::Error, before touching any
+    /// file, when a component's flag count differs from the number of flag names or a flag
+    /// name is empty (the file could not be read back); "Unable to open F for writing" when no
+    /// file can be opened or created; "Error while writing to F" when writing, flushing or
+    /// renaming fails.
     void write_to_file(const std::string& filename) const;
 
 private:
