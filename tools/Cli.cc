@@ -33,22 +33,6 @@ Examples:
   qix-sql config --schema CFG types --format json
   qix-sql columns VEDUV LUMEN_VIEW_COMPONENTS)";
 
-void add_columns_command(CLI::App& app, Context& context)
-{
-    auto* command = app.add_subcommand("columns", "List the columns of a table or view (from ALL_TAB_COLUMNS)");
-    auto owner = std::make_shared<std::string>();
-    auto table = std::make_shared<std::string>();
-    command->add_option("OWNER", *owner, "Owner (schema) of the table")->required();
-    command->add_option("TABLE", *table, "Table or view name")->required();
-    command->footer("\nExample:\n  qix-sql columns VEDUV LUMEN_VIEW_COMPONENTS");
-    command->callback([&context, owner, table] {
-        Table result{{"column"}, {}};
-        for (auto& name : context.database().read_column_names(*table, *owner))
-            result.rows.push_back({std::move(name)});
-        context.print(result);
-    });
-}
-
 // The command that the parser reached: the program, or its deepest subcommand on the line.
 const CLI::App& reached_command(const CLI::App& app)
 {

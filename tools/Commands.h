@@ -11,6 +11,7 @@ class Context;
 
 void add_components_command(CLI::App& app, Context& context);
 void add_config_command(CLI::App& app, Context& context);
+void add_columns_command(CLI::App& app, Context& context);
 void add_demo_command(CLI::App& app, Context& context);
 
 } // namespace qix::tool
