@@ -43,6 +43,17 @@ Summary ensure_data(const std::filesystem::path& dir);
 
 // ---- the pieces, shared by the files that generate them ----
 
+/// The facility's layout, which its components and its configuration items both follow:
+/// sections of cells, with the RF cavities in cells kFirstRfCell to kLastRfCell of kRfSections.
+inline constexpr int kSections = 30;
+inline constexpr int kCellsPerSection = 8;
+inline constexpr int kRfSections[] = {15, 30};
+inline constexpr int kFirstRfCell = 3;
+inline constexpr int kLastRfCell = 6;
+
+/// The name of section `section` (1 to kSections): S01 to S30.
+[[nodiscard]] std::string section_name(int section);
+
 /// A value to insert: NULL, integer, number or text (timestamps as timestamp text).
 using SqlValue = std::variant<std::monostate, int, double, std::string>;
 
@@ -58,9 +69,5 @@ void write_components(qix::sql::Database& db, Summary& summary);
 
 /// Creates and fills the configuration schema CFG; returns the number of items.
 std::size_t write_configuration(qix::sql::Database& db);
-
-/// Public id of the power supply of magnet family `family` (QF, QD, SF, SD, BEND) in section
-/// `section` (1 to 30), as the demo data numbers them.
-[[nodiscard]] int power_supply_id(int section, const std::string& family);
 
 } // namespace qix::tool::demo

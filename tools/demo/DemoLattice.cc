@@ -18,15 +18,10 @@ namespace {
 
 using qix::sql::Component;
 
-constexpr int kSections = 30;
-constexpr int kCellsPerSection = 8;
 constexpr double kSectionLength = 20.0;
 constexpr double kCellLength = 2.5;
 constexpr double kArcRadius = 500.0;
 constexpr double kBeamHeight = 1.4;
-constexpr int kRfSections[] = {15, 30};
-constexpr int kFirstRfCell = 3;
-constexpr int kLastRfCell = 6;
 
 enum Flag { quad, dipole, sextupole, corrector, bpm, cavity, vacuum, active, flag_count };
 constexpr const char* kFlagNames[] = {"QUAD", "DIPOLE", "SEXTUPOLE", "CORRECTOR", "BPM", "CAVITY", "VACUUM", "ACTIVE"};
@@ -91,7 +86,7 @@ std::string link_name(const Family& family, const std::string& section, int cell
 // `cell` is 0 for the elements that belong to the section as a whole.
 Component make_component(const Family& family, int section, int cell, bool on)
 {
-    const std::string sec = fmt::format("S{:02d}", section);
+    const std::string sec = section_name(section);
     const double start = (section - 1) * kSectionLength + (cell == 0 ? 0.0 : (cell - 1) * kCellLength);
     const double s = millimetres(start + family.offset);
     Component c;

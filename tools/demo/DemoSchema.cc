@@ -17,8 +17,6 @@ namespace qix::tool::demo {
 
 namespace {
 
-constexpr int kSections = 30;
-constexpr int kCellsPerSection = 8;
 constexpr std::array<const char*, 5> kPowerSupplyFamilies{"QF", "QD", "SF", "SD", "BEND"};
 
 struct FieldDef {
@@ -127,11 +125,6 @@ SqlValue text_or_null(bool present, std::string text)
     return present ? SqlValue(std::move(text)) : SqlValue();
 }
 
-std::string section_name(int section)
-{
-    return fmt::format("S{:02d}", section);
-}
-
 std::vector<Item> crates()
 {
     Random random(10);
@@ -149,6 +142,13 @@ std::vector<Item> crates()
     return items;
 }
 
+// Public id of the power supply of family kPowerSupplyFamilies[family] in section `section`
+// (1 to kSections): 2001 onwards, section by section.
+int power_supply_id(int section, std::size_t family)
+{
+    return 2000 + (section - 1) * static_cast<int>(kPowerSupplyFamilies.size()) + static_cast<int>(family) + 1;
+}
+
 std::vector<Item> power_supplies()
 {
     constexpr std::array<double, 5> kCurrent{121.0, 117.0, 38.0, 44.0, 382.0};
@@ -158,7 +158,7 @@ std::vector<Item> power_supplies()
     for (int s = 1; s <= kSections; ++s)
         for (std::size_t f = 0; f < kPowerSupplyFamilies.size(); ++f) {
             const std::string family = kPowerSupplyFamilies[f];
-            items.push_back({power_supply_id(s, family), section_name(s) + "/" + family,
+            items.push_back({power_supply_id(s, f), section_name(s) + "/" + family,
                              fmt::format("Power supply of the {} magnets of section {}", family, section_name(s)),
                              "LUMEN", random.time(2025, 150), random.time(2024, 300),
                              {section_name(s), family, 1000 + s, random.uniform(kCurrent[f] - 4, kCurrent[f] + 4, 2),
@@ -193,8 +193,8 @@ std::vector<Item> cavities()
     Random random(40);
     std::vector<Item> items;
     int id = 4001;
-    for (int s : {15, 30})
-        for (int cell = 3; cell <= 6; ++cell) {
+    for (int s : kRfSections)
+        for (int cell = kFirstRfCell; cell <= kLastRfCell; ++cell) {
             const std::string name = fmt::format("CAV.{}.{}", section_name(s), cell);
             items.push_back({id++, name, "Normal-conducting 500 MHz cavity", "LUMEN", random.time(2025, 150),
                              random.time(2024, 300),
@@ -318,14 +318,6 @@ void write_type(qix::sql::Database& db, const TypeDef& type, const std::vector<I
 }
 
 } // namespace
-
-int power_supply_id(int section, const std::string& family)
-{
-    int index = 0;
-    while (index < static_cast<int>(kPowerSupplyFamilies.size()) && family != kPowerSupplyFamilies[index])
-        ++index;
-    return 2000 + (section - 1) * static_cast<int>(kPowerSupplyFamilies.size()) + index + 1;
-}
 
 std::size_t write_configuration(qix::sql::Database& db)
 {
