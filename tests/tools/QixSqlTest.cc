@@ -70,14 +70,20 @@ pid_t start_program(const std::vector<std::string>& args, const fs::path& cwd,
     return pid;
 }
 
+// Waits for a child process: its exit status, or -1 when a signal ended it.
+int exit_status(pid_t pid)
+{
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Waits for a process started by start_program and collects its output.
 Result finish_program(pid_t pid, const fs::path& cwd, const std::string& tag)
 {
     const fs::path out = cwd / (".stdout" + tag);
     const fs::path err = cwd / (".stderr" + tag);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
+    Result result{exit_status(pid), read_file(out), read_file(err)};
     fs::remove(out);
     fs::remove(err);
     return result;
@@ -287,8 +293,8 @@ TEST_F(QixSqlTest, BackupFileServesOfflineAndWhenTheDataSourceFails)
                             "password are correct, and verify your LD_LIBRARY_PATH setting.\n");
 
     ASSERT_EQ(run({"components", "--machine", "lumen_sim", "--save", "sim.txt", "--limit", "1"}).status, 0);
-    const Result saved = run({"components", "--file", "sim.txt", "--name", "qd.s30.8", "--format", "json"});
-    EXPECT_EQ(nlohmann::json::parse(saved.out)[0]["FLAGS"], nlohmann::json::array({"QUAD", "ACTIVE"}));
+    const auto saved = run_json({"components", "--file", "sim.txt", "--name", "qd.s30.8"});
+    EXPECT_EQ(saved[0]["FLAGS"], nlohmann::json::array({"QUAD", "ACTIVE"}));
 }
 
 TEST_F(QixSqlTest, FailuresExitWithStatusAndMessage)
@@ -534,9 +540,7 @@ TEST_F(QixSqlTest, TextIsPrintedAsItIsOnlyWhenItIsUtf8)
         SCOPED_TRACE(row.table);
         const std::vector<std::string> args{"config", "--schema", "CFG", "item-name", "RF_CAVITY", "NAME=" + row.text};
         EXPECT_EQ(run(args).out, "ITEM_NAME\n" + row.table + "\n");
-        auto json = args;
-        json.insert(json.end(), {"--format", "json"});
-        EXPECT_EQ(nlohmann::json::parse(run(json).out)[0]["ITEM_NAME"].dump(), row.json);
+        EXPECT_EQ(run_json(args)[0]["ITEM_NAME"].dump(), row.json);
     }
 }
 
@@ -645,16 +649,10 @@ TEST_F(QixSqlTest, ControlProgramsLoadWhileOperatorsWriteAndNothingIsLost)
         }
         writers.push_back(pid);
     }
-    for (const pid_t pid : loaders) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a loader failed (its messages are above)";
-    }
-    for (const pid_t pid : writers) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed (its messages are above)";
-    }
+    for (const pid_t pid : loaders)
+        EXPECT_EQ(exit_status(pid), 0) << "a loader failed (its messages are above)";
+    for (const pid_t pid : writers)
+        EXPECT_EQ(exit_status(pid), 0) << "a writer failed (its messages are above)";
 
     const auto magnets = run_json({"config", "--schema", "CFG", "data", "MAGNET_PS", "--where", "PUBLIC_ID <= ?",
                                    "--param", std::to_string(2000 + kWriters)});
