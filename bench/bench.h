@@ -26,8 +26,11 @@ struct Sizes {
     static Sizes small() { return {true, 200, 100, 1'000, {100, 1'000, 10'000}, 1'000}; }
 };
 
-/// "100k", "1M", or the plain number for sizes that are no round thousands.
+/// "100k", "1M", or the plain number for sizes that are no round thousands; "2k and 6k" for the
+/// larger size of the instruction counts once label_icount_sizes() was called.
 std::string count_text(std::size_t n);
+/// Makes the labels of the workloads name both sizes of the instruction counts.
+void label_icount_sizes();
 
 /// Counter naming the units one iteration handles (rows, bytes, components); the table divides
 /// it by the wall-clock time of an iteration.
@@ -51,6 +54,9 @@ benchmark::internal::Benchmark* add_benchmark(const std::string& name, std::func
 /// (without stopping the others) when either throws. `items` is what one iteration handles.
 void run_timed(benchmark::State& state, double items, const std::function<void()>& setup,
                const std::function<void()>& body);
+
+/// Runs `work` outside the measurement: neither timed nor counted in instructions.
+void uncounted(benchmark::State& state, const std::function<void()>& work);
 
 /// Drops the lazily built fixtures (databases, lists, files) of every workload.
 void release_fixtures();

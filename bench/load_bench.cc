@@ -13,8 +13,11 @@
 #include "DataSource.h"
 #include "LiteSource.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -106,12 +109,36 @@ std::vector<std::string> postgres_fixture(std::size_t rows)
             "ANALYZE VEDUV.BENCH_DATA", data_view()};
 }
 
+// The files of our driver's data source opened with the sqlite3 C API, schemas attached as the
+// driver attaches them: the floor any SQLite-backed driver stands on.
+class LiteFiles {
+public:
+    explicit LiteFiles(const qix::test::LiteSource& source)
+    {
+        if (sqlite3_open_v2(source.database_file().c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+            throw std::runtime_error("sqlite3_open_v2 failed: " + message());
+        const std::string attach = "ATTACH DATABASE '" + source.schema_file("VEDUV").string() + "' AS VEDUV";
+        if (sqlite3_exec(db_, attach.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error("ATTACH failed: " + message());
+    }
+    LiteFiles(const LiteFiles&) = delete;
+    LiteFiles& operator=(const LiteFiles&) = delete;
+    ~LiteFiles() { sqlite3_close(db_); }
+
+    [[nodiscard]] sqlite3* db() const noexcept { return db_; }
+    [[nodiscard]] std::string message() const { return db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory"; }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
 // A data source with the facility view, the library's Database and a raw connection on it.
 struct LoadSource {
     std::unique_ptr<qix::test::LiteSource> lite;
     std::unique_ptr<qix::test::PostgresSource> postgres;
     std::unique_ptr<qix::sql::Database> db;
     std::unique_ptr<RawConnection> raw;
+    std::unique_ptr<LiteFiles> files;
     std::size_t rows = 0;
     std::vector<void*> verified_loops;
 };
@@ -131,6 +158,7 @@ std::unique_ptr<LoadSource> make_source(bool on_postgres, std::size_t rows)
         source->lite = std::make_unique<qix::test::LiteSource>(std::vector<std::string>{"VEDUV"});
         dsn = source->lite->dsn();
         source->lite->execute(lite_fixture(rows));
+        source->files = std::make_unique<LiteFiles>(*source->lite);
     }
     source->db = std::make_unique<qix::sql::Database>(dsn, user, "");
     source->db->connect();
@@ -240,22 +268,67 @@ void raw_blocks(const RawConnection& connection, const std::string& sql, std::ve
         check(rc, statement, "SQLFetch");
 }
 
-using RawLoop = void (*)(const RawConnection&, const std::string&, std::vector<Component>&);
-
-// The raw loop's components must be the library's, or the comparison means nothing.
-void check_same(LoadSource& source, RawLoop loop)
+// The same components straight from SQLite, without ODBC: NULL as "", 0.0 and false.
+void sqlite_rows(const LiteFiles& files, const std::string& sql, std::vector<Component>& components)
 {
-    auto* key = reinterpret_cast<void*>(loop);
+    components.clear();
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(files.db(), sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sql + " failed: " + files.message());
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement, sqlite3_finalize);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        Component& component = components.emplace_back();
+        for (std::size_t i = 0; i < kTexts.size(); ++i) {
+            const int column = static_cast<int>(kTextColumns[i]) - 1;
+            if (const auto* text = sqlite3_column_text(statement, column))
+                (component.*kTexts[i]).assign(reinterpret_cast<const char*>(text),
+                                              static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+        }
+        for (std::size_t i = 0; i < kNumbers.size(); ++i)
+            component.*kNumbers[i] = sqlite3_column_double(statement, static_cast<int>(kFirstNumberColumn + i) - 1);
+        component.flags_.resize(kFlags.size());
+        for (std::size_t i = 0; i < kFlags.size(); ++i)
+            component.flags_[i] = sqlite3_column_int64(statement, static_cast<int>(kFirstFlagColumn + i) - 1) != 0;
+    }
+    if (rc != SQLITE_DONE)
+        throw std::runtime_error("sqlite3_step failed: " + files.message());
+}
+
+// A baseline's components must be the library's, or the comparison means nothing.
+void check_same(LoadSource& source, void* key, const std::function<void(std::vector<Component>&)>& loop)
+{
     if (std::find(source.verified_loops.begin(), source.verified_loops.end(), key) != source.verified_loops.end())
         return;
     qix::sql::ComponentList library;
     library.read_from_db(*source.db, kFacility);
     qix::sql::ComponentList raw;
     raw.flag_names_.assign(kFlags.begin(), kFlags.end());
-    loop(*source.raw, select_statement(), raw.components_);
+    loop(raw.components_);
     if (library != raw || library.components_.size() != source.rows)
-        throw std::runtime_error("the raw loop and the library load different component lists");
+        throw std::runtime_error("the baseline and the library load different component lists");
     source.verified_loops.push_back(key);
+}
+
+// A baseline benchmark: `loop(source, statement, components)` once per iteration.
+template <typename Loop>
+void add_baseline(const std::string& name, bool on_postgres, std::size_t rows, Loop loop)
+{
+    add_benchmark(name, [=](benchmark::State& state) {
+        LoadSource* source = nullptr;
+        const std::string sql = select_statement();
+        std::vector<Component> components;
+        const auto run = [&] { loop(*source, sql, components); };
+        run_timed(
+            state, static_cast<double>(rows),
+            [&] {
+                source = &source_for(on_postgres, rows);
+                check_same(*source, reinterpret_cast<void*>(+loop), [&](std::vector<Component>& out) {
+                    loop(*source, sql, out);
+                });
+            },
+            run);
+    });
 }
 
 void register_driver(const std::string& driver, const std::string& label, bool on_postgres, std::size_t rows)
@@ -268,27 +341,26 @@ void register_driver(const std::string& driver, const std::string& label, bool o
             state, static_cast<double>(rows), [&] { source = &source_for(on_postgres, rows); },
             [&] { list.read_from_db(*source->db, kFacility); });
     });
-    const auto add_raw = [&](const std::string& name, RawLoop loop) {
-        add_benchmark(prefix + name, [=](benchmark::State& state) {
-            LoadSource* source = nullptr;
-            const std::string sql = select_statement();
-            std::vector<Component> components;
-            run_timed(
-                state, static_cast<double>(rows),
-                [&] {
-                    source = &source_for(on_postgres, rows);
-                    check_same(*source, loop);
-                },
-                [&] { loop(*source->raw, sql, components); });
-        });
-    };
-    add_raw("raw_rows", raw_rows);
-    add_raw("raw_blocks", raw_blocks);
+    add_baseline(prefix + "raw_rows", on_postgres, rows,
+                 [](LoadSource& s, const std::string& sql, std::vector<Component>& c) { raw_rows(*s.raw, sql, c); });
+    add_baseline(prefix + "raw_blocks", on_postgres, rows,
+                 [](LoadSource& s, const std::string& sql, std::vector<Component>& c) { raw_blocks(*s.raw, sql, c); });
     const std::string workload = "1 load " + count_text(rows) + " rows, " + label;
     add_row({workload + ": library vs raw row-by-row loop", prefix + "library", prefix + "raw_rows",
-             Unit::rows_per_second, Check::at_least, 0.90, {}});
+             Unit::rows_per_second, Check::at_least, 0.90, {}, 1.0 / 0.90});
     add_row({workload + ": library vs raw block-fetch loop", prefix + "library", prefix + "raw_blocks",
-             Unit::rows_per_second, Check::at_least, 0.90, {}});
+             Unit::rows_per_second, Check::at_least, 0.90, {}, 1.0 / 0.90});
+    if (on_postgres)
+        return;
+    // The driver itself: the raw ODBC loops against the same rows read with the sqlite3 C API.
+    add_baseline(prefix + "sqlite3", on_postgres, rows,
+                 [](LoadSource& s, const std::string& sql, std::vector<Component>& c) { sqlite_rows(*s.files, sql, c); });
+    add_row({workload + ": raw row-by-row loop vs the sqlite3 C API", prefix + "raw_rows", prefix + "sqlite3",
+             Unit::rows_per_second, Check::none, 0.0, {}, 1.10});
+    add_row({workload + ": raw block-fetch loop vs the sqlite3 C API", prefix + "raw_blocks", prefix + "sqlite3",
+             Unit::rows_per_second, Check::none, 0.0, {}, 1.10});
+    add_row({workload + ": raw block-fetch loop vs raw row-by-row loop", prefix + "raw_blocks", prefix + "raw_rows",
+             Unit::rows_per_second, Check::none, 0.0, {}, 1.0});
 }
 
 } // namespace

@@ -113,6 +113,21 @@ std::string target_text(const Row& row)
 
 void add_row(Row row) { rows().push_back(std::move(row)); }
 
+const std::vector<Row>& table_rows() { return rows(); }
+
+std::vector<std::pair<std::string, std::string>> TableReporter::items() const
+{
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const auto& [name, samples] : samples_) {
+        const auto items = samples.counters.find(kItems);
+        if (!samples.error.empty())
+            lines.emplace_back(name, "error\t" + samples.error);
+        else if (items != samples.counters.end() && !items->second.empty())
+            lines.emplace_back(name, std::to_string(items->second.front()));
+    }
+    return lines;
+}
+
 bool TableReporter::ReportContext(const Context& context)
 {
     return table_only_ || ConsoleReporter::ReportContext(context);

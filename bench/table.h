@@ -26,10 +26,13 @@ struct Row {
     Check check = Check::none;
     double target = 0.0;
     std::string counter; // for Unit::counter
+    double icount_max = 0.0; // highest ratio of instructions per item, 0 for none
 };
 
 /// Adds a row to the table; workloads call it when they register their benchmarks.
 void add_row(Row row);
+/// Every row added so far.
+[[nodiscard]] const std::vector<Row>& table_rows();
 
 /// The console output of Google Benchmark (with `table_only`, one progress line per benchmark
 /// on standard error instead), and at the end the table over all runs.
@@ -47,6 +50,8 @@ public:
 
     /// True when a benchmark reported an error.
     [[nodiscard]] bool failed() const noexcept { return failed_; }
+    /// Per benchmark: the items of its first repetition, or "error\t<message>".
+    [[nodiscard]] std::vector<std::pair<std::string, std::string>> items() const;
 
 private:
     struct Samples {
