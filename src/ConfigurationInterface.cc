@@ -5,6 +5,8 @@
 #include <qix/util/exceptions.h>
 #include <qix/util/tessel.h>
 
+#include "data_rows.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +24,9 @@
 namespace qix::sql {
 
 namespace {
+
+using detail::ColumnKind;
+using detail::DataColumn;
 
 constexpr std::string_view kTimestampFormatOracle = "YYYY-MM-DD HH24:MI:SS.FF";
 constexpr const char* kTimestampFormatCpp = "%Y-%m-%d %H:%M:%S";
@@ -301,89 +306,25 @@ ConfigurationItem first_item(Query& query)
     return query.fetch() ? read_item_row(query) : ConfigurationItem{};
 }
 
-// How a data column is read, worked out once per call from the field. A bad name or an
-// unknown code is reported by the column's first read, so a view without rows reads fine.
-enum class ColumnKind : unsigned char { integer, real, time, text, bad_name, bad_type };
-
-ColumnKind column_kind(const ConfigurationField& field)
+// How a data column is read, worked out once per call from the field.
+DataColumn data_column(const ConfigurationField& field)
 {
     if (!is_field_name(field.name_))
-        return ColumnKind::bad_name;
+        return {field.name_, ColumnKind::failing, kInvalidFieldName};
     switch (field.data_type_) {
     case 'I':
     case 'R':
-        return ColumnKind::integer;
+        return {field.name_, ColumnKind::integer, {}};
     case 'F':
-        return ColumnKind::real;
+        return {field.name_, ColumnKind::real, {}};
     case 'T':
-        return ColumnKind::time;
+        return {field.name_, ColumnKind::time, {}};
     case 'B':
     case 'C':
-        return ColumnKind::text;
+        return {field.name_, ColumnKind::text, {}};
     default:
-        return ColumnKind::bad_type;
+        return {field.name_, ColumnKind::failing, "Data type not implemented"};
     }
-}
-
-// The data columns of one read: how each is read, and the fields of a row with null values in
-// field-name order. Every row starts as a copy of that map: copying clones the nodes as they
-// are, where inserting the names one by one would compare keys and rebalance for each.
-struct RowShape {
-    std::vector<ColumnKind> kinds;
-    ConfigurationDataValueMap null_fields;
-};
-
-RowShape row_shape(const ConfigurationFieldMap& fields)
-{
-    RowShape shape;
-    shape.kinds.reserve(fields.size());
-    for (const auto& [key, field] : fields) {
-        shape.kinds.push_back(column_kind(field));
-        shape.null_fields.emplace_hint(shape.null_fields.end(), field.name_, null_value{});
-    }
-    return shape;
-}
-
-ConfigurationDataValue read_value(Query& query, int column, ColumnKind kind)
-{
-    bool was_null = false;
-    switch (kind) {
-    case ColumnKind::integer: {
-        const int value = query.get_column_as_int32_t(column, &was_null);
-        return was_null ? ConfigurationDataValue{} : ConfigurationDataValue{value};
-    }
-    case ColumnKind::real: {
-        const double value = query.get_column_as_double(column, &was_null);
-        return was_null ? ConfigurationDataValue{} : ConfigurationDataValue{value};
-    }
-    case ColumnKind::time: {
-        // NULL reads as an empty text, which also means "no value".
-        const auto text = query.get_column_as_string(column);
-        return text.empty() ? ConfigurationDataValue{}
-                            : ConfigurationDataValue{ConfigurationInterface::convert_string_to_time(text)};
-    }
-    case ColumnKind::text: {
-        auto text = query.get_column_as_string(column);
-        return text.empty() ? ConfigurationDataValue{} : ConfigurationDataValue{std::move(text)};
-    }
-    case ColumnKind::bad_name:
-        throw Error(kInvalidFieldName);
-    case ColumnKind::bad_type:
-        break;
-    }
-    throw Error("Data type not implemented");
-}
-
-ConfigurationData read_data_row(Query& query, const RowShape& shape)
-{
-    ConfigurationData row;
-    row.id_ = query.get_column_as_int32_t(1);
-    row.fields_ = shape.null_fields;
-    int column = 2;
-    auto kind = shape.kinds.begin();
-    for (auto& [name, value] : row.fields_)
-        value = read_value(query, column++, *kind++);
-    return row;
 }
 
 } // namespace
@@ -568,9 +509,11 @@ ConfigurationInterface::DataResult ConfigurationInterface::read_data(const std::
     if (!filter.empty())
         bind_values(query, filter_params, time_texts);
     query.send();
-    const RowShape shape = row_shape(fields);
-    while (query.fetch())
-        result.first.push_back(read_data_row(query, shape));
+    std::vector<detail::DataColumn> columns;
+    columns.reserve(fields.size());
+    for (const auto& [key, field] : fields)
+        columns.push_back(data_column(field));
+    detail::read_data_rows(query.statement(), columns, result.first);
     return result;
 }
 

@@ -2,6 +2,7 @@
 #include <qix/util/exceptions.h>
 #include <qix/util/tessel.h>
 
+#include <cstring>
 #include <utility>
 
 namespace qix::sql {
@@ -230,6 +231,27 @@ int StatementHandle::get_column_count()
     if (!succeeded(SQLNumResultCols(handle_, &count)))
         throw Error(tessel::cat("Unable to count result columns: ", get_error_message()));
     return count;
+}
+
+StatementHandle::ColumnDescription StatementHandle::describe_column(int column) const
+{
+    ColumnDescription description;
+    if (!is_allocated_)
+        return description;
+    const auto number = static_cast<SQLUSMALLINT>(column);
+    SQLCHAR name[1];
+    SQLSMALLINT name_length = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT nullable = 0;
+    if (!succeeded(SQLDescribeCol(handle_, number, name, sizeof name, &name_length, &description.sql_type, &size,
+                                  &description.digits, &nullable)))
+        return {};
+    char type_name[128];
+    SQLSMALLINT type_name_length = 0;
+    if (succeeded(SQLColAttribute(handle_, number, SQL_DESC_TYPE_NAME, type_name, sizeof type_name, &type_name_length,
+                                  nullptr)))
+        description.type_name.assign(type_name, ::strnlen(type_name, sizeof type_name));
+    return description;
 }
 
 std::string StatementHandle::get_data_as_string(int column, bool* was_null)

@@ -205,6 +205,17 @@ TEST_F(ConfigLite, ReadsItemsWithExactTimestampsAndDataRowsConvertedAndFilteredA
                                     {at(kFirstMicro2024), at(kLastMicro1969), "L2"s, 1});
     EXPECT_EQ(rows.first, (std::vector<ConfigurationData>{magnet_rows()[0], magnet_rows()[1]}));
 
+    // A text far beyond any fetch buffer, with a NUL byte inside, comes whole; a TIMESTAMP(6)
+    // holding nine fraction digits reads as the six that the column shows.
+    source_.execute({"INSERT INTO CFG.MAGNET_T VALUES (9, 1, 'L3', 1, 1.0, 1, '2024-03-05 14:07:09.123456789', NULL, "
+                     "NULL, replace(hex(zeroblob(5000)), '0', 'x') || char(0) || 'end')"});
+    const ConfigurationData long_row{9, {{"CALIBRATED", null_value{}}, {"CURRENT", 1.0},
+                                         {"INSTALLED", at(kMarchNanos / 1000 * 1000)},
+                                         {"NOTES", std::string(10000, 'x') + '\0' + "end"}, {"NUMBER", 1}, {"RANK", 1},
+                                         {"REVIEWED", null_value{}}, {"SECTION", "L3"s}}};
+    EXPECT_EQ(ci_.read_data("MAGNET", 9, -1).first, std::vector<ConfigurationData>{long_row});
+    source_.execute({"DELETE FROM CFG.MAGNET_T WHERE PUBLIC_ID = 9"});
+
     const auto quiet = ci_.read_data("QUIET", -1, -1);
     EXPECT_TRUE(quiet.first.empty());
     EXPECT_EQ(quiet.second.size(), 2u) << "bad fields show when the first row is read";

@@ -111,6 +111,14 @@ public:
     void set_attribute(AttributeType attr_type, SQLPOINTER value_ptr, SQLINTEGER str_len);
     /// Number of result columns (SQLNumResultCols); throws "Unable to count result columns: ...".
     [[nodiscard]] int get_column_count();
+    /// What the driver says of a result column: its SQL type, decimal digits and type name.
+    /// A driver that cannot tell answers SQL_UNKNOWN_TYPE, 0 and "".
+    struct ColumnDescription {
+        SQLSMALLINT sql_type = SQL_UNKNOWN_TYPE;
+        SQLSMALLINT digits = 0;
+        std::string type_name;
+    };
+    [[nodiscard]] ColumnDescription describe_column(int column) const;
 
     /// The whole text of a column of the current row, read in 1023-byte chunks; embedded
     /// NUL bytes are kept. Sets *was_null (if given) when the value is NULL.

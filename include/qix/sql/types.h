@@ -41,6 +41,7 @@ enum class CDataType : std::int16_t {
     c_sbigint = SQL_C_SBIGINT,
     c_ubigint = SQL_C_UBIGINT,
     c_binary = SQL_C_BINARY,
+    c_type_timestamp = SQL_C_TYPE_TIMESTAMP,
     c_bookmark = -27,
     c_varbookmark = -2,
 };
