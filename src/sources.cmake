@@ -11,6 +11,7 @@ set(QIX_SQL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Query.cc
   ${CMAKE_CURRENT_LIST_DIR}/bound_records.cc
   ${CMAKE_CURRENT_LIST_DIR}/cache_files.cc
+  ${CMAKE_CURRENT_LIST_DIR}/data_rows.cc
   ${CMAKE_CURRENT_LIST_DIR}/functions.cc
   ${CMAKE_CURRENT_LIST_DIR}/handles.cc
   ${CMAKE_CURRENT_LIST_DIR}/util/file_system.cc
