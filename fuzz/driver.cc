@@ -12,16 +12,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <span>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include <signal.h>
+#include <unistd.h>
 
 #ifdef QIX_LITE_DRIVER_FILE
 #include <dlfcn.h>
@@ -199,7 +201,8 @@ public:
         sqlite3_auto_extension(reinterpret_cast<void (*)()>(guard_connection));
         // In memory where the system offers it: every commit of an input syncs its files.
         const fs::path parent = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        std::string pattern = (parent / "qix-fuzz-driver-XXXXXX").string();
+        remove_abandoned(parent);
+        std::string pattern = (parent / (std::string(kFolderPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
         require(mkdtemp(pattern.data()) != nullptr, "a temporary folder for the driver target");
         root_ = pattern;
         fs::create_directories(root_ / "template");
@@ -234,6 +237,23 @@ public:
     }
 
 private:
+    static constexpr std::string_view kFolderPrefix = "qix-fuzz-driver-";
+
+    // A crash ends the process without destructors: the folders of processes that are gone are
+    // removed by the next run.
+    static void remove_abandoned(const fs::path& parent)
+    {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(parent, ignored)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(kFolderPrefix))
+                continue;
+            const long pid = std::strtol(name.c_str() + kFolderPrefix.size(), nullptr, 10);
+            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                fs::remove_all(entry.path(), ignored);
+        }
+    }
+
     static std::string connection_string(const fs::path& folder)
     {
         return "Database={" + (folder / "main.db").string() + "};Schemas=other;Create=yes";
@@ -489,6 +509,7 @@ private:
     void disconnect_and_reconnect();
     void round_trip();
     void round_trip_array(Probe& probe);
+    void round_trip_session_text(Probe& probe);
     void catalogue(Slot& slot);
     struct Name {
         SQLCHAR* text;
@@ -806,6 +827,7 @@ void Session::describe(Slot& slot)
     api.SQLRowCount(slot.handle, &rows);
     SQLSMALLINT parameters = 0;
     api.SQLNumParams(slot.handle, &parameters);
+    api.SQLDescribeParam(slot.handle, static_cast<SQLUSMALLINT>(in_.byte() % 4), &type, &size, &digits, &nullable);
 }
 
 void Session::statement_attribute(Slot& slot)
@@ -1390,9 +1412,13 @@ void Session::round_trip()
         {"VARCHAR2(4000)", SQL_C_WCHAR, SQL_WVARCHAR}, {"NUMBER", SQL_C_NUMERIC, SQL_NUMERIC},
         {"DATE", SQL_C_TYPE_DATE, SQL_TYPE_DATE},  {"TIME", SQL_C_TYPE_TIME, SQL_TYPE_TIME},
     };
-    const std::size_t which = in_.byte() % (std::size(kCases) + 1);
+    const std::size_t which = in_.byte() % (std::size(kCases) + 2);
     if (which == std::size(kCases)) {
         round_trip_array(probe);
+        return;
+    }
+    if (which == std::size(kCases) + 1) {
+        round_trip_session_text(probe);
         return;
     }
     const Case& c = kCases[which];
@@ -1567,6 +1593,57 @@ void Session::round_trip_array(Probe& probe)
     api.SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
     api.SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
     api.SQLFreeStmt(h, SQL_UNBIND);
+}
+
+// A timestamp shown in a session format that holds every field with nine fraction digits, in an
+// order and with separators the input chooses, reads back to the same instant, and the text is
+// as wide as the column's display size says.
+void Session::round_trip_session_text(Probe& probe)
+{
+    const auto& api = odbc();
+    const SQLHSTMT h = probe.statement();
+    std::array<const char*, 7> fields = {"YYYY", "MM", "DD", "HH24", "MI", "SS", "FF9"};
+    for (std::size_t i = fields.size() - 1; i > 0; --i)
+        std::swap(fields[i], fields[in_.byte() % (i + 1)]);
+    static constexpr const char* kSeparators[] = {"", "-", ":", ".", " ", "/", ",", "  ", ";", " - "};
+    std::string model = in_.pick(kSeparators);
+    for (const char* field : fields)
+        model += std::string(field) + in_.pick(kSeparators);
+    if (!ok(probe.run("ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '" + model + "'")))
+        probe.broken("a format with every field is refused: " + model);
+    probe.must("CREATE TABLE rt (v TIMESTAMP(9))");
+
+    SQL_TIMESTAMP_STRUCT written = some_timestamp(in_, 9);
+    SQLLEN size = sizeof written;
+    api.SQLFreeStmt(h, SQL_CLOSE);
+    if (!ok(api.SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("INSERT INTO rt VALUES (?)")), SQL_NTS)) ||
+        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &written,
+                                 size, &size)) ||
+        !ok(api.SQLExecute(h)))
+        probe.broken("a timestamp cannot be stored");
+    probe.must("SELECT v FROM rt");
+    std::array<char, 128> text{};
+    SQLLEN length = 0;
+    SQLLEN display = 0;
+    if (!ok(api.SQLFetch(h)) || api.SQLGetData(h, 1, SQL_C_CHAR, text.data(), text.size(), &length) != SQL_SUCCESS ||
+        !ok(api.SQLColAttribute(h, 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display)))
+        probe.broken("a timestamp cannot be read as text in the format " + model);
+    if (length != display)
+        probe.broken("the text '" + std::string(text.data()) + "' in the format " + model +
+                     " is not as wide as the display size " + std::to_string(display));
+
+    api.SQLFreeStmt(h, SQL_CLOSE);
+    if (!ok(api.SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("UPDATE rt SET v = ?")), SQL_NTS)) ||
+        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 29, 9, text.data(),
+                                 length, &length)) ||
+        !ok(api.SQLExecute(h)))
+        probe.broken("the text '" + std::string(text.data()) + "' does not read in its own format " + model);
+    probe.must("SELECT v FROM rt");
+    SQL_TIMESTAMP_STRUCT read{};
+    if (!ok(api.SQLFetch(h)) || !ok(api.SQLGetData(h, 1, SQL_C_TYPE_TIMESTAMP, &read, sizeof read, nullptr)) ||
+        std::memcmp(&read, &written, sizeof read) != 0)
+        probe.broken("the text '" + std::string(text.data()) + "' in the format " + model +
+                     " reads back to another instant");
 }
 
 void Workspace::build_template() const

@@ -30,6 +30,7 @@
     X(SQLNumResultCols)                                                                                              \
     X(SQLNumParams)                                                                                                  \
     X(SQLDescribeCol)                                                                                                \
+    X(SQLDescribeParam)                                                                                              \
     X(SQLColAttribute)                                                                                               \
     X(SQLRowCount)                                                                                                   \
     X(SQLMoreResults)                                                                                                \
