@@ -713,14 +713,16 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
         diagnostics().add("01S02", std::string("Option value changed: ") + what);
         return SQL_SUCCESS_WITH_INFO;
     };
+    auto set_size = [&](SQLULEN& size, const char* what) {
+        if (number == 0)
+            throw DriverError("HY024", std::string("Invalid attribute value: the ") + what + " must be at least 1");
+        size = number;
+        return SQL_SUCCESS;
+    };
     switch (attribute) {
     case SQL_ATTR_QUERY_TIMEOUT: query_timeout_ = number; return SQL_SUCCESS;
     case SQL_ATTR_MAX_ROWS: max_rows_ = number; return SQL_SUCCESS;
-    case SQL_ATTR_ROW_ARRAY_SIZE:
-        if (number == 0)
-            throw DriverError("HY024", "Invalid attribute value: the row array size must be at least 1");
-        row_array_size_ = number;
-        return SQL_SUCCESS;
+    case SQL_ATTR_ROW_ARRAY_SIZE: return set_size(row_array_size_, "row array size");
     case SQL_ATTR_ROW_BIND_TYPE: row_bind_type_ = number; return SQL_SUCCESS;
     case SQL_ATTR_ROWS_FETCHED_PTR: rows_fetched_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_STATUS_PTR: row_status_ = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
@@ -745,11 +747,7 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
         if (number == SQL_RD_ON)
             return SQL_SUCCESS;
         break;
-    case SQL_ATTR_PARAMSET_SIZE:
-        if (number == 0)
-            throw DriverError("HY024", "Invalid attribute value: the parameter set size must be at least 1");
-        paramset_size_ = number;
-        return SQL_SUCCESS;
+    case SQL_ATTR_PARAMSET_SIZE: return set_size(paramset_size_, "parameter set size");
     case SQL_ATTR_PARAM_BIND_TYPE: param_bind_type_ = number; return SQL_SUCCESS;
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR: param_bind_offset_ = static_cast<SQLLEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_PARAMS_PROCESSED_PTR: params_processed_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;

@@ -15,6 +15,16 @@ namespace {
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
 
+// The statement holds one diagnostic record, of `state`, for row `row`.
+void expect_one_record(const RawStatement& statement, const std::string& state, SQLLEN row)
+{
+    ASSERT_EQ(statement.diagnostics().size(), 1u);
+    EXPECT_EQ(statement.state(), state);
+    SQLLEN number = 0;
+    SQLGetDiagField(SQL_HANDLE_STMT, statement.handle(), 1, SQL_DIAG_ROW_NUMBER, &number, 0, nullptr);
+    EXPECT_EQ(number, row);
+}
+
 class Reads : public ::testing::Test {
 protected:
     LiteSource source_{{"CFG"}};
@@ -224,11 +234,7 @@ TEST_F(Reads, RowWiseRowsetsMarkAFailingRowAndEndAtMaxRows)
     EXPECT_EQ(rows[0].text_length, 6);
     EXPECT_EQ(rows[2].number, 8);
     EXPECT_STREQ(rows[3].text, "row 7");
-    ASSERT_EQ(statement_.diagnostics().size(), 1u);
-    EXPECT_EQ(statement_.state(), "22003");
-    SQLLEN row = 0;
-    SQLGetDiagField(SQL_HANDLE_STMT, statement_.handle(), 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr);
-    EXPECT_EQ(row, 2);
+    expect_one_record(statement_, "22003", 2);
     SQLINTEGER number = 0;
     EXPECT_EQ(SQLGetData(statement_.handle(), 1, SQL_C_SLONG, &number, 0, nullptr), SQL_ERROR);
     EXPECT_EQ(statement_.state(), "HYC00") << "SQLGetData needs a rowset of one";
@@ -733,11 +739,7 @@ TEST_F(Parameters, ArraysBoundByColumnOrByRowReportEachSet)
     EXPECT_EQ(processed, kSets);
     EXPECT_EQ(status, (std::array<SQLUSMALLINT, kSets>{SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_ERROR,
                                                        SQL_PARAM_SUCCESS}));
-    ASSERT_EQ(statement_.diagnostics().size(), 1u);
-    EXPECT_EQ(statement_.state(), "23000");
-    SQLLEN row = 0;
-    SQLGetDiagField(SQL_HANDLE_STMT, statement_.handle(), 1, SQL_DIAG_ROW_NUMBER, &row, 0, nullptr);
-    EXPECT_EQ(row, 3);
+    expect_one_record(statement_, "23000", 3);
     SQLLEN count = 0;
     SQLRowCount(statement_.handle(), &count);
     EXPECT_EQ(count, 3);
