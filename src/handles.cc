@@ -3,6 +3,7 @@
 #include <qix/util/tessel.h>
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace qix::sql {
@@ -18,6 +19,21 @@ constexpr SQLSMALLINT kMaxDiagnosticRecords = 64;
 
 constexpr std::size_t kStringChunk = 1024;
 constexpr SQLLEN kBinaryChunk = 4096;
+
+// The guard of every call that needs an allocated handle; `message` says which call failed.
+void require_allocated(bool allocated, const char* message = "Unallocated SQL statement")
+{
+    if (!allocated)
+        throw Error(message);
+}
+
+// The guard of alloc(): a handle is allocated at most once. `kind` is "environment",
+// "connection" or "statement".
+void refuse_second_alloc(bool allocated, std::string_view kind)
+{
+    if (allocated)
+        throw Error(tessel::cat("Refusing to allocate an already allocated SQL ", kind, " handle"));
+}
 
 template <typename Handle>
 void move_handle(Handle& target, Handle& source, bool& target_allocated, bool& source_allocated) noexcept
@@ -46,8 +62,7 @@ EnvironmentHandle::~EnvironmentHandle() { free(); }
 
 void EnvironmentHandle::alloc()
 {
-    if (is_allocated_)
-        throw Error("Refusing to allocate an already allocated SQL environment handle");
+    refuse_second_alloc(is_allocated_, "environment");
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_)))
         throw Error("Unable to allocate SQL environment handle");
     is_allocated_ = true;
@@ -82,10 +97,8 @@ ConnectionHandle::~ConnectionHandle() { free(); }
 
 void ConnectionHandle::alloc(const EnvironmentHandle& env_handle)
 {
-    if (is_allocated_)
-        throw Error("Refusing to allocate an already allocated SQL connection handle");
-    if (!env_handle.is_allocated())
-        throw Error("SQL environment handle is not allocated");
+    refuse_second_alloc(is_allocated_, "connection");
+    require_allocated(env_handle.is_allocated(), "SQL environment handle is not allocated");
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env_handle(), &handle_)))
         throw Error("Unable to allocate SQL connection handle");
     is_allocated_ = true;
@@ -118,10 +131,8 @@ StatementHandle::~StatementHandle() { free(); }
 
 void StatementHandle::alloc(const ConnectionHandle& conn_handle)
 {
-    if (is_allocated_)
-        throw Error("Refusing to allocate an already allocated SQL statement handle");
-    if (!conn_handle.is_allocated())
-        throw Error("SQL connection handle is not allocated");
+    refuse_second_alloc(is_allocated_, "statement");
+    require_allocated(conn_handle.is_allocated(), "SQL connection handle is not allocated");
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, conn_handle(), &handle_)))
         throw Error("Unable to allocate SQL statement handle");
     is_allocated_ = true;
@@ -142,8 +153,7 @@ void StatementHandle::free() noexcept
 
 void StatementHandle::execute(const std::string& statement)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     const SQLRETURN rc = SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement.data())),
                                        static_cast<SQLINTEGER>(statement.size()));
     if (!succeeded(rc) && rc != SQL_NEED_DATA && rc != SQL_NO_DATA)
@@ -152,8 +162,7 @@ void StatementHandle::execute(const std::string& statement)
 
 void StatementHandle::send_query(const std::string& query)
 {
-    if (!is_allocated_)
-        throw Error("Need to allocate a statement handle before a query can be executed");
+    require_allocated(is_allocated_, "Need to allocate a statement handle before a query can be executed");
     const SQLRETURN rc = SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(query.data())),
                                        static_cast<SQLINTEGER>(query.size()));
     if (!succeeded(rc) && rc != SQL_NO_DATA)
@@ -162,8 +171,7 @@ void StatementHandle::send_query(const std::string& query)
 
 bool StatementHandle::fetch()
 {
-    if (!is_allocated_)
-        throw Error("Cannot fetch from an unallocated SQL handle");
+    require_allocated(is_allocated_, "Cannot fetch from an unallocated SQL handle");
     const SQLRETURN rc = SQLFetch(handle_);
     if (succeeded(rc))
         return true;
@@ -174,22 +182,19 @@ bool StatementHandle::fetch()
 
 void StatementHandle::cancel()
 {
-    if (!is_allocated_)
-        throw Error("Cannot cancel an unallocated SQL handle");
+    require_allocated(is_allocated_, "Cannot cancel an unallocated SQL handle");
     SQLCancel(handle_);
 }
 
 void StatementHandle::close_cursor()
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     SQLFreeStmt(handle_, SQL_CLOSE);
 }
 
 void StatementHandle::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len, SQLLEN* ret_len)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     if (!succeeded(SQLBindCol(handle_, static_cast<SQLUSMALLINT>(column), static_cast<SQLSMALLINT>(datatype), buf,
                               buf_len, ret_len)))
         throw Error(tessel::cat("Unable to bind to column ", std::to_string(column), ": ", get_error_message()));
@@ -199,8 +204,7 @@ void StatementHandle::bind_parameter(SQLUSMALLINT param_idx, ParameterType param
                                      SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
                                      SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len, SQLLEN* ret_len)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     if (!succeeded(SQLBindParameter(handle_, param_idx, static_cast<SQLSMALLINT>(param_type),
                                     static_cast<SQLSMALLINT>(c_data_type), static_cast<SQLSMALLINT>(sql_data_type),
                                     sql_data_type_length_or_precision, decimal_digits, buf, buf_len, ret_len)))
@@ -209,24 +213,21 @@ void StatementHandle::bind_parameter(SQLUSMALLINT param_idx, ParameterType param
 
 void StatementHandle::get_data(int column, SQLSMALLINT datatype, SQLPOINTER buf, SQLLEN buf_len, SQLLEN* ret_len)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     if (!succeeded(SQLGetData(handle_, static_cast<SQLUSMALLINT>(column), datatype, buf, buf_len, ret_len)))
         throw Error(tessel::cat("Unable to get data from column ", std::to_string(column), ": ", get_error_message()));
 }
 
 void StatementHandle::set_attribute(AttributeType attr_type, SQLPOINTER value_ptr, SQLINTEGER str_len)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     if (!succeeded(SQLSetStmtAttr(handle_, static_cast<SQLINTEGER>(attr_type), value_ptr, str_len)))
         throw Error(tessel::cat("Unable to set attribute: ", get_error_message()));
 }
 
 int StatementHandle::get_column_count()
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     SQLSMALLINT count = 0;
     if (!succeeded(SQLNumResultCols(handle_, &count)))
         throw Error(tessel::cat("Unable to count result columns: ", get_error_message()));
@@ -256,8 +257,7 @@ StatementHandle::ColumnDescription StatementHandle::describe_column(int column) 
 
 std::string StatementHandle::get_data_as_string(int column, bool* was_null)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     std::string result;
     if (was_null != nullptr)
         *was_null = false;
@@ -288,8 +288,7 @@ std::string StatementHandle::get_data_as_string(int column, bool* was_null)
 
 std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool* was_null)
 {
-    if (!is_allocated_)
-        throw Error("Unallocated SQL statement");
+    require_allocated(is_allocated_);
     std::vector<unsigned char> result;
     std::size_t offset = 0;
     if (was_null != nullptr)
