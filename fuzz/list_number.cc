@@ -1,6 +1,6 @@
 #include "targets.h"
 
-#include "list_number.h"
+#include "ComponentListFile.h"
 
 #include <algorithm>
 #include <cmath>

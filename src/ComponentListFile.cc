@@ -1,7 +1,7 @@
 // The component list file: a line-oriented text file with a flag-name section and a
 // components section of 16-line records. See ComponentList::write_to_file and read_from_file.
 
-#include "list_number.h"
+#include "ComponentListFile.h"
 
 #include <qix/sql/ComponentList.h>
 #include <qix/util/exceptions.h>

@@ -1,7 +1,7 @@
 // Number lines of the component list file: the accepted grammar, the rounding and the
 // written form.
 
-#include "list_number.h"
+#include "ComponentListFile.h"
 
 #include <gtest/gtest.h>
 
