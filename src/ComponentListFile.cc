@@ -155,9 +155,27 @@ constexpr std::string_view kComponentOpen = "<component>";
 constexpr std::string_view kComponentClose = "</component>";
 constexpr std::size_t kReadBufferSize = 1 << 16;
 
+// Messages quote lines of up to this many bytes whole, longer ones by their beginning.
+constexpr std::size_t kLongestQuotedLine = 1000;
+constexpr std::size_t kQuotedBeginning = 200;
+
 std::string_view trimmed(std::string_view line) noexcept
 {
     return tessel::trim_sv(line, tessel::default_whitespace_characters());
+}
+
+// A line as a message shows it: whole when short, otherwise its first kQuotedBeginning bytes
+// (not cutting a UTF-8 sequence) in the form `form` gives them, then "…" and the line's length,
+// such as "…(104857600 bytes)". A file may hold a line of any length; the message stays short.
+template <typename Form>
+std::string quoted_line(std::string_view line, Form form)
+{
+    if (line.size() <= kLongestQuotedLine)
+        return std::string(form(line));
+    std::size_t cut = kQuotedBeginning;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+        --cut;
+    return tessel::cat(form(line.substr(0, cut)), "\u2026(", std::to_string(line.size()), " bytes)");
 }
 
 // Reads the next line into `line`; a failed read leaves it empty and the stream failed.
@@ -178,7 +196,8 @@ double read_line_with_double(std::istream& stream, std::string& line)
     read_line(stream, line);
     const auto value = detail::parse_list_number(trimmed(line));
     if (!value)
-        throw Error(tessel::cat("Cannot parse floating point number \"", tessel::escape(line), "\""));
+        throw Error(tessel::cat("Cannot parse floating point number \"",
+                                quoted_line(line, [](std::string_view text) { return tessel::escape(text); }), "\""));
     return *value;
 }
 
@@ -499,7 +518,8 @@ void ComponentList::read_from_file(const std::string& filename)
         else if (tag == kComponentsOpen)
             read_components_from_stream(stream);
         else
-            throw Error(tessel::cat("Unexpected line in ", filename, ": ", tag));
+            throw Error(tessel::cat("Unexpected line in ", filename, ": ",
+                                    quoted_line(tag, [](std::string_view text) { return text; })));
     }
     // Opening a folder succeeds; reading it fails. That is no empty list.
     if (stream.bad())

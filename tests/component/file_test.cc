@@ -80,6 +80,7 @@ TEST(ComponentListFile, WritesExactBytesAndRoundTripsEveryStringAndNumber)
 
 TEST(ComponentListFile, ReportsEveryFormatErrorAndKeepsWhatWasRead)
 {
+    const std::string long_line(1000, 'j');
     const std::string head = "<flag_names>\nA\n</flag_names>\n", open = head + "<components>\n" + record("1");
     const std::tuple<std::string, std::string, std::size_t, std::size_t> cases[] = { // {F}: the file name
         {head + "  junk  \n", "Unexpected line in {F}: junk", 0, 1},
@@ -92,6 +93,15 @@ TEST(ComponentListFile, ReportsEveryFormatErrorAndKeepsWhatWasRead)
         {open + record("1x"), "Flag format error for component Q1: Expected '0' or '1', found 'x'", 1, 1},
         {open + record("1", " 1,5\t"), "Cannot parse floating point number \"\\x201,5\\t\"", 1, 1},
         {open + record("1", "+1"), "Cannot parse floating point number \"+1\"", 1, 1},
+        // Lines up to 1000 bytes are quoted whole, longer ones by their first 200 bytes (a
+        // UTF-8 sequence is not cut), "…" and their length.
+        {head + long_line + "\n", "Unexpected line in {F}: " + long_line, 0, 1},
+        {head + " " + long_line + "j\n", "Unexpected line in {F}: " + long_line.substr(0, 200) + "\u2026(1001 bytes)",
+         0, 1},
+        {head + long_line.substr(0, 199) + "\xC3\xA9" + long_line + "\n",
+         "Unexpected line in {F}: " + long_line.substr(0, 199) + "\u2026(1201 bytes)", 0, 1},
+        {open + record("1", "\t" + std::string(999, '9') + "x"),
+         "Cannot parse floating point number \"\\t" + std::string(199, '9') + "\u2026(1001 bytes)\"", 1, 1},
     };
     qix::test::TempDir dir;
     const fs::path file = dir / "list.txt";

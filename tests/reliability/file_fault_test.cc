@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <fstream>
 #include <random>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -109,6 +111,61 @@ TEST(ListFileFaults, AReaderRacingAWriterAlwaysGetsACompleteList)
         ASSERT_TRUE(error == "(no qix::Error thrown)" && (list == lists[0] || list == lists[1])) << error;
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A line of 100 MB, where a message quotes it, where it fails as a number, and as a name that
+// loads: reading costs a small multiple of the file (and of the list it fills), and a message
+// quotes the line by its beginning and length.
+TEST(ListFileFaults, AHugeLineCostsASmallMultipleOfItsSizeAndIsQuotedShort)
+{
+    constexpr std::size_t kLineBytes = std::size_t{100} << 20;
+    const std::string beginning(200, '7');
+    const std::string record_start = "<components>\n<component>\n";
+    const std::string numbers = "0\n0\n0\n0\n\n</component>\n</components>\n";
+    const std::tuple<std::string, std::string, std::string> cases[] = { // before, after the line; message
+        {"<flag_names>\n</flag_names>\n", "\n", "Unexpected line in {F}: " + beginning + "\u2026(104857600 bytes)"},
+        {record_start + "Q1\n" + std::string(7, '\n'), "x\n" + numbers.substr(2),
+         "Cannot parse floating point number \"" + beginning + "\u2026(104857601 bytes)\""},
+        {record_start, std::string(8, '\n') + numbers, "(no qix::Error thrown)"}, // the name, loaded
+    };
+    qix::test::TempDir dir;
+    const fs::path file = dir / "huge.txt", result = dir / "result.txt";
+    for (const auto& [before, after, expected] : cases) {
+        {
+            std::ofstream out(file, std::ios::binary);
+            out << before;
+            const std::string chunk(1 << 20, '7');
+            for (std::size_t written = 0; written < kLineBytes; written += chunk.size())
+                out << chunk;
+            out << after;
+        }
+        const auto file_kb = static_cast<long>(fs::file_size(file) / 1024);
+        // The child measures the growth of its own peak resident size around the read.
+        ASSERT_TRUE(in_child(false, [&] {
+            ::alarm(60);
+            rusage usage{};
+            ::getrusage(RUSAGE_SELF, &usage);
+            const long peak_before = usage.ru_maxrss;
+            ComponentList list;
+            const std::string message = message_of([&] { list.read_from_file(file.string()); });
+            const bool loaded = list.components_.size() == 1 && list.components_[0].name_.size() == kLineBytes;
+            ::getrusage(RUSAGE_SELF, &usage);
+            std::ofstream(result) << message << '\n' << (usage.ru_maxrss - peak_before) << '\n' << loaded;
+            return true;
+        }));
+        std::ifstream in(result);
+        std::string message;
+        long growth_kb = 0;
+        bool loaded = false;
+        std::getline(in, message);
+        in >> growth_kb >> loaded;
+        const std::string wanted = std::regex_replace(expected, std::regex("\\{F\\}"), file.string());
+        EXPECT_EQ(message, wanted);
+        EXPECT_EQ(loaded, expected == "(no qix::Error thrown)");
+        // Measured: 1.3 times the file for a quoted line (the line's buffer grows by doubling),
+        // 2 times for a name, which the list holds once more.
+        EXPECT_LE(growth_kb, 3 * file_kb) << "peak growth " << growth_kb << " kB for a file of " << file_kb << " kB";
+    }
 }
 
 } // namespace

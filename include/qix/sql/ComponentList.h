@@ -99,10 +99,13 @@ public:
     /// name: <NAME>"; a list file could not hold the empty flag name).
     void read_from_db(Database& db, const std::string& machine);
 
-    /// Replaces the content with the list file `filename`. Throws qix::Error naming the file
-    /// when it cannot be opened, holds an unexpected line, ends inside a section or record, has
-    /// a malformed number or flags line, or has a component whose flag count differs from the
-    /// number of flag names; the list then holds what was read up to the failure.
+    /// Replaces the content with the list file `filename`; blank lines among the flag names
+    /// are skipped. Throws qix::Error naming the file when it cannot be opened, holds an
+    /// unexpected line, ends inside a section or record, has a malformed number or flags line,
+    /// or has a component whose flag count differs from the number of flag names; the list
+    /// then holds what was read up to the failure. Messages quote a line of more than 1000
+    /// bytes by its first 200 bytes, "…" and its length, as in "…(104857600 bytes)". Peak
+    /// memory is about twice the longest line on top of the list itself.
     void read_from_file(const std::string& filename);
 
     /// Writes the list to the file `filename`. A regular file, or a missing one, is replaced
