@@ -3,6 +3,7 @@
 #include "Utf16.h"
 
 #include <cstring>
+#include <utility>
 
 namespace qix::lite {
 
@@ -69,6 +70,7 @@ void Statement::finalize() noexcept
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
     columns_.clear();
+    plan_ready_ = false;
     state_ = State::allocated;
     row_pending_ = at_end_ = on_row_ = false;
 }
@@ -152,6 +154,7 @@ SQLRETURN Statement::execute()
     rows_delivered_ = 0;
     data_column_ = 0;
     row_count_ = -1;
+    plan_ready_ = false;  // column types may come from the first row
     state_ = State::prepared;
     if (kind_ == StatementKind::alter_session) {
         connection_.set_session_format(parse_alter_session(sql_));
@@ -362,41 +365,147 @@ SQLRETURN Statement::fetch()
     return error || warning ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
-SQLUSMALLINT Statement::deliver_row(SQLULEN row)
+void Statement::make_plan()
 {
+    plan_.clear();
     // Column-wise binding steps by the element size, row-wise binding by the row size.
     const bool by_column = row_bind_type_ == SQL_BIND_BY_COLUMN;
-    const SQLLEN offset = row_bind_offset_ != nullptr ? *row_bind_offset_ : 0;
-    const auto index = static_cast<SQLLEN>(row);
-    const auto row_number = index + 1;
-    SQLUSMALLINT status = SQL_ROW_SUCCESS;
+    const auto row_size = static_cast<SQLLEN>(row_bind_type_);
     for (std::size_t i = 0; i < bindings_.size(); ++i) {
         const ColumnBinding& b = bindings_[i];
         if (b.c_type == 0)
             continue;
-        const auto column = static_cast<SQLUSMALLINT>(i + 1);
+        ColumnPlan plan;
+        plan.index = static_cast<int>(i);
+        plan.buffer = static_cast<char*>(b.buffer);
+        plan.buffer_length = b.buffer_length;
+        plan.indicator = reinterpret_cast<char*>(b.indicator);
+        plan.indicator_stride = by_column ? SQLLEN{sizeof(SQLLEN)} : row_size;
+        // A column bound beyond the result is reported by the general route, row by row.
+        plan.c_type = b.c_type;
+        if (i < columns_.size()) {
+            const ColumnType& type = columns_[i].type;
+            if (b.c_type == SQL_C_DEFAULT)
+                plan.c_type = default_c_type(type.sql_type);
+            plan.size = is_variable_length(plan.c_type) ? 0 : fixed_size(plan.c_type);
+            // Texts of a timestamp column are rendered in the session format: the general route.
+            if (type.timestamp_precision < 0) {
+                switch (plan.c_type) {
+                case SQL_C_CHAR: plan.route = Route::text; break;
+                case SQL_C_DOUBLE: plan.route = Route::real; break;
+                case SQL_C_USHORT: plan.route = Route::unsigned16; break;
+                case SQL_C_SLONG: case SQL_C_LONG: plan.route = Route::signed32; break;
+                case SQL_C_SBIGINT: plan.route = Route::signed64; break;
+                default: break;
+                }
+            }
+        }
+        const SQLLEN element = is_variable_length(plan.c_type) ? b.buffer_length : plan.size;
+        plan.stride = by_column ? element : row_size;
+        plan_.push_back(plan);
+    }
+    plan_ready_ = true;
+}
+
+namespace {
+
+template <typename T>
+bool put_integer(sqlite3_value* value, char* target) noexcept
+{
+    const sqlite3_int64 integer = sqlite3_value_int64(value);
+    if (!std::in_range<T>(integer))
+        return false;
+    const auto narrow = static_cast<T>(integer);
+    std::memcpy(target, &narrow, sizeof narrow);
+    return true;
+}
+
+} // namespace
+
+// The common pairs without building a cell: text into a character buffer, integers and reals
+// into numbers that hold them. False leaves the value to the general route.
+bool Statement::deliver_directly(const ColumnPlan& plan, char* target, SQLLEN* indicator, Outcome& outcome)
+{
+    if (plan.route == Route::general)
+        return false;
+    sqlite3_value* value = sqlite3_column_value(stmt_, plan.index);
+    const int type = sqlite3_value_type(value);
+    if (type == SQLITE_NULL) {
+        if (indicator == nullptr)
+            return false;  // error 22002
+        *indicator = SQL_NULL_DATA;
+        outcome = Outcome::ok;
+        return true;
+    }
+    bool delivered = false;
+    switch (plan.route) {
+    case Route::text:
+        if (type != SQLITE_TEXT)
+            return false;
+        {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            std::size_t offset = 0;
+            outcome = write_chunk({text, length}, offset, 1, target, plan.buffer_length, indicator);
+        }
+        return true;
+    case Route::real:
+        if (type == SQLITE_FLOAT) {
+            const double real = sqlite3_value_double(value);
+            std::memcpy(target, &real, sizeof real);
+        } else if (type == SQLITE_INTEGER) {
+            const auto real = static_cast<double>(sqlite3_value_int64(value));
+            std::memcpy(target, &real, sizeof real);
+        } else {
+            return false;
+        }
+        delivered = true;
+        break;
+    case Route::unsigned16: delivered = type == SQLITE_INTEGER && put_integer<unsigned short>(value, target); break;
+    case Route::signed32: delivered = type == SQLITE_INTEGER && put_integer<std::int32_t>(value, target); break;
+    case Route::signed64: delivered = type == SQLITE_INTEGER && put_integer<std::int64_t>(value, target); break;
+    case Route::general: return false;
+    }
+    if (!delivered)
+        return false;
+    if (indicator != nullptr)
+        *indicator = plan.size;
+    outcome = Outcome::ok;
+    return true;
+}
+
+SQLUSMALLINT Statement::deliver_row(SQLULEN row)
+{
+    if (!plan_ready_)
+        make_plan();
+    const SQLLEN offset = row_bind_offset_ != nullptr ? *row_bind_offset_ : 0;
+    const auto index = static_cast<SQLLEN>(row);
+    const auto row_number = index + 1;
+    SQLUSMALLINT status = SQL_ROW_SUCCESS;
+    for (const ColumnPlan& plan : plan_) {
+        const auto column = static_cast<SQLUSMALLINT>(plan.index + 1);
         try {
-            if (i >= columns_.size())
-                throw DriverError("07009", "Invalid descriptor index: " + column_text(column) +
-                                               " is bound but the result has " + std::to_string(columns_.size()));
-            const SQLSMALLINT c_type =
-                b.c_type == SQL_C_DEFAULT ? default_c_type(columns_[i].type.sql_type) : b.c_type;
-            const SQLLEN element = is_variable_length(c_type) ? b.buffer_length : fixed_size(c_type);
-            const auto row_size = static_cast<SQLLEN>(row_bind_type_);
-            char* target = static_cast<char*>(b.buffer) + offset + index * (by_column ? element : row_size);
-            SQLLEN* indicator = nullptr;
-            if (b.indicator != nullptr)
-                indicator = reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(b.indicator) + offset +
-                                                      index * (by_column ? SQLLEN{sizeof(SQLLEN)} : row_size));
-            std::size_t consumed = 0;
-            const Outcome outcome = deliver(static_cast<int>(i), c_type, target, b.buffer_length, indicator, consumed,
-                                            scratch_, wide_scratch_);
+            char* target = plan.buffer + offset + index * plan.stride;
+            auto* indicator = plan.indicator == nullptr
+                                  ? nullptr
+                                  : reinterpret_cast<SQLLEN*>(plan.indicator + offset + index * plan.indicator_stride);
+            Outcome outcome = Outcome::ok;
+            if (!deliver_directly(plan, target, indicator, outcome)) {
+                if (static_cast<std::size_t>(plan.index) >= columns_.size())
+                    throw DriverError("07009", "Invalid descriptor index: " + column_text(column) +
+                                                   " is bound but the result has " + std::to_string(columns_.size()));
+                std::size_t consumed = 0;
+                outcome = deliver(plan.index, plan.c_type, target, plan.buffer_length, indicator, consumed, scratch_,
+                                  wide_scratch_);
+            }
+            if (outcome == Outcome::ok)
+                continue;
             if (outcome == Outcome::truncated)
                 diagnostics().add("01004", "String data, right truncated in " + column_text(column), 0, row_number,
                                   column);
             else if (outcome == Outcome::fraction_truncated)
                 diagnostics().add("01S07", "Fractional truncation in " + column_text(column), 0, row_number, column);
-            if (outcome != Outcome::ok && status == SQL_ROW_SUCCESS)
+            if (status == SQL_ROW_SUCCESS)
                 status = SQL_ROW_SUCCESS_WITH_INFO;
         } catch (const DriverError& e) {
             diagnostics().add(e, row_number, column);
@@ -547,11 +656,13 @@ void Statement::bind_column(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER 
     if (buffer == nullptr) {  // a null buffer unbinds the column
         if (column <= bindings_.size())
             bindings_[column - 1u] = {};
+        plan_ready_ = false;
         return;
     }
     if (column > bindings_.size())
         bindings_.resize(column);
     bindings_[column - 1u] = {c_type, buffer, buffer_length, indicator};
+    plan_ready_ = false;
 }
 
 void Statement::bind_parameter(SQLUSMALLINT number, SQLSMALLINT io_type, SQLSMALLINT c_type, SQLSMALLINT sql_type,
@@ -723,7 +834,10 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
     case SQL_ATTR_QUERY_TIMEOUT: query_timeout_ = number; return SQL_SUCCESS;
     case SQL_ATTR_MAX_ROWS: max_rows_ = number; return SQL_SUCCESS;
     case SQL_ATTR_ROW_ARRAY_SIZE: return set_size(row_array_size_, "row array size");
-    case SQL_ATTR_ROW_BIND_TYPE: row_bind_type_ = number; return SQL_SUCCESS;
+    case SQL_ATTR_ROW_BIND_TYPE:
+        row_bind_type_ = number;
+        plan_ready_ = false;
+        return SQL_SUCCESS;
     case SQL_ATTR_ROWS_FETCHED_PTR: rows_fetched_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_STATUS_PTR: row_status_ = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_BIND_OFFSET_PTR: row_bind_offset_ = static_cast<SQLLEN*>(value); return SQL_SUCCESS;

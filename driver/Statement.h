@@ -58,7 +58,11 @@ public:
     /// SQLCancel from another thread: when the statement is running, asks SQLite to interrupt it
     /// and returns true; otherwise returns false and changes nothing.
     bool interrupt() noexcept;
-    void unbind_columns() noexcept { bindings_.clear(); }
+    void unbind_columns() noexcept
+    {
+        bindings_.clear();
+        plan_ready_ = false;
+    }
     void reset_parameters() noexcept { parameters_.clear(); }
 
     SQLRETURN set_attribute(SQLINTEGER attribute, SQLPOINTER value);
@@ -78,6 +82,21 @@ private:
         SQLLEN buffer_length = 0;
         SQLLEN* indicator = nullptr;
     };
+    // How a fetch delivers one bound column, worked out once per execute and binding: where its
+    // elements lie and, for the common pairs of stored value and C type, a direct conversion.
+    // Every other value takes the general one (deliver), which knows every pair and error.
+    enum class Route : unsigned char { text, real, unsigned16, signed32, signed64, general };
+    struct ColumnPlan {
+        int index = 0;
+        SQLSMALLINT c_type = 0;
+        Route route = Route::general;
+        char* buffer = nullptr;
+        SQLLEN buffer_length = 0;
+        SQLLEN stride = 0;  // from one row's element to the next
+        char* indicator = nullptr;
+        SQLLEN indicator_stride = 0;
+        SQLLEN size = 0;  // of a fixed-size element
+    };
 
     void finalize() noexcept;
     void read_columns();
@@ -91,6 +110,8 @@ private:
     Outcome deliver(int index, SQLSMALLINT c_type, void* buffer, SQLLEN buffer_length, SQLLEN* indicator,
                     std::size_t& offset, std::string& scratch, std::string& wide);
     SQLUSMALLINT deliver_row(SQLULEN row);
+    void make_plan();
+    bool deliver_directly(const ColumnPlan& plan, char* target, SQLLEN* indicator, Outcome& outcome);
     [[nodiscard]] const Column& column_at(SQLUSMALLINT column) const;
     void require_result() const;
 
@@ -101,6 +122,8 @@ private:
     State state_ = State::allocated;
     mutable std::vector<Column> columns_;
     std::vector<ColumnBinding> bindings_;
+    std::vector<ColumnPlan> plan_;
+    bool plan_ready_ = false;
     std::vector<ParameterBinding> parameters_;
     SQLLEN row_count_ = -1;
 

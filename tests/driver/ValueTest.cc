@@ -47,9 +47,23 @@ protected:
     void again()
     {
         SQLFreeStmt(statement_.handle(), SQL_CLOSE);
-        ASSERT_EQ(statement_.exec("SELECT I, D, T, B, BIG, N, W, NEG, HALF, ONE FROM V"), SQL_SUCCESS);
+        SQLFreeStmt(statement_.handle(), SQL_UNBIND);
+        ASSERT_EQ(statement_.exec(kSelect), SQL_SUCCESS);
         ASSERT_EQ(SQLFetch(statement_.handle()), SQL_SUCCESS);
     }
+    // Binds one column of the same statement (instead of the bindings of the case before) and
+    // fetches the row into it: the outcome of the bind when it fails, else that of the fetch.
+    SQLRETURN fetch_bound(SQLUSMALLINT column, SQLSMALLINT c_type, void* buffer, SQLLEN* indicator)
+    {
+        SQLFreeStmt(statement_.handle(), SQL_CLOSE);
+        SQLFreeStmt(statement_.handle(), SQL_UNBIND);
+        const SQLRETURN bound = SQLBindCol(statement_.handle(), column, c_type, buffer, 16, indicator);
+        if (!SQL_SUCCEEDED(bound))
+            return bound;
+        EXPECT_EQ(statement_.exec(kSelect), SQL_SUCCESS);
+        return SQLFetch(statement_.handle());
+    }
+    static constexpr const char* kSelect = "SELECT I, D, T, B, BIG, N, W, NEG, HALF, ONE FROM V";
 };
 
 enum Column : SQLUSMALLINT { kI = 1, kD, kT, kB, kBig, kN, kW, kNeg, kHalf, kOne, kNone };
@@ -94,7 +108,25 @@ TEST_F(Conversion, IntoEveryTypeOrTheReasonWhyNotAsTextWithoutSpuriousZerosAndNu
         EXPECT_EQ(statement_.state(), state) << where;
         EXPECT_TRUE(!SQL_SUCCEEDED(rc) || number_in(c_type, buffer) == value) << where;
         EXPECT_TRUE(c_type != SQL_C_SLONG || rc != SQL_SUCCESS || indicator_ == 4) << where;
+        // A bound column gets the same value, or the same failure, with the fetch.
+        unsigned char bound[16] = {};
+        const SQLRETURN bound_rc = fetch_bound(column, c_type, bound, &indicator_);
+        EXPECT_EQ(bound_rc, expected_rc) << where << ", bound";
+        EXPECT_EQ(statement_.state(), state) << where << ", bound";
+        EXPECT_TRUE(!SQL_SUCCEEDED(bound_rc) || number_in(c_type, bound) == value) << where << ", bound";
+        EXPECT_TRUE(c_type != SQL_C_SLONG || bound_rc != SQL_SUCCESS || indicator_ == 4) << where << ", bound";
     }
+    for (const auto& [column, c_type, expected] :
+         {std::tuple<Column, SQLSMALLINT, std::string>{kT, SQL_C_CHAR, " 17 "}, {kW, SQL_C_CHAR, "abc"},
+          {kI, SQL_C_CHAR, "42"}, {kD, SQL_C_CHAR, "2.5"}, {kB, SQL_C_CHAR, "00FF10"}, {kN, SQL_C_CHAR, ""}}) {
+        char text[16] = {};
+        EXPECT_EQ(fetch_bound(column, c_type, text, &indicator_), SQL_SUCCESS) << expected;
+        EXPECT_EQ(text, expected);
+        EXPECT_EQ(indicator_, column == kN ? SQL_NULL_DATA : static_cast<SQLLEN>(expected.size())) << expected;
+    }
+    SQLINTEGER unindicated = 0;
+    EXPECT_EQ(fetch_bound(kN, SQL_C_SLONG, &unindicated, nullptr), SQL_ERROR);
+    EXPECT_EQ(statement_.state(), "22002");
     again();
 
     char text[64];
