@@ -937,6 +937,9 @@ void Session::free_and_reallocate(Slot& slot)
 void Session::disconnect_and_reconnect()
 {
     const auto& api = odbc();
+    require(api.SQLFreeHandle(SQL_HANDLE_ENV, env_) == SQL_ERROR, "an environment with a connection is not freed");
+    if (connected_)
+        require(api.SQLFreeHandle(SQL_HANDLE_DBC, dbc_) == SQL_ERROR, "an open connection is not freed");
     if (!connected_ || api.SQLDisconnect(dbc_) != SQL_SUCCESS)
         return;
     connected_ = false;
