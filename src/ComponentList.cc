@@ -244,6 +244,125 @@ std::vector<ComponentPtr> all_pointers(Components& components)
     return pointers;
 }
 
+// Name patterns. libstdc++ compiles a pattern by recursive descent, one level per term and
+// per group, and its default matcher backtracks, one level per character matched and
+// exponential in time. So a pattern is checked for size before it is compiled, and matched by
+// the polynomial (Thompson) executor, which follows the automaton's states breadth first: its
+// recursion is bounded by the automaton's size, and its time by name length times that size.
+// That executor cannot follow backreferences; the compiler rejects them (error_complexity).
+constexpr std::size_t kMaxPatternLength = 1000;
+// The automaton's size estimated from the pattern, counted repetitions ({n,m}) expanded.
+constexpr std::size_t kMaxPatternSize = 2000;
+
+// One more than kMaxPatternSize at most, so that products cannot overflow.
+std::size_t capped(std::size_t size) noexcept { return std::min(size, kMaxPatternSize + 1); }
+
+// Length of the bracket expression starting at `open` (its '['), up to its closing ']'.
+std::size_t bracket_length(std::string_view pattern, std::size_t open) noexcept
+{
+    std::size_t i = open + 1;
+    if (i < pattern.size() && pattern[i] == '^')
+        ++i;
+    for (; i < pattern.size() && pattern[i] != ']'; ++i) {
+        if (pattern[i] == '\\')
+            ++i;
+        else if (pattern[i] == '[' && i + 1 < pattern.size() &&
+                 std::string_view(":.=").find(pattern[i + 1]) != std::string_view::npos) {
+            const std::size_t close = pattern.find(std::string{pattern[i + 1], ']'}, i + 2);
+            i = close == std::string_view::npos ? pattern.size() : close + 1;
+        }
+    }
+    return std::min(i + 1, pattern.size()) - open;
+}
+
+// The repeat count of a brace quantifier "{n}", "{n,}" or "{n,m}" at `open`, and its length;
+// a count of 1 where the braces are malformed, which the compiler then reports.
+std::pair<std::size_t, std::size_t> brace_repeat(std::string_view pattern, std::size_t open) noexcept
+{
+    std::size_t bounds[2] = {0, 0};
+    std::size_t bound = 0; // 1 after the comma
+    bool upper_given = false;
+    std::size_t i = open + 1;
+    for (; i < pattern.size() && pattern[i] != '}'; ++i) {
+        const char c = pattern[i];
+        if (c == ',' && bound == 0) {
+            bound = 1;
+        } else if (c >= '0' && c <= '9') {
+            bounds[bound] = capped(bounds[bound] * 10 + static_cast<std::size_t>(c - '0'));
+            upper_given = upper_given || bound == 1;
+        } else {
+            return {1, i - open};
+        }
+    }
+    // {n,} is n copies and a loop: one copy more.
+    const std::size_t count = bound == 0 ? bounds[0] : upper_given ? std::max(bounds[0], bounds[1]) : bounds[0] + 1;
+    return {std::max<std::size_t>(count, 1), i + 1 - open};
+}
+
+// Size of the automaton that `pattern` compiles to, estimated from above: each character
+// counts one, and a counted repetition copies what it repeats.
+std::size_t pattern_size(std::string_view pattern) noexcept
+{
+    std::vector<std::size_t> groups{0}; // size of each open group so far, outermost first
+    std::size_t last = 0;               // size of the last atom, which a quantifier repeats
+    for (std::size_t i = 0; i < pattern.size();) {
+        std::size_t length = 1;
+        std::size_t size = 1;
+        switch (pattern[i]) {
+        case '\\':
+            length = size = 2;
+            break;
+        case '[':
+            length = size = bracket_length(pattern, i);
+            break;
+        case '(':
+            groups.push_back(1);
+            ++i;
+            continue;
+        case ')':
+            if (groups.size() > 1) {
+                size = capped(groups.back() + 1);
+                groups.pop_back();
+            }
+            break;
+        case '{': {
+            const auto [count, brace_length] = brace_repeat(pattern, i);
+            groups.back() = capped(groups.back() + last * (count - 1) + 1);
+            last = capped(last * count);
+            i += brace_length;
+            continue;
+        }
+        case '*':
+        case '+':
+        case '?':
+        case '|':
+            groups.back() = capped(groups.back() + 1);
+            ++i;
+            continue;
+        default:
+            break;
+        }
+        groups.back() = capped(groups.back() + size);
+        last = size;
+        i += length;
+    }
+    std::size_t total = 0;
+    for (const std::size_t group : groups)
+        total = capped(total + group);
+    return total;
+}
+
+// Compiles a name pattern (ECMAScript, case-insensitive) that is safe to match against names
+// of any length: see kMaxPatternLength.
+std::regex compile_name_pattern(const std::string& name_regex)
+{
+    if (name_regex.size() > kMaxPatternLength)
+        throw std::regex_error(std::regex_constants::error_space);
+    if (pattern_size(name_regex) > kMaxPatternSize)
+        throw std::regex_error(std::regex_constants::error_complexity);
+    return std::regex(name_regex, std::regex::ECMAScript | std::regex::icase | std::regex_constants::__polynomial);
+}
+
 } // namespace
 
 namespace detail {
@@ -332,7 +451,7 @@ std::vector<std::vector<ComponentPtr>> extract_cells_around_components(const std
         throw Error("meters_before must be negative or zero");
     if (!(meters_after >= 0.0))
         throw Error("meters_after must be positive or zero");
-    const std::regex pattern(name_regex, std::regex::ECMAScript | std::regex::icase);
+    const std::regex pattern = compile_name_pattern(name_regex);
     std::vector<ComponentPtr> sorted(component_ptrs);
     sort_component_pointers(sorted, sort_order);
 

@@ -3,6 +3,9 @@
 
 #include "load_scenarios.h"
 
+#include <pthread.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <regex>
@@ -167,6 +170,95 @@ TEST(ComponentQueries, CellsCheckTheirArgumentsAndSurroundEveryWholeNameMatch)
     EXPECT_EQ(overlapping[2].size(), 3u) << "QD1, then B1 and QF2 in either order";
     EXPECT_EQ(overlapping[2].front()->name_, "QD1");
     EXPECT_TRUE(overlapping[3].empty());
+}
+
+// What a pattern makes of a list with the given names: "N cells", or the regex_error's code.
+std::string pattern_outcome(const std::string& pattern, const std::vector<std::string>& names)
+{
+    ComponentList list;
+    for (const std::string& name : names)
+        list.components_.push_back(make(name, 0.0, 0.0, {}));
+    try {
+        const auto cells = ComponentList::extract_cells_around_components(list.get_sorted_list(SortOrder::none),
+                                                                          pattern, SortOrder::s, -0.0, 0.0);
+        return std::to_string(cells.size()) + " cells";
+    } catch (const std::regex_error& e) {
+        return "regex_error " + std::to_string(static_cast<int>(e.code()));
+    }
+}
+
+// Names shaped like the demo facility's, one in a hundred ending in X.
+std::vector<std::string> demo_names()
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 2482; ++i)
+        names.push_back(std::string("Q") + "FDBSK"[i % 5] + ".S" + std::to_string(i / 100) + "." +
+                        std::to_string(i % 100) + (i % 100 == 0 ? "X" : ""));
+    return names;
+}
+
+std::string repeated(const std::string& text, int count)
+{
+    std::string result;
+    for (int i = 0; i < count; ++i)
+        result += text;
+    return result;
+}
+
+// Patterns and names that overflowed the stack or ran for minutes: each finishes, in a child
+// process with an ordinary 8 MB stack and in a thread with 1 MB, within a 60-second alarm.
+TEST(ComponentQueries, NamePatternsFinishWithinASmallStackOrAreRefused)
+{
+    using std::regex_constants::error_complexity, std::regex_constants::error_space;
+    const auto error = [](std::regex_constants::error_type code) {
+        return "regex_error " + std::to_string(static_cast<int>(code));
+    };
+    const std::vector<std::string> demo = demo_names();
+    const std::string long_name(30000, 'a');
+    const std::vector<std::tuple<std::string, std::string, std::vector<std::string>, std::string>> cases = {
+        {"any name", ".*", {long_name}, "1 cells"},
+        {"nested stars", "(.*)*X", demo, "25 cells"},
+        {"two nested stars", "(.*)*(.*)*X", demo, "25 cells"},
+        {"two nested stars, long name", "(.*)*(.*)*X", {long_name + "x", long_name}, "1 cells"},
+        {"100,000 characters", std::string(100000, 'a'), {"a"}, error(error_space)},
+        {"20,000 nested groups", repeated("(", 20000) + "a" + repeated(")", 20000), {"a"}, error(error_space)},
+        {"499 nested groups", repeated("(", 499) + "a" + repeated(")", 499), {"A", "b"}, "1 cells"},
+        {"1000 characters", repeated("(a?)", 250), {"", std::string(250, 'a'), std::string(251, 'a')}, "2 cells"},
+        {"repetitions within the size", "(?:a?){300}", {"aaa"}, "1 cells"},
+        {"repetitions beyond the size", "(a{50}){50}", {"a"}, error(error_complexity)},
+        {"a backreference", "(a)\\1", {"aa"}, error(error_complexity)},
+    };
+    const auto run_all = [&cases] {
+        std::vector<std::string> outcomes;
+        for (const auto& [what, pattern, names, expected] : cases)
+            outcomes.push_back(pattern_outcome(pattern, names));
+        return outcomes;
+    };
+    const auto check = [&cases](const std::vector<std::string>& outcomes) {
+        for (std::size_t i = 0; i < cases.size(); ++i)
+            EXPECT_EQ(outcomes[i], std::get<3>(cases[i])) << std::get<0>(cases[i]);
+        return !::testing::Test::HasFailure();
+    };
+    EXPECT_TRUE(in_child(false, [&] {
+        const rlimit stack{8 << 20, 8 << 20};
+        return ::alarm(60) == 0 && ::setrlimit(RLIMIT_STACK, &stack) == 0 && check(run_all());
+    })) << "with an 8 MB stack";
+    EXPECT_TRUE(in_child(false, [&] {
+        ::alarm(60);
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, 1 << 20);
+        std::vector<std::string> outcomes;
+        const auto body = [](void* context) -> void* {
+            auto* job = static_cast<std::pair<decltype(run_all)*, std::vector<std::string>*>*>(context);
+            *job->second = (*job->first)();
+            return nullptr;
+        };
+        std::pair job{&run_all, &outcomes};
+        pthread_t thread;
+        return pthread_create(&thread, &attributes, body, &job) == 0 && pthread_join(thread, nullptr) == 0 &&
+               check(outcomes);
+    })) << "in a thread with a 1 MB stack";
 }
 
 } // namespace

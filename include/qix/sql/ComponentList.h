@@ -49,7 +49,12 @@ public:
     /// p + meters_after] around the match's position p. Throws qix::Error when meters_before
     /// is positive or NaN, when meters_after is negative or NaN, and when a name matches while
     /// `sort_order` is neither z nor s; std::regex_error for an invalid pattern. Compiles the
-    /// pattern once and scans outward from each match only.
+    /// pattern once and scans outward from each match only. Matching is safe for names of any
+    /// length: it runs libstdc++'s polynomial (Thompson) executor, whose stack depth is bounded
+    /// by the pattern and whose time grows with name length times pattern size. Patterns are
+    /// therefore limited: longer than 1000 bytes throws std::regex_error error_space; one
+    /// whose automaton, counted repetitions ({n,m}) expanded, exceeds about 2000 states, or
+    /// that has a backreference (which that executor cannot follow), error_complexity.
     [[nodiscard]] static std::vector<std::vector<Component*>>
     extract_cells_around_components(const std::vector<Component*>& component_ptrs, const std::string& name_regex,
                                     SortOrder sort_order, double meters_before, double meters_after);
