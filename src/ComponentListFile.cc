@@ -159,9 +159,16 @@ constexpr std::size_t kReadBufferSize = 1 << 16;
 constexpr std::size_t kLongestQuotedLine = 1000;
 constexpr std::size_t kQuotedBeginning = 200;
 
+// The white space trimmed off tags and number lines: " \t\n\v\f\r".
+bool is_blank(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 std::string_view trimmed(std::string_view line) noexcept
 {
-    return tessel::trim_sv(line, tessel::default_whitespace_characters());
+    while (!line.empty() && is_blank(line.front()))
+        line.remove_prefix(1);
+    while (!line.empty() && is_blank(line.back()))
+        line.remove_suffix(1);
+    return line;
 }
 
 // A line as a message shows it: whole when short, otherwise its first kQuotedBeginning bytes
@@ -185,10 +192,12 @@ std::istream& read_line(std::istream& stream, std::string& line)
     return std::getline(stream, line);
 }
 
-std::string read_line_with_escaped_string(std::istream& stream, std::string& line)
+// Reads a text line straight into `text`; only a line with an escape sequence is copied.
+void read_line_with_escaped_string(std::istream& stream, std::string& text)
 {
-    read_line(stream, line);
-    return tessel::unescape(line);
+    read_line(stream, text);
+    if (text.find('\\') != std::string::npos)
+        text = tessel::unescape(text);
 }
 
 double read_line_with_double(std::istream& stream, std::string& line)
@@ -214,13 +223,13 @@ std::vector<bool> parse_flags(std::string_view flags_line, const std::string& na
     return flags;
 }
 
-// One record after its opening tag. `line` and `flags_line` are scratch buffers.
-Component read_component(std::istream& stream, std::string& line, std::string& flags_line)
+// One record after its opening tag, read into `component`. `line` and `flags_line` are scratch
+// buffers.
+void read_component(std::istream& stream, std::string& line, std::string& flags_line, Component& component)
 {
-    Component component;
     for (std::string* text : {&component.name_, &component.real_name_, &component.name2_, &component.section_,
                               &component.group_, &component.class_, &component.type_, &component.friendly_name_})
-        *text = read_line_with_escaped_string(stream, line);
+        read_line_with_escaped_string(stream, *text);
     for (double* number : {&component.x_, &component.y_, &component.z_, &component.s_})
         *number = read_line_with_double(stream, line);
     read_line(stream, flags_line);
@@ -234,7 +243,6 @@ Component read_component(std::istream& stream, std::string& line, std::string& f
     if (stream.fail() || trimmed(line) != kComponentClose)
         throw Error("Cannot parse component list");
     component.flags_ = parse_flags(flags_line, component.name_);
-    return component;
 }
 
 // Throws the inconsistency message for the first component without one flag per flag name.
@@ -554,8 +562,15 @@ void ComponentList::read_components_from_stream(std::istream& stream)
         const std::string_view tag = trimmed(line);
         if (tag == kComponentsClose)
             return;
-        if (tag == kComponentOpen)
-            components_.push_back(read_component(stream, line, flags_line));
+        if (tag == kComponentOpen) {
+            // Read in place; a record that fails leaves no half-read component behind.
+            try {
+                read_component(stream, line, flags_line, components_.emplace_back());
+            } catch (...) {
+                components_.pop_back();
+                throw;
+            }
+        }
         // Anything else between records is ignored.
     }
     components_.clear();

@@ -1,5 +1,8 @@
 #include <qix/util/tessel.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace tessel {
 
 namespace {
@@ -52,8 +55,49 @@ std::string_view trim_sv(std::string_view text, std::string_view characters) noe
 
 std::string trim(std::string_view text, std::string_view characters) { return std::string(trim_sv(text, characters)); }
 
+namespace {
+
+// True when one of the eight bytes of `word` needs escaping wherever it stands: below 0x20,
+// 0x7F and above, or a backslash. Bitwise tests on all eight at once.
+bool word_needs_escape(std::uint64_t word) noexcept
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHighs;
+    return (below_space | (word & kHighs) | has_zero(word ^ (kOnes * 0x7F)) | has_zero(word ^ (kOnes * '\\'))) != 0;
+}
+
+// True when `text` goes into the file as it is: no byte to escape, no blank at either end and
+// no '<' in front.
+bool is_plain(std::string_view text) noexcept
+{
+    if (text.empty())
+        return true;
+    if (text.front() == ' ' || text.back() == ' ' || text.front() == '<')
+        return false;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if (word_needs_escape(word))
+            return false;
+    }
+    // The last few bytes, padded with letters, which need no escaping.
+    std::uint64_t tail = 0x6161616161616161;
+    std::memcpy(&tail, text.data() + i, text.size() - i);
+    return !word_needs_escape(tail);
+}
+
+} // namespace
+
 void append_escaped(std::string& out, std::string_view text)
 {
+    // Most texts need no escaping at all.
+    if (is_plain(text)) {
+        out.append(text);
+        return;
+    }
     const std::size_t last = text.size() - 1;
     std::size_t run = 0; // start of the pending run of bytes that stay as they are
     for (std::size_t i = 0; i < text.size(); ++i) {
