@@ -306,11 +306,18 @@ ConfigurationItem first_item(Query& query)
     return query.fetch() ? read_item_row(query) : ConfigurationItem{};
 }
 
-// How a data column is read, worked out once per call from the field.
+// Field names go into statement texts as column names: every one of them is checked before
+// any statement is built.
+void check_field_names(const ConfigurationFieldMap& fields)
+{
+    for (const auto& [key, field] : fields)
+        if (!is_field_name(field.name_))
+            throw Error(kInvalidFieldName);
+}
+
+// How a data column is read, worked out once per call from the field (its name is checked).
 DataColumn data_column(const ConfigurationField& field)
 {
-    if (!is_field_name(field.name_))
-        return {field.name_, ColumnKind::failing, kInvalidFieldName};
     switch (field.data_type_) {
     case 'I':
     case 'R':
@@ -500,6 +507,10 @@ ConfigurationInterface::DataResult ConfigurationInterface::read_data(const std::
         throw Error(kTypeNameEmpty);
     DataResult result{{}, read_fields(type_name)};
     const ConfigurationFieldMap& fields = result.second;
+    check_field_names(fields);
+    // "SELECT PUBLIC_ID,  FROM ..." would only come back as the driver's syntax error.
+    if (fields.empty())
+        throw Error(tessel::cat("Type ", type_name, " has no fields in schema ", schema_name_));
     std::string sql =
         tessel::cat("SELECT PUBLIC_ID, ", tessel::join(field_names(fields), ", "), " FROM ", data_view_name(type_name));
     if (!filter.empty())
@@ -513,7 +524,7 @@ ConfigurationInterface::DataResult ConfigurationInterface::read_data(const std::
     columns.reserve(fields.size());
     for (const auto& [key, field] : fields)
         columns.push_back(data_column(field));
-    detail::read_data_rows(query.statement(), columns, result.first);
+    detail::read_data_rows(query.statement(), type_name, columns, result.first);
     return result;
 }
 
@@ -553,6 +564,7 @@ void ConfigurationInterface::add_data(const std::string& type_name, const Config
     if (data.empty())
         return;
     const auto fields = read_fields(type_name);
+    check_field_names(fields);
     const auto written = pick_written_fields(fields, data);
     const std::vector<std::string> placeholders(written.names.size(), "?");
     send_statement(database_,
@@ -569,6 +581,7 @@ void ConfigurationInterface::update_data(const std::string& type_name, std::int3
     if (data.empty() || public_id < 0)
         return;
     const auto fields = read_fields(type_name);
+    check_field_names(fields);
     const auto written = pick_written_fields(fields, data);
     std::vector<std::string> assignments;
     for (const auto& name : written.names)

@@ -2,6 +2,7 @@
 
 #include <qix/sql/ConfigurationInterface.h>
 #include <qix/util/exceptions.h>
+#include <qix/util/tessel.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
+#include <string_view>
 
 namespace qix::sql::detail {
 
@@ -85,8 +88,8 @@ struct BoundColumn {
 
 class DataRowReader {
 public:
-    DataRowReader(StatementHandle& statement, const std::vector<DataColumn>& columns)
-        : statement_(statement), columns_(columns), bound_(columns.size())
+    DataRowReader(StatementHandle& statement, const std::string& type_name, const std::vector<DataColumn>& columns)
+        : statement_(statement), type_name_(type_name), columns_(columns), bound_(columns.size())
     {
         statement_.bind_column(1, CDataType::c_slong, &id_, sizeof id_, &id_indicator_);
         for (std::size_t i = 0; i < columns.size(); ++i)
@@ -161,12 +164,17 @@ private:
         case ColumnKind::time: {
             if (b.indicator == SQL_NULL_DATA)
                 return {};
-            if (b.timestamp_struct)
-                return time_of(b.time, b.fraction_digits);
             // An empty text also means "no value".
-            const std::string value = text(index);
-            return value.empty() ? ConfigurationDataValue{}
-                                 : ConfigurationDataValue{ConfigurationInterface::convert_string_to_time(value)};
+            const std::string value = b.timestamp_struct ? std::string() : text(index);
+            if (!b.timestamp_struct && value.empty())
+                return {};
+            try {
+                return b.timestamp_struct ? time_of(b.time, b.fraction_digits)
+                                          : ConfigurationInterface::convert_string_to_time(value);
+            } catch (const std::runtime_error&) {
+                throw std::runtime_error(time_parse_failure(
+                    index, b.timestamp_struct ? session_text(b.time, b.fraction_digits) : value));
+            }
         }
         case ColumnKind::text: {
             std::string value = text(index);
@@ -178,7 +186,19 @@ private:
         throw Error(columns_[index].error);
     }
 
+    // Which row and field a timestamp that cannot be parsed comes from: one stored value
+    // outside the supported range must not hide among thousands of rows.
+    std::string time_parse_failure(std::size_t index, std::string_view text) const
+    {
+        constexpr std::size_t kShownBytes = 200;
+        return tessel::cat("Failed to parse time string \"", tessel::escape(text.substr(0, kShownBytes)),
+                           text.size() > kShownBytes ? "\u2026" : "", "\" of field ", columns_[index].name,
+                           " of type ", type_name_, ", public id ",
+                           std::to_string(id_indicator_ == SQL_NULL_DATA ? 0 : id_));
+    }
+
     StatementHandle& statement_;
+    const std::string& type_name_;
     const std::vector<DataColumn>& columns_;
     std::vector<BoundColumn> bound_; // never resized: the driver holds pointers into it
     std::int32_t id_ = 0;
@@ -187,10 +207,10 @@ private:
 
 } // namespace
 
-void read_data_rows(StatementHandle& statement, const std::vector<DataColumn>& columns,
+void read_data_rows(StatementHandle& statement, const std::string& type_name, const std::vector<DataColumn>& columns,
                     std::vector<ConfigurationData>& rows)
 {
-    DataRowReader reader(statement, columns);
+    DataRowReader reader(statement, type_name, columns);
     reader.read_all(rows);
 }
 

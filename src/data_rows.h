@@ -10,8 +10,8 @@
 
 namespace qix::sql::detail {
 
-/// How a data column is read. A column that cannot be read (a bad field name, an unknown type
-/// code) fails the first row read with its message, so that a view without rows reads fine.
+/// How a data column is read. A column that cannot be read (an unknown type code) fails the
+/// first row read with its message, so that a view without rows reads fine.
 enum class ColumnKind : unsigned char { integer, real, time, text, failing };
 
 struct DataColumn {
@@ -21,8 +21,10 @@ struct DataColumn {
 };
 
 /// Appends every row of the sent statement "SELECT PUBLIC_ID, <columns in field-name order>"
-/// to `rows`: NULL and empty texts read as null values, timestamps to the nanosecond.
-void read_data_rows(StatementHandle& statement, const std::vector<DataColumn>& columns,
+/// of type `type_name` to `rows`: NULL and empty texts read as null values, timestamps to the
+/// nanosecond. A timestamp that cannot be parsed throws std::runtime_error "Failed to parse
+/// time string" naming the text, the field, the type and the row's public id.
+void read_data_rows(StatementHandle& statement, const std::string& type_name, const std::vector<DataColumn>& columns,
                     std::vector<ConfigurationData>& rows);
 
 } // namespace qix::sql::detail

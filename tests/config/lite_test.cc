@@ -216,15 +216,36 @@ TEST_F(ConfigLite, ReadsItemsWithExactTimestampsAndDataRowsConvertedAndFilteredA
     EXPECT_EQ(ci_.read_data("MAGNET", 9, -1).first, std::vector<ConfigurationData>{long_row});
     source_.execute({"DELETE FROM CFG.MAGNET_T WHERE PUBLIC_ID = 9"});
 
-    const auto quiet = ci_.read_data("QUIET", -1, -1);
-    EXPECT_TRUE(quiet.first.empty());
-    EXPECT_EQ(quiet.second.size(), 2u) << "bad fields show when the first row is read";
-
-    source_.execute({"INSERT INTO CFG.CM_VIEW_DATA_QUIET VALUES (1, 'a', 'l')"});
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("QUIET", -1, -1)); }), "Data type not implemented");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("ODD", -1, -1)); }), "Data type not implemented");
-    // The name is checked before the code of the same field.
+    // Field names are checked before any statement is built, also for a view without rows; an
+    // unknown type code shows when the first row is read.
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("QUIET", -1, -1)); }), "Invalid field name");
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("LOWER", -1, -1)); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] { ci_.add_data("LOWER", {{"B", "b"s}}); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] { ci_.update_data("LOWER", 1, {{"B", "b"s}}); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("ODD", -1, -1)); }), "Data type not implemented");
+    // A type without fields would send "SELECT PUBLIC_ID,  FROM ...".
+    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("NOSUCH", -1, -1)); }),
+              "Type NOSUCH has no fields in schema CFG");
+
+    // One stored timestamp that cannot be parsed names its row, field and text; the exception
+    // stays a std::runtime_error.
+    source_.execute({"INSERT INTO CFG.MAGNET_T (PUBLIC_ID, VERSION_ID, REVIEWED) VALUES (9, 1, '2024-13-45 x'), "
+                     "(10, 1, '" + std::string(300, '7') + "')"});
+    for (const auto& [id, expected] :
+         {std::pair{9, "Failed to parse time string \"2024-13-45 x\" of field REVIEWED of type MAGNET, public id 9"s},
+          {10, "Failed to parse time string \"" + std::string(200, '7') +
+                   "\u2026\" of field REVIEWED of type MAGNET, public id 10"}}) {
+        std::string message = "(no exception)";
+        try {
+            static_cast<void>(ci_.read_data("MAGNET", id, -1));
+        } catch (const qix::Error& e) {
+            message = "qix::Error " + e.get_message();
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, expected);
+    }
+    source_.execute({"DELETE FROM CFG.MAGNET_T WHERE PUBLIC_ID >= 9"});
     EXPECT_NE(message_of([&] { static_cast<void>(ci_.read_data("MAGNET", "NO_SUCH_COLUMN = ?", {1})); })
                   .find("Query failed"),
               std::string::npos);

@@ -41,6 +41,14 @@ protected:
             "CREATE TABLE CFG.CM_VIEW_DATA_MAGNET (PUBLIC_ID INTEGER PRIMARY KEY, VERSION_ID INTEGER NOT NULL "
             "DEFAULT 1, NAME TEXT, NOTES TEXT, NUMBER INTEGER)",
             "INSERT INTO CFG.CM_VIEW_DATA_MAGNET VALUES (1, 1, 'Q1', 'first', 7), (2, 1, 'Q2', NULL, 8)",
+            // A type whose field list holds names that would rewrite its statements.
+            "INSERT INTO CFG.CM_MVIEW_FIELDS VALUES (2, 'HOSTILE', 1, 'NAME', '', 'C', NULL, NULL, NULL, 0, 1, 0, 0), "
+            "(2, 'HOSTILE', 2, 'NUMBER', '', 'I', NULL, NULL, NULL, 0, 0, 0, 1), "
+            "(2, 'HOSTILE', 3, 'NUMBER = 0 --', '', 'C', NULL, NULL, NULL, 0, 0, 0, 1), "
+            "(2, 'HOSTILE', 4, 'NUMBER FROM VEDUV.SENTINEL; DROP TABLE VEDUV.SENTINEL; --', '', 'C', NULL, NULL, "
+            "NULL, 0, 0, 0, 1)",
+            "CREATE TABLE CFG.CM_VIEW_DATA_HOSTILE (PUBLIC_ID INTEGER PRIMARY KEY, NAME TEXT, NUMBER INTEGER)",
+            "INSERT INTO CFG.CM_VIEW_DATA_HOSTILE VALUES (1, 'a', 7), (2, 'b', 8)",
         });
     }
 
@@ -143,6 +151,28 @@ TEST_F(LiteFaults, ConfigurationNamesAreRefusedBeforeAnyStatement)
     }
     EXPECT_EQ(sentinel_rows(db_), 3);
     EXPECT_EQ(ci.read_data("MAGNET", ConfigurationDataValueMap{}).first, rows_before);
+}
+
+TEST_F(LiteFaults, FieldNamesFromTheFieldsViewAreCheckedBeforeAnyStatement)
+{
+    ConfigurationInterface ci(db_, "CFG");
+    const std::string comment_out = "NUMBER = 0 --";
+    // Sent, these would read the sentinel, set NUMBER = 0 in every row (the WHERE clause
+    // commented out), or insert and drop.
+    const std::vector<std::function<void()>> calls = {
+        [&] { (void)ci.read_data("HOSTILE", -1, -1); },
+        [&] { (void)ci.read_data("HOSTILE", ConfigurationDataValueMap{{"NAME", "a"s}}); },
+        [&] { ci.update_data("HOSTILE", 1, {{"NAME", "z"s}, {comment_out, "x"s}}); },
+        [&] { ci.update_data("HOSTILE", 1, {{"NAME", "z"s}}); },
+        [&] { ci.add_data("HOSTILE", {{"NAME", "c"s}, {comment_out, "x"s}}); },
+    };
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(message_of(calls[i]), "Invalid field name") << "call " << i;
+    EXPECT_EQ(sentinel_rows(db_), 3);
+    EXPECT_EQ(db_.execute_query<int>("SELECT NUMBER FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID"),
+              (std::vector<std::tuple<int>>{{7}, {8}}));
+    EXPECT_EQ(db_.execute_query<std::string>("SELECT NAME FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID"),
+              (std::vector<std::tuple<std::string>>{{"a"}, {"b"}}));
 }
 
 TEST_F(LiteFaults, ValuesTravelAsParametersWithQuotesAndNulBytes)

@@ -77,9 +77,12 @@ public:
     /// statement verbatim, with `?` placeholders bound to `filter_params` in order; an empty
     /// filter selects every row and binds nothing), each column converted by its field's
     /// data type code, together with the field map. Costs two statements. Throws qix::Error
-    /// "Type name cannot be empty.", "Invalid field name", "Data type not implemented"
-    /// (both raised while the first row is read), the query layer's errors (also a driver
-    /// error while fetching), or std::runtime_error for a bad timestamp.
+    /// "Type name cannot be empty.", "Invalid field name" (for the type name, and for any
+    /// field name of the fields view, checked before the data statement is built), "Type X
+    /// has no fields in schema S" (nothing sent), "Data type not implemented" (raised while
+    /// the first row is read), the query layer's errors (also a driver error while fetching),
+    /// or std::runtime_error "Failed to parse time string "T" of field F of type X, public
+    /// id N" for a stored timestamp that cannot be parsed (T cut after 200 bytes).
     [[nodiscard]] DataResult read_data(const std::string& type_name, const std::string& filter,
                                        const ConfigurationDataValueList& filter_params);
 
@@ -93,7 +96,9 @@ public:
 
     /// Inserts one row with the values of `data` whose keys name fields of the type (others
     /// are ignored); an empty map sends nothing. Throws qix::Error "Type name cannot be
-    /// empty.", the errors of read_fields, or the database's rejection of the statement.
+    /// empty.", the errors of read_fields, "Invalid field name" when any field name of the
+    /// type is not of the form [A-Z][A-Z0-9_]* (before the statement is built), or the
+    /// database's rejection of the statement.
     void add_data(const std::string& type_name, const ConfigurationDataValueMap& data);
 
     /// Sets the fields of `data` (keys that name no field are ignored) in the rows with
