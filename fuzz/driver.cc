@@ -220,10 +220,9 @@ public:
     std::string fresh_copy() const
     {
         const fs::path work = root_ / "work";
-        fs::remove_all(work);
-        fs::create_directory(work);
+        empty_folder(work);
         for (const char* file : {"main.db", "OTHER.db"})
-            fs::copy_file(root_ / "template" / file, work / file);
+            retried([&](std::error_code& ec) { fs::copy_file(root_ / "template" / file, work / file, ec); });
         return connection_string(work);
     }
 
@@ -231,13 +230,31 @@ public:
     std::string fresh_probe() const
     {
         const fs::path probe = root_ / "probe";
-        fs::remove_all(probe);
-        fs::create_directory(probe);
+        empty_folder(probe);
         return "Database={" + (probe / "probe.db").string() + "};Create=yes";
     }
 
 private:
     static constexpr std::string_view kFolderPrefix = "qix-fuzz-driver-";
+
+    // libFuzzer's timer signal interrupts file copies now and then: such calls are made again.
+    template <typename Call>
+    static void retried(Call&& call)
+    {
+        std::error_code ec;
+        do {
+            ec.clear();
+            call(ec);
+        } while (ec == std::errc::interrupted);
+        if (ec)
+            throw fs::filesystem_error("driver target workspace", ec);
+    }
+
+    static void empty_folder(const fs::path& folder)
+    {
+        retried([&](std::error_code& ec) { fs::remove_all(folder, ec); });
+        retried([&](std::error_code& ec) { fs::create_directory(folder, ec); });
+    }
 
     // A crash ends the process without destructors: the folders of processes that are gone are
     // removed by the next run.
