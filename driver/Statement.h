@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "Conversion.h"
 #include "Handles.h"
+#include "OracleStatements.h"
 #include "SqlText.h"
 
 #include <sqlite3.h>
@@ -13,9 +14,11 @@
 
 namespace qix::lite {
 
-/// A statement handle: one SQLite statement (or one ALTER SESSION), its bound columns and
-/// parameters, its cursor and its attributes. All methods throw DriverError for failures that
-/// end a call with SQL_ERROR; warnings go to the diagnostic area with SQL_SUCCESS_WITH_INFO.
+/// A statement handle: one SQLite statement (or one Oracle statement the driver carries out
+/// itself), its bound columns and parameters, its cursor and its attributes. All methods throw
+/// DriverError for failures that end a call with SQL_ERROR; warnings go to the diagnostic area
+/// with SQL_SUCCESS_WITH_INFO. The cursor and fetch live in Cursor.cc, the attributes in
+/// StatementAttributes.cc.
 class Statement : public Handle {
 public:
     static constexpr HandleKind kKind = HandleKind::statement;
@@ -98,6 +101,21 @@ private:
         SQLLEN size = 0;  // of a fixed-size element
     };
 
+    // Marks a statement as running for the whole of an execute or fetch, so that SQLCancel from
+    // another thread interrupts it instead of touching its cursor.
+    class Running {
+    public:
+        explicit Running(std::atomic<bool>& flag) noexcept : flag_(flag) { flag_.store(true); }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+        ~Running() { flag_.store(false); }
+
+    private:
+        std::atomic<bool>& flag_;
+    };
+
+    static std::string column_text(SQLUSMALLINT column);
+
     void finalize() noexcept;
     void read_columns();
     void bind_parameters(SQLULEN row = 0);
@@ -119,6 +137,7 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
     std::string sql_;
     StatementKind kind_ = StatementKind::other;
+    OracleAction oracle_action_;  // set for a statement the driver carries out itself
     State state_ = State::allocated;
     mutable std::vector<Column> columns_;
     std::vector<ColumnBinding> bindings_;
