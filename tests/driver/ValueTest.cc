@@ -836,8 +836,16 @@ TEST_F(Timestamps, TheSessionFormatOfOneConnectionRendersEveryTimestampColumn)
                               "2024-03-05 14:07:09"},
                              {"2024-01-01 00:00:00.500000", std::nullopt, std::nullopt, std::nullopt}}));
     EXPECT_EQ(items(RawConnection(source_.dsn())), oracle_default) << "another connection keeps the default";
-    connection_.execute("alter session set nls_timestamp_format = 'DD/MM/YYYY HH24.MI FF3'");
+    connection_.execute("/* keywords after a comment */ alter session set nls_timestamp_format = "
+                        "'DD/MM/YYYY HH24.MI FF3'");
     EXPECT_EQ(items()[0][1], "05/03/2024 00.07 123");
+}
+
+TEST_F(Timestamps, AnAlterStatementOfAnotherKindReachesTheDatabase)
+{
+    ASSERT_EQ(statement_.exec("ALTER TABLE CFG.ITEMS ADD COLUMN EXTRA TEXT"), SQL_SUCCESS)
+        << statement_.diagnostic_text();
+    EXPECT_EQ(connection_.rows("SELECT COUNT(EXTRA) FROM CFG.ITEMS"), (Rows{{"0"}}));
 }
 
 TEST_F(Timestamps, RejectsFormatsItCannotHonour)
