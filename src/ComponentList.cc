@@ -7,12 +7,15 @@
 #include <qix/util/exceptions.h>
 #include <qix/util/tessel.h>
 
+#include "block_fetch.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <regex>
+#include <span>
 
 namespace qix::sql {
 
@@ -78,68 +81,26 @@ std::string component_statement(const std::vector<std::string>& flag_names, cons
 // the driver manager and the driver per rowset instead of one per row.
 constexpr std::size_t kRowsetSize = 64;
 
-// The bound buffers of one load, column arrays of one rowset (column-wise binding: element r
-// of every array belongs to row r). Allocated once. For a NULL the driver writes only the
-// indicator: texts read as "" by their indicator, and the numbers and flags are cleared before
-// every fetch, so that a NULL reads as 0.0 or false. The text arrays are left alone, as most of
-// their pages are never needed for short texts and small results.
+// The bound arrays of one load, one rowset long, allocated once and bound on `block`. For a NULL
+// the driver writes only the indicator, by which a text reads as "", a number as 0.0 and a flag
+// as false. The text arrays are left uninitialised, as most of their pages are never needed for
+// short texts and small results.
 class RowsetBuffers {
 public:
-    explicit RowsetBuffers(std::size_t flag_count)
+    RowsetBuffers(detail::BlockFetch& block, std::size_t flag_count)
         : flag_count_(flag_count),
           texts_(std::make_unique_for_overwrite<char[]>(kTextColumns.size() * kRowsetSize * kTextCapacity)),
-          text_lengths_(kTextColumns.size() * kRowsetSize), numbers_(kNumberMembers.size() * kRowsetSize),
-          number_lengths_(kNumberMembers.size() * kRowsetSize), flags_(flag_count * kRowsetSize),
-          flag_lengths_(flag_count * kRowsetSize), status_(kRowsetSize)
-    {
-    }
-
-    // Asks the driver for rowsets of kRowsetSize rows. A driver that refuses the rowset size
-    // keeps fetching row by row, into row 0 of the arrays.
-    void ask_for_rowsets(StatementHandle& statement)
-    {
-        try {
-            statement.set_attribute(AttributeType::row_array_size, reinterpret_cast<SQLPOINTER>(kRowsetSize), 0);
-        } catch (const Error&) {
-            return;
-        }
-        statement.set_attribute(AttributeType::rows_fetched_ptr, &fetched_, 0);
-        statement.set_attribute(AttributeType::row_status_ptr, status_.data(), 0);
-        rowset_size_ = kRowsetSize;
-    }
-
-    void bind(StatementHandle& statement)
+          numbers_(kNumberMembers.size() * kRowsetSize), flags_(flag_count * kRowsetSize)
     {
         for (std::size_t i = 0; i < kTextColumns.size(); ++i)
-            statement.bind_column(kTextColumns[i].number, CDataType::c_char, text(i, 0),
-                                  static_cast<SQLLEN>(kTextCapacity), &text_lengths_[i * kRowsetSize]);
+            text_indicators_.push_back(block.bind(kTextColumns[i].number, CDataType::c_char, text(i, 0),
+                                                  static_cast<SQLLEN>(kTextCapacity)));
         for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-            statement.bind_column(kFirstNumberColumn + static_cast<int>(i), CDataType::c_double,
-                                  &numbers_[i * kRowsetSize], sizeof(double), &number_lengths_[i * kRowsetSize]);
+            number_indicators_.push_back(block.bind(kFirstNumberColumn + static_cast<int>(i), CDataType::c_double,
+                                                    &numbers_[i * kRowsetSize], sizeof(double)));
         for (std::size_t i = 0; i < flag_count_; ++i)
-            statement.bind_column(kFirstFlagColumn + static_cast<int>(i), CDataType::c_ushort,
-                                  &flags_[i * kRowsetSize], sizeof(unsigned short), &flag_lengths_[i * kRowsetSize]);
-    }
-
-    void clear() noexcept
-    {
-        for (std::size_t row = 0; row < rowset_size_; ++row) {
-            for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-                numbers_[i * kRowsetSize + row] = 0.0;
-            for (std::size_t i = 0; i < flag_count_; ++i)
-                flags_[i * kRowsetSize + row] = 0;
-        }
-    }
-
-    // Rows delivered by the last successful fetch.
-    [[nodiscard]] std::size_t rows_fetched() const noexcept { return rowset_size_ > 1 ? fetched_ : 1; }
-
-    // A row of a rowset that the driver could not deliver fails the load, as a failed fetch
-    // of a single row does.
-    void check_row(const StatementHandle& statement, std::size_t row) const
-    {
-        if (rowset_size_ > 1 && status_[row] == SQL_ROW_ERROR)
-            throw Error(tessel::cat("Unable to fetch row: ", statement.get_error_message()));
+            flag_indicators_.push_back(block.bind(kFirstFlagColumn + static_cast<int>(i), CDataType::c_ushort,
+                                                  &flags_[i * kRowsetSize], sizeof(unsigned short)));
     }
 
     // A value the buffer could not hold would be stored cut; refuse it instead. The indicator is
@@ -147,7 +108,7 @@ public:
     void check_text_lengths(std::size_t row) const
     {
         for (std::size_t i = 0; i < kTextColumns.size(); ++i) {
-            const SQLLEN length = text_lengths_[i * kRowsetSize + row];
+            const SQLLEN length = text_indicators_[i][row];
             if (length != SQL_NULL_DATA && static_cast<unsigned long>(length) >= kTextCapacity)
                 throw Error(tessel::cat("Value of column ", kTextColumns[i].name, " of component ", text_value(0, row),
                                         " is longer than ",
@@ -160,10 +121,11 @@ public:
         for (std::size_t i = 0; i < kTextColumns.size(); ++i)
             component.*kTextColumns[i].member = text_value(i, row);
         for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-            component.*kNumberMembers[i] = numbers_[i * kRowsetSize + row];
+            component.*kNumberMembers[i] =
+                number_indicators_[i][row] == SQL_NULL_DATA ? 0.0 : numbers_[i * kRowsetSize + row];
         component.flags_.resize(flag_count_);
         for (std::size_t i = 0; i < flag_count_; ++i)
-            component.flags_[i] = flags_[i * kRowsetSize + row] != 0;
+            component.flags_[i] = flag_indicators_[i][row] != SQL_NULL_DATA && flags_[i * kRowsetSize + row] != 0;
     }
 
 private:
@@ -175,22 +137,19 @@ private:
     // The text up to its first NUL; "" for NULL.
     [[nodiscard]] std::string_view text_value(std::size_t column, std::size_t row) const noexcept
     {
-        if (text_lengths_[column * kRowsetSize + row] == SQL_NULL_DATA)
+        if (text_indicators_[column][row] == SQL_NULL_DATA)
             return {};
         const char* value = text(column, row);
         return {value, ::strnlen(value, kTextCapacity)};
     }
 
     std::size_t flag_count_;
-    std::size_t rowset_size_ = 1;
     std::unique_ptr<char[]> texts_;
-    std::vector<SQLLEN> text_lengths_;
     std::vector<double> numbers_;
-    std::vector<SQLLEN> number_lengths_;
     std::vector<unsigned short> flags_;
-    std::vector<SQLLEN> flag_lengths_;
-    std::vector<SQLUSMALLINT> status_;
-    SQLULEN fetched_ = 0;
+    std::vector<std::span<const SQLLEN>> text_indicators_;
+    std::vector<std::span<const SQLLEN>> number_indicators_;
+    std::vector<std::span<const SQLLEN>> flag_indicators_;
 };
 
 bool same_component(const Component& a, const Component& b) noexcept
@@ -578,7 +537,7 @@ std::string ComponentList::read_from_db_with_backup(Database& db, const std::str
         backup_filename = tessel::cat("db_component_list_", facility, ".txt");
     std::string message;
     try {
-        read_from_db(db, facility);
+        load_from_db(db, facility);
     } catch (const Error& db_error) {
         message = db_error.get_message();
         try {
@@ -597,18 +556,21 @@ std::string ComponentList::read_from_db_with_backup(Database& db, const std::str
 
 void ComponentList::read_from_db(Database& db, const std::string& machine)
 {
-    const std::string facility = checked_facility_name(machine);
+    load_from_db(db, checked_facility_name(machine));
+}
+
+void ComponentList::load_from_db(Database& db, const std::string& facility)
+{
     clear();
     const std::string view = tessel::cat(facility, "_VIEW_COMPONENTS");
     read_flag_names_from_db_table(db, view);
 
-    RowsetBuffers buffers(flag_names_.size());
     Query query = db.send_query(component_statement(flag_names_, view));
-    buffers.ask_for_rowsets(query.statement());
-    buffers.bind(query.statement());
-    for (buffers.clear(); query.fetch(); buffers.clear()) {
-        for (std::size_t row = 0; row < buffers.rows_fetched(); ++row) {
-            buffers.check_row(query.statement(), row);
+    detail::BlockFetch block(query, kRowsetSize);
+    const RowsetBuffers buffers(block, flag_names_.size());
+    while (block.fetch()) {
+        for (std::size_t row = 0; row < block.rows(); ++row) {
+            block.check_row(row);
             buffers.check_text_lengths(row);
             buffers.fill(components_.emplace_back(), row);
         }

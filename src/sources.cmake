@@ -9,6 +9,7 @@ set(QIX_SQL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Database.cc
   ${CMAKE_CURRENT_LIST_DIR}/Procedure.cc
   ${CMAKE_CURRENT_LIST_DIR}/Query.cc
+  ${CMAKE_CURRENT_LIST_DIR}/block_fetch.cc
   ${CMAKE_CURRENT_LIST_DIR}/bound_records.cc
   ${CMAKE_CURRENT_LIST_DIR}/cache_files.cc
   ${CMAKE_CURRENT_LIST_DIR}/data_rows.cc

@@ -46,12 +46,23 @@ inline std::string component_view(const std::string& facility, const std::string
            " ORDER BY POS";
 }
 
+/// Rows of SPAN: one more than a block of the load, so that the last row, all NULL, lands where
+/// the first, without NULLs, was delivered.
+constexpr int kSpanRows = 65;
+
 /// LUMEN: flags flag_Magnet, FLAG_QUAD and FLAG_SPARE with NULLs everywhere, a flag value 2
 /// and long texts; LUMEN_SIM: no rows; CORAL4: no flag columns; TANDEM: a text too long to
-/// hold; BLANK: a flag column FLAG_, whose flag would have an empty name.
+/// hold; BLANK: a flag column FLAG_, whose flag would have an empty name; SPAN: kSpanRows rows.
 inline std::vector<std::string> facility_fixture()
 {
-    return {
+    std::vector<std::string> span{data_table("SPAN_DATA", ", FLAG_ON SMALLINT"),
+                                  component_view("SPAN", "SPAN_DATA", ", FLAG_ON")};
+    for (int pos = 1; pos < kSpanRows; ++pos)
+        span.push_back("INSERT INTO VEDUV.SPAN_DATA VALUES (" + std::to_string(pos) + ", 'P" + std::to_string(pos) +
+                       "', '', '', '', '', '', '', '', 1.5, 2.5, 3.5, 4.5, '', 1)");
+    span.push_back("INSERT INTO VEDUV.SPAN_DATA VALUES (" + std::to_string(kSpanRows) +
+                   ", NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+    std::vector<std::string> fixture{
         data_table("LUMEN_DATA", ", flag_Magnet SMALLINT, FLAG_QUAD SMALLINT, FLAG_SPARE SMALLINT"),
         component_view("LUMEN", "LUMEN_DATA", ", flag_Magnet, FLAG_QUAD, FLAG_SPARE"),
         "INSERT INTO VEDUV.LUMEN_DATA VALUES (3, 'B1', NULL, NULL, NULL, NULL, NULL, NULL, '" + kLongText +
@@ -74,6 +85,8 @@ inline std::vector<std::string> facility_fixture()
         component_view("BLANK", "BLANK_DATA", ", FLAG_"),
         "INSERT INTO VEDUV.BLANK_DATA VALUES (1, 'B1', '', '', '', '', '', '', '', 0, 0, 0, 0, '', 1)",
     };
+    fixture.insert(fixture.end(), span.begin(), span.end());
+    return fixture;
 }
 
 inline sql::ComponentList expected_lumen()
@@ -132,6 +145,17 @@ inline void check_facility_loads(sql::Database& db)
     expected_lumen().write_to_file(backup);
     EXPECT_EQ(list.read_from_db_with_backup(db, "blank", backup), blank);
     EXPECT_EQ(list, expected_lumen());
+
+    // Every row of every block is read, and a NULL reads as "", 0.0 and false also where an
+    // earlier block delivered values.
+    list.read_from_db(db, "span");
+    ASSERT_EQ(list.components_.size(), static_cast<std::size_t>(kSpanRows));
+    list.components_.erase(list.components_.begin(), list.components_.end() - 2);
+    sql::ComponentList tail;
+    tail.flag_names_ = {"ON"};
+    tail.components_ = {make_component({"P" + std::to_string(kSpanRows - 1)}, {1.5, 2.5, 3.5, 4.5}, {true}),
+                        make_component({}, {}, {false})};
+    EXPECT_EQ(list, tail);
 }
 
 } // namespace qix::test::component

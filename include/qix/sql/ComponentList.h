@@ -130,6 +130,8 @@ public:
     void write_to_file(const std::string& filename) const;
 
 private:
+    // read_from_db for a facility name already standardised and checked.
+    void load_from_db(Database& db, const std::string& facility);
     void read_components_from_stream(std::istream& stream);
     void read_flag_names_from_db_table(Database& db, const std::string& table);
     void read_flag_names_from_stream(std::istream& stream);
