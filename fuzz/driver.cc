@@ -222,7 +222,9 @@ public:
         const fs::path work = root_ / "work";
         empty_folder(work);
         for (const char* file : {"main.db", "OTHER.db"})
-            retried([&](std::error_code& ec) { fs::copy_file(root_ / "template" / file, work / file, ec); });
+            retried([&](std::error_code& ec) {
+                fs::copy_file(root_ / "template" / file, work / file, fs::copy_options::overwrite_existing, ec);
+            });
         return connection_string(work);
     }
 
@@ -237,7 +239,8 @@ public:
 private:
     static constexpr std::string_view kFolderPrefix = "qix-fuzz-driver-";
 
-    // libFuzzer's timer signal interrupts file copies now and then: such calls are made again.
+    // libFuzzer's timer signal interrupts file copies now and then: such calls are made again
+    // (a copy cut short has already created its file, which the next try overwrites).
     template <typename Call>
     static void retried(Call&& call)
     {
