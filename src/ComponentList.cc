@@ -8,6 +8,7 @@
 #include <qix/util/tessel.h>
 
 #include "block_fetch.h"
+#include "component_record.h"
 
 #include <algorithm>
 #include <array>
@@ -25,33 +26,26 @@ using SortOrder = ComponentList::SortOrder;
 
 constexpr std::string_view kSchema = "VEDUV";
 constexpr std::string_view kFlagPrefix = "FLAG_";
-constexpr std::string_view kSelectFixedColumns =
-    "SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME";
-constexpr int kFirstFlagColumn = 14;
 // Oracle's VARCHAR2 holds at most 4000 bytes; one more for the terminator.
 constexpr std::size_t kTextCapacity = 4001;
 
+// Every text column of the view with its number: the leading texts, then the link name.
 struct TextColumn {
-    int number;
+    int number = 0;
     std::string_view name;
-    std::string Component::*member;
+    std::string Component::*member = nullptr;
 };
 
-constexpr std::array<TextColumn, 9> kTextColumns{{
-    {1, "NAME", &Component::name_},
-    {2, "REAL_NAME", &Component::real_name_},
-    {3, "NAME2", &Component::name2_},
-    {4, "SECTION", &Component::section_},
-    {5, "GROUP_", &Component::group_},
-    {6, "CLASS", &Component::class_},
-    {7, "TYPE_", &Component::type_},
-    {8, "FRIENDLY_NAME", &Component::friendly_name_},
-    {13, "LINK_NAME", &Component::link_name_},
-}};
+constexpr auto kTextColumns = [] {
+    std::array<TextColumn, detail::kLeadingTexts.size() + 1> columns{};
+    for (std::size_t i = 0; i < detail::kLeadingTexts.size(); ++i)
+        columns[i] = {static_cast<int>(i) + 1, detail::kLeadingTexts[i].column, detail::kLeadingTexts[i].member};
+    columns.back() = {detail::kLinkNameColumn, detail::kLinkName.column, detail::kLinkName.member};
+    return columns;
+}();
 
-constexpr std::array<double Component::*, 4> kNumberMembers{&Component::x_, &Component::y_, &Component::z_,
-                                                           &Component::s_};
-constexpr int kFirstNumberColumn = 9;
+using detail::kFirstFlagColumn;
+using detail::kPositions;
 
 bool is_facility_character(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 
@@ -71,7 +65,12 @@ std::string checked_facility_name(std::string_view machine)
 
 std::string component_statement(const std::vector<std::string>& flag_names, const std::string& view)
 {
-    std::string statement(kSelectFixedColumns);
+    std::string statement("SELECT ");
+    for (const detail::ComponentText& text : detail::kLeadingTexts)
+        statement.append(text.column).append(", ");
+    for (const detail::ComponentNumber& position : kPositions)
+        statement.append(position.column).append(", ");
+    statement.append(detail::kLinkName.column);
     for (const std::string& flag : flag_names)
         statement.append(", ").append(kFlagPrefix).append(flag);
     return statement.append(" FROM ").append(kSchema).append(".").append(view);
@@ -90,13 +89,13 @@ public:
     RowsetBuffers(detail::BlockFetch& block, std::size_t flag_count)
         : flag_count_(flag_count),
           texts_(std::make_unique_for_overwrite<char[]>(kTextColumns.size() * kRowsetSize * kTextCapacity)),
-          numbers_(kNumberMembers.size() * kRowsetSize), flags_(flag_count * kRowsetSize)
+          numbers_(kPositions.size() * kRowsetSize), flags_(flag_count * kRowsetSize)
     {
         for (std::size_t i = 0; i < kTextColumns.size(); ++i)
             text_indicators_.push_back(block.bind(kTextColumns[i].number, CDataType::c_char, text(i, 0),
                                                   static_cast<SQLLEN>(kTextCapacity)));
-        for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-            number_indicators_.push_back(block.bind(kFirstNumberColumn + static_cast<int>(i), CDataType::c_double,
+        for (std::size_t i = 0; i < kPositions.size(); ++i)
+            number_indicators_.push_back(block.bind(detail::kFirstPositionColumn + static_cast<int>(i), CDataType::c_double,
                                                     &numbers_[i * kRowsetSize], sizeof(double)));
         for (std::size_t i = 0; i < flag_count_; ++i)
             flag_indicators_.push_back(block.bind(kFirstFlagColumn + static_cast<int>(i), CDataType::c_ushort,
@@ -120,8 +119,8 @@ public:
     {
         for (std::size_t i = 0; i < kTextColumns.size(); ++i)
             component.*kTextColumns[i].member = text_value(i, row);
-        for (std::size_t i = 0; i < kNumberMembers.size(); ++i)
-            component.*kNumberMembers[i] =
+        for (std::size_t i = 0; i < kPositions.size(); ++i)
+            component.*kPositions[i].member =
                 number_indicators_[i][row] == SQL_NULL_DATA ? 0.0 : numbers_[i * kRowsetSize + row];
         component.flags_.resize(flag_count_);
         for (std::size_t i = 0; i < flag_count_; ++i)
@@ -157,8 +156,8 @@ bool same_component(const Component& a, const Component& b) noexcept
     for (const TextColumn& column : kTextColumns)
         if (a.*column.member != b.*column.member)
             return false;
-    for (const auto member : kNumberMembers)
-        if (!(a.*member == b.*member))
+    for (const detail::ComponentNumber& position : kPositions)
+        if (!(a.*position.member == b.*position.member))
             return false;
     return a.flags_ == b.flags_;
 }

@@ -2,6 +2,7 @@
 // components section of 16-line records. See ComponentList::write_to_file and read_from_file.
 
 #include "ComponentListFile.h"
+#include "component_record.h"
 
 #include <qix/sql/ComponentList.h>
 #include <qix/util/exceptions.h>
@@ -227,17 +228,16 @@ std::vector<bool> parse_flags(std::string_view flags_line, const std::string& na
 // buffers.
 void read_component(std::istream& stream, std::string& line, std::string& flags_line, Component& component)
 {
-    for (std::string* text : {&component.name_, &component.real_name_, &component.name2_, &component.section_,
-                              &component.group_, &component.class_, &component.type_, &component.friendly_name_})
-        read_line_with_escaped_string(stream, *text);
-    for (double* number : {&component.x_, &component.y_, &component.z_, &component.s_})
-        *number = read_line_with_double(stream, line);
+    for (const detail::ComponentText& text : detail::kLeadingTexts)
+        read_line_with_escaped_string(stream, component.*text.member);
+    for (const detail::ComponentNumber& position : detail::kPositions)
+        component.*position.member = read_line_with_double(stream, line);
     read_line(stream, flags_line);
     // The link-name line is optional. Escaped text never starts with '<', so only the raw
     // closing tag reads as one, whatever the link name is.
     read_line(stream, line);
     if (trimmed(line) != kComponentClose) {
-        component.link_name_ = tessel::unescape(line);
+        component.*detail::kLinkName.member = tessel::unescape(line);
         read_line(stream, line);
     }
     if (stream.fail() || trimmed(line) != kComponentClose)
@@ -277,16 +277,14 @@ void writeln_double(std::string& text, double value)
 void append_component(std::string& text, const Component& component)
 {
     append_line(text, kComponentOpen);
-    for (const std::string* value : {&component.name_, &component.real_name_, &component.name2_, &component.section_,
-                                     &component.group_, &component.class_, &component.type_,
-                                     &component.friendly_name_})
-        append_escaped_line(text, *value);
-    for (const double value : {component.x_, component.y_, component.z_, component.s_})
-        writeln_double(text, value);
+    for (const detail::ComponentText& field : detail::kLeadingTexts)
+        append_escaped_line(text, component.*field.member);
+    for (const detail::ComponentNumber& position : detail::kPositions)
+        writeln_double(text, component.*position.member);
     for (const bool flag : component.flags_)
         text.push_back(flag ? '1' : '0');
     text.push_back('\n');
-    append_escaped_line(text, component.link_name_);
+    append_escaped_line(text, component.*detail::kLinkName.member);
     append_line(text, kComponentClose);
 }
 
