@@ -12,9 +12,11 @@ set(QIX_SQL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/block_fetch.cc
   ${CMAKE_CURRENT_LIST_DIR}/bound_records.cc
   ${CMAKE_CURRENT_LIST_DIR}/cache_files.cc
+  ${CMAKE_CURRENT_LIST_DIR}/configuration_rows.cc
   ${CMAKE_CURRENT_LIST_DIR}/data_rows.cc
   ${CMAKE_CURRENT_LIST_DIR}/functions.cc
   ${CMAKE_CURRENT_LIST_DIR}/handles.cc
+  ${CMAKE_CURRENT_LIST_DIR}/time_text.cc
   ${CMAKE_CURRENT_LIST_DIR}/util/file_system.cc
   ${CMAKE_CURRENT_LIST_DIR}/util/sha3.cc
   ${CMAKE_CURRENT_LIST_DIR}/util/tessel.cc)
