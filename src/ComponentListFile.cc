@@ -9,6 +9,7 @@
 #include <qix/util/tessel.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,8 +19,6 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <istream>
 #include <limits>
 #include <optional>
 #include <string>
@@ -125,13 +124,40 @@ std::optional<double> parse_decimal_number(std::string_view text) noexcept
     return value;
 }
 
+// The common case in one pass: a decimal number that from_chars takes whole and within the
+// double range. Starting with a digit or '.', such text follows the grammar, unless its
+// exponent has more digits than fit a signed 32-bit integer for certain; that, and anything
+// else, is left to the full check.
+std::optional<double> parse_plain_decimal(std::string_view text) noexcept
+{
+    constexpr std::size_t kSafeExponentDigits = 9;
+    if (text.empty() || !(is_digit(text.front()) || text.front() == '.'))
+        return std::nullopt;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    std::size_t digits_start = text.size();
+    while (digits_start > 0 && is_digit(text[digits_start - 1]))
+        --digits_start;
+    if (text.size() - digits_start > kSafeExponentDigits && digits_start > 0 && text[digits_start - 1] != '.')
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 std::optional<double> parse_list_number(std::string_view text) noexcept
 {
     const bool negative = !text.empty() && text.front() == '-';
     const std::string_view body = negative ? text.substr(1) : text;
-    std::optional<double> value = parse_special_number(body);
+    std::optional<double> value = parse_plain_decimal(body);
+    if (value) {
+        if (negative)
+            *value = -*value;
+        return value;
+    }
+    value = parse_special_number(body);
     if (!value)
         value = parse_decimal_number(body);
     if (value && negative)
@@ -154,7 +180,6 @@ constexpr std::string_view kComponentsOpen = "<components>";
 constexpr std::string_view kComponentsClose = "</components>";
 constexpr std::string_view kComponentOpen = "<component>";
 constexpr std::string_view kComponentClose = "</component>";
-constexpr std::size_t kReadBufferSize = 1 << 16;
 
 // Messages quote lines of up to this many bytes whole, longer ones by their beginning.
 constexpr std::size_t kLongestQuotedLine = 1000;
@@ -186,24 +211,58 @@ std::string quoted_line(std::string_view line, Form form)
     return tessel::cat(form(line.substr(0, cut)), "\u2026(", std::to_string(line.size()), " bytes)");
 }
 
-// Reads the next line into `line`; a failed read leaves it empty and the stream failed.
-std::istream& read_line(std::istream& stream, std::string& line)
+} // namespace
+
+namespace detail {
+
+// The lines of a file read whole, as views into its text. Past the last line every read fails
+// and gives an empty line, and failed() stays true from then on.
+class ListFileLines {
+public:
+    explicit ListFileLines(std::string_view text) noexcept : rest_(text) {}
+
+    // The next line without its '\n'; false at the end of the text.
+    bool next(std::string_view& line) noexcept
+    {
+        if (rest_.empty()) {
+            line = {};
+            failed_ = true;
+            return false;
+        }
+        const std::size_t end = rest_.find('\n');
+        line = rest_.substr(0, end);
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        return true;
+    }
+
+    [[nodiscard]] bool failed() const noexcept { return failed_; }
+
+private:
+    std::string_view rest_;
+    bool failed_ = false;
+};
+
+} // namespace detail
+
+namespace {
+
+using detail::ListFileLines;
+
+// Reads a text line into `text`, unescaped.
+void read_line_with_escaped_string(ListFileLines& lines, std::string& text)
 {
-    line.clear();
-    return std::getline(stream, line);
+    std::string_view line;
+    lines.next(line);
+    if (line.find('\\') == std::string_view::npos)
+        text.assign(line);
+    else
+        text = tessel::unescape(line);
 }
 
-// Reads a text line straight into `text`; only a line with an escape sequence is copied.
-void read_line_with_escaped_string(std::istream& stream, std::string& text)
+double read_line_with_double(ListFileLines& lines)
 {
-    read_line(stream, text);
-    if (text.find('\\') != std::string::npos)
-        text = tessel::unescape(text);
-}
-
-double read_line_with_double(std::istream& stream, std::string& line)
-{
-    read_line(stream, line);
+    std::string_view line;
+    lines.next(line);
     const auto value = detail::parse_list_number(trimmed(line));
     if (!value)
         throw Error(tessel::cat("Cannot parse floating point number \"",
@@ -224,23 +283,24 @@ std::vector<bool> parse_flags(std::string_view flags_line, const std::string& na
     return flags;
 }
 
-// One record after its opening tag, read into `component`. `line` and `flags_line` are scratch
-// buffers.
-void read_component(std::istream& stream, std::string& line, std::string& flags_line, Component& component)
+// One record after its opening tag, read into `component`.
+void read_component(ListFileLines& lines, Component& component)
 {
     for (const detail::ComponentText& text : detail::kLeadingTexts)
-        read_line_with_escaped_string(stream, component.*text.member);
+        read_line_with_escaped_string(lines, component.*text.member);
     for (const detail::ComponentNumber& position : detail::kPositions)
-        component.*position.member = read_line_with_double(stream, line);
-    read_line(stream, flags_line);
+        component.*position.member = read_line_with_double(lines);
+    std::string_view flags_line;
+    lines.next(flags_line);
     // The link-name line is optional. Escaped text never starts with '<', so only the raw
     // closing tag reads as one, whatever the link name is.
-    read_line(stream, line);
+    std::string_view line;
+    lines.next(line);
     if (trimmed(line) != kComponentClose) {
         component.*detail::kLinkName.member = tessel::unescape(line);
-        read_line(stream, line);
+        lines.next(line);
     }
-    if (stream.fail() || trimmed(line) != kComponentClose)
+    if (lines.failed() || trimmed(line) != kComponentClose)
         throw Error("Cannot parse component list");
     component.flags_ = parse_flags(flags_line, component.name_);
 }
@@ -487,6 +547,72 @@ void write_file(const std::string& filename, std::string_view text)
         throw Error(tessel::cat("Error while writing to ", filename));
 }
 
+// Memory mapped straight from the kernel, for the text of a file read whole. Taking it past
+// malloc keeps a large file from raising malloc's threshold for mapping memory of its own, after
+// which the process's later large blocks would come from the heap.
+class MappedBuffer {
+public:
+    MappedBuffer() = default;
+    MappedBuffer(const MappedBuffer&) = delete;
+    MappedBuffer& operator=(const MappedBuffer&) = delete;
+    ~MappedBuffer()
+    {
+        if (data_ != nullptr)
+            ::munmap(data_, capacity_);
+    }
+
+    // Room for at least `capacity` bytes, the text kept; false when no memory is left.
+    bool reserve(std::size_t capacity) noexcept
+    {
+        if (capacity <= capacity_)
+            return true;
+        void* data = data_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                      : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+        if (data == MAP_FAILED)
+            return false;
+        data_ = static_cast<char*>(data);
+        capacity_ = capacity;
+        return true;
+    }
+
+    [[nodiscard]] char* data() noexcept { return data_; }
+    [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
+
+private:
+    char* data_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+// Reads the whole file that `filename` names into `buffer` and returns its text; nothing when it
+// cannot be opened or read (a folder opens but cannot be read). A regular file is read into a
+// buffer of its size.
+std::optional<std::string_view> read_whole_file(const std::string& filename, MappedBuffer& buffer)
+{
+    constexpr std::size_t kFirstBufferSize = 1 << 16;
+    const FileDescriptor file(::open(filename.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.is_open())
+        return std::nullopt;
+    struct stat info {};
+    const bool regular = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    // One byte beyond a regular file's size lets the end be seen without growing the buffer.
+    if (!buffer.reserve(regular ? static_cast<std::size_t>(info.st_size) + 1 : kFirstBufferSize))
+        return std::nullopt;
+    std::size_t size = 0;
+    for (;;) {
+        if (size == buffer.capacity() && !buffer.reserve(2 * size))
+            return std::nullopt;
+        const ssize_t count = ::read(file.get(), buffer.data() + size, buffer.capacity() - size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        size += static_cast<std::size_t>(count);
+    }
+    return std::string_view(buffer.data(), size);
+}
+
 // A list whose file could not be read back as it is is refused before anything is written.
 void check_writable(const ComponentList& list, const std::string& filename)
 {
@@ -508,38 +634,34 @@ void ComponentList::write_to_file(const std::string& filename) const
 void ComponentList::read_from_file(const std::string& filename)
 {
     clear();
-    std::vector<char> buffer(kReadBufferSize);
-    std::ifstream stream;
-    stream.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    stream.open(filename, std::ios::binary);
-    if (!stream)
+    MappedBuffer buffer;
+    const std::optional<std::string_view> text = read_whole_file(filename, buffer);
+    if (!text)
         throw Error(tessel::cat("Unable to open ", filename, " for reading"));
-    std::string line;
-    while (read_line(stream, line)) {
+    ListFileLines lines(*text);
+    std::string_view line;
+    while (lines.next(line)) {
         const std::string_view tag = trimmed(line);
         if (tag.empty())
             continue;
         if (tag == kFlagNamesOpen)
-            read_flag_names_from_stream(stream);
+            read_flag_names_from_lines(lines);
         else if (tag == kComponentsOpen)
-            read_components_from_stream(stream);
+            read_components_from_lines(lines);
         else
             throw Error(tessel::cat("Unexpected line in ", filename, ": ",
                                     quoted_line(tag, [](std::string_view text) { return text; })));
     }
-    // Opening a folder succeeds; reading it fails. That is no empty list.
-    if (stream.bad())
-        throw Error(tessel::cat("Unable to open ", filename, " for reading"));
     check_flag_counts(*this, filename);
 }
 
-void ComponentList::read_flag_names_from_stream(std::istream& stream)
+void ComponentList::read_flag_names_from_lines(detail::ListFileLines& lines)
 {
     flag_names_.clear();
-    std::string line;
+    std::string_view line;
     // Every non-blank line up to the closing tag is a flag name; hand-edited files have blank
     // lines. The empty name is refused where it could come from, so none is lost here.
-    while (read_line(stream, line)) {
+    while (lines.next(line)) {
         const std::string_view name = trimmed(line);
         if (name.empty())
             continue;
@@ -551,19 +673,18 @@ void ComponentList::read_flag_names_from_stream(std::istream& stream)
     throw Error("Found no closing </flag_names> tag");
 }
 
-void ComponentList::read_components_from_stream(std::istream& stream)
+void ComponentList::read_components_from_lines(detail::ListFileLines& lines)
 {
     components_.clear();
-    std::string line;
-    std::string flags_line;
-    while (read_line(stream, line)) {
+    std::string_view line;
+    while (lines.next(line)) {
         const std::string_view tag = trimmed(line);
         if (tag == kComponentsClose)
             return;
         if (tag == kComponentOpen) {
             // Read in place; a record that fails leaves no half-read component behind.
             try {
-                read_component(stream, line, flags_line, components_.emplace_back());
+                read_component(lines, components_.emplace_back());
             } catch (...) {
                 components_.pop_back();
                 throw;

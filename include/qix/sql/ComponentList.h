@@ -14,6 +14,10 @@ namespace qix::sql {
 
 class Database;
 
+namespace detail {
+class ListFileLines;
+}
+
 /// The component list of one facility: its components in load order and the names of the
 /// flags that every component carries. Loaded from the facility's view in schema VEDUV or
 /// from a list file, saved to a list file, and queried by flag, position and name. Queries
@@ -132,9 +136,9 @@ public:
 private:
     // read_from_db for a facility name already standardised and checked.
     void load_from_db(Database& db, const std::string& facility);
-    void read_components_from_stream(std::istream& stream);
+    void read_components_from_lines(detail::ListFileLines& lines);
     void read_flag_names_from_db_table(Database& db, const std::string& table);
-    void read_flag_names_from_stream(std::istream& stream);
+    void read_flag_names_from_lines(detail::ListFileLines& lines);
 };
 
 /// Full value comparison: components pairwise (nine strings byte for byte, positions with
