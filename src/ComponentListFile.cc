@@ -566,8 +566,9 @@ public:
     {
         if (capacity <= capacity_)
             return true;
-        void* data = data_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                                      : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+        void* data = data_ == nullptr
+                         ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                         : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
         if (data == MAP_FAILED)
             return false;
         data_ = static_cast<char*>(data);

@@ -26,6 +26,9 @@ TEST(ListNumber, AcceptsTheGrammarAndRejectsEverythingElse)
         // Halfway cases beyond 19 digits are rounded correctly.
         {"9007199254740993.0000000000000000001", 9007199254740994.0},
         {"2.4703282292062327208828439643411068618252990130716238221279284125033775364e-324", 4.9e-324},
+        // Long exponents of zeros still fit; a zero mantissa does not hide an exponent that does not.
+        {"1e+0000000002", 100.0}, {"1.25e000000001", 12.5}, {"-2.5e-0000000005", -2.5e-05},
+        {"1234567890123", 1234567890123.0},
     };
     for (const auto& [text, expected] : accepted) {
         const auto value = parse_list_number(text);
@@ -40,7 +43,8 @@ TEST(ListNumber, AcceptsTheGrammarAndRejectsEverythingElse)
         EXPECT_EQ(std::signbit(*value), text[0] == '-') << text;
     }
     for (const char* text : {"+1", "1e", "e5", ".", "-", "1.2.3", "0x10", "nan(a-b)", "nan(", "", "1e+", "--1",
-                             "1e2147483648", "1e-2147483649", "inf1", "infinit", "1 ", " 1", "1,5", "1e5.0", "nan)"})
+                             "1e2147483648", "1e-2147483649", "inf1", "infinit", "1 ", " 1", "1,5", "1e5.0", "nan)",
+                             "0e99999999999", "0.0e-2147483649", "-0e+00000000002147483648"})
         EXPECT_FALSE(parse_list_number(text).has_value()) << '"' << text << '"';
 }
 
