@@ -93,6 +93,9 @@ std::map<std::string, std::string> parse_pairs(std::string_view text)
 
 Settings Settings::from_data_source(const std::string& dsn)
 {
+    // A name with a NUL inside would be looked up, and its files opened, only up to the NUL.
+    if (dsn.find('\0') != std::string::npos)
+        throw DriverError("IM002", "Data source name not found: the name holds a NUL character");
     Settings settings;
     settings.dsn = dsn;
     settings.database = profile_value(dsn, "Database");
@@ -103,6 +106,9 @@ Settings Settings::from_data_source(const std::string& dsn)
 
 Settings Settings::from_connection_string(std::string_view text)
 {
+    // A path with a NUL inside would open (or create) the file named by its part before the NUL.
+    if (text.find('\0') != std::string_view::npos)
+        throw DriverError("HY000", "Malformed connection string: it holds a NUL character");
     const auto pairs = parse_pairs(text);
     Settings settings;
     if (auto dsn = pairs.find("DSN"); dsn != pairs.end() && !dsn->second.empty())

@@ -1207,6 +1207,9 @@ void Session::wide_calls(Slot& slot)
         const SQLRETURN rc = api.SQLDriverConnectW(other, nullptr, text, static_cast<SQLSMALLINT>(count), out,
                                                    characters, &out_length, SQL_DRIVER_NOPROMPT);
         g_connecting = false;
+        if (text != nullptr && count > 0)
+            require(!SQL_SUCCEEDED(rc) || std::find(text, text + count, SQLWCHAR{0}) == text + count,
+                    "a connection string with a NUL inside is refused");
         if (SQL_SUCCEEDED(rc))
             api.SQLDisconnect(other);
         api.SQLFreeHandle(SQL_HANDLE_DBC, other);
