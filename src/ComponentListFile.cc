@@ -13,11 +13,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -327,25 +329,55 @@ void append_escaped_line(std::string& text, std::string_view value)
     text.push_back('\n');
 }
 
-void writeln_double(std::string& text, double value)
+char* write_line(char* out, std::string_view line) noexcept
 {
-    char buffer[detail::kListNumberMaxLength];
-    text.append(buffer, detail::format_list_number(buffer, value));
-    text.push_back('\n');
+    std::memcpy(out, line.data(), line.size());
+    out += line.size();
+    *out++ = '\n';
+    return out;
 }
 
+char* write_escaped_line(char* out, std::string_view value) noexcept
+{
+    out = tessel::write_escaped(out, value);
+    *out++ = '\n';
+    return out;
+}
+
+// The most bytes a component's record can take, every text escaped at its worst.
+std::size_t record_size_bound(const Component& component) noexcept
+{
+    std::size_t texts = (component.*detail::kLinkName.member).size();
+    for (const detail::ComponentText& field : detail::kLeadingTexts)
+        texts += (component.*field.member).size();
+    constexpr std::size_t kLines = detail::kLeadingTexts.size() + detail::kPositions.size() + 4;
+    return kComponentOpen.size() + kComponentClose.size() + kLines + texts * tessel::kMaxEscapedBytesPerByte +
+           detail::kPositions.size() * detail::kListNumberMaxLength + component.flags_.size();
+}
+
+// Writes the record straight into the text, which is grown once per record at most: the
+// record is written into room reserved for its largest form and the text cut to what it took.
 void append_component(std::string& text, const Component& component)
 {
-    append_line(text, kComponentOpen);
+    const std::size_t start = text.size();
+    const std::size_t bound = record_size_bound(component);
+    if (text.capacity() < start + bound)
+        text.reserve(std::max(text.capacity() * 2, start + bound));
+    text.resize(start + bound);
+    char* out = text.data() + start;
+    out = write_line(out, kComponentOpen);
     for (const detail::ComponentText& field : detail::kLeadingTexts)
-        append_escaped_line(text, component.*field.member);
-    for (const detail::ComponentNumber& position : detail::kPositions)
-        writeln_double(text, component.*position.member);
+        out = write_escaped_line(out, component.*field.member);
+    for (const detail::ComponentNumber& position : detail::kPositions) {
+        out = detail::format_list_number(out, component.*position.member);
+        *out++ = '\n';
+    }
     for (const bool flag : component.flags_)
-        text.push_back(flag ? '1' : '0');
-    text.push_back('\n');
-    append_escaped_line(text, component.*detail::kLinkName.member);
-    append_line(text, kComponentClose);
+        *out++ = flag ? '1' : '0';
+    *out++ = '\n';
+    out = write_escaped_line(out, component.*detail::kLinkName.member);
+    out = write_line(out, kComponentClose);
+    text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
 std::string file_text(const ComponentList& list)

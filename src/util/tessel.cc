@@ -21,13 +21,6 @@ int hex_value(char c) noexcept
     return -1;
 }
 
-void append_hex_escape(std::string& out, unsigned char byte)
-{
-    out += "\\x";
-    out += kHexDigits[byte >> 4];
-    out += kHexDigits[byte & 15];
-}
-
 // Bytes that escape() always writes in another form, wherever they stand.
 bool needs_escape(unsigned char byte) noexcept { return byte < 0x20 || byte >= 0x7F || byte == '\\'; }
 
@@ -91,32 +84,44 @@ bool is_plain(std::string_view text) noexcept
 
 } // namespace
 
-void append_escaped(std::string& out, std::string_view text)
+char* write_escaped(char* out, std::string_view text) noexcept
 {
     // Most texts need no escaping at all.
     if (is_plain(text)) {
-        out.append(text);
-        return;
+        if (!text.empty())
+            std::memcpy(out, text.data(), text.size());
+        return out + text.size();
     }
     const std::size_t last = text.size() - 1;
-    std::size_t run = 0; // start of the pending run of bytes that stay as they are
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
         const bool at_edge = (i == 0 || i == last);
         const bool plain = !needs_escape(byte) && !(byte == ' ' && at_edge) && !(byte == '<' && i == 0);
-        if (plain)
+        if (plain) {
+            *out++ = static_cast<char>(byte);
             continue;
-        out.append(text.substr(run, i - run));
-        run = i + 1;
+        }
+        *out++ = '\\';
         switch (byte) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: append_hex_escape(out, byte); break;
+        case '\\': *out++ = '\\'; break;
+        case '\n': *out++ = 'n'; break;
+        case '\r': *out++ = 'r'; break;
+        case '\t': *out++ = 't'; break;
+        default:
+            *out++ = 'x';
+            *out++ = kHexDigits[byte >> 4];
+            *out++ = kHexDigits[byte & 15];
+            break;
         }
     }
-    out.append(text.substr(run));
+    return out;
+}
+
+void append_escaped(std::string& out, std::string_view text)
+{
+    const std::size_t start = out.size();
+    out.resize(start + text.size() * kMaxEscapedBytesPerByte);
+    out.resize(static_cast<std::size_t>(write_escaped(out.data() + start, text) - out.data()));
 }
 
 std::string escape(std::string_view text)

@@ -2,6 +2,7 @@
 
 #include <qix/util/export.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,13 @@ trim_sv(std::string_view text, std::string_view characters = default_whitespace_
 
 /// Appends escape(text) to `out` without building a string of its own.
 QIX_SQL_API void append_escaped(std::string& out, std::string_view text);
+
+/// Writes escape(text) at `out`, which must have room for kMaxEscapedBytesPerByte bytes per
+/// byte of `text`, and returns the end of what it wrote. For writers that size their output once.
+QIX_SQL_API char* write_escaped(char* out, std::string_view text) noexcept;
+
+/// The most bytes escape() makes of one byte ("\xFF").
+inline constexpr std::size_t kMaxEscapedBytesPerByte = 4;
 
 /// Inverse of escape(). Malformed sequences (a lone trailing backslash, "\x" without two hex
 /// digits, an unknown escape letter) are kept byte for byte as they stand.
