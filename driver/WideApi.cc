@@ -81,20 +81,49 @@ Handle* handle_of(SQLSMALLINT type, SQLHANDLE handle) noexcept
                                                          : HandleKind::environment);
 }
 
-// Wide input strings as UTF-8; a null pointer stays null for the narrow call.
+// Wide input strings as UTF-8; a null pointer stays null for the narrow call. A length the
+// narrow call cannot take is refused, never passed on wrapped: a negative one other than
+// SQL_NTS, or a text that grows past SQLSMALLINT's range in UTF-8 (up to three bytes a unit).
 class NarrowText {
 public:
-    NarrowText(const SQLWCHAR* text, SQLINTEGER length) : null_(text == nullptr), text_(wide_string_in(text, length))
+    NarrowText(const SQLWCHAR* text, SQLINTEGER length)
+        : null_(text == nullptr), valid_(null_ || length >= 0 || length == SQL_NTS),
+          text_(valid_ && !null_ ? wide_string_in(text, length) : std::string())
     {
     }
     [[nodiscard]] SQLCHAR* data() { return null_ ? nullptr : reinterpret_cast<SQLCHAR*>(text_.data()); }
     [[nodiscard]] SQLSMALLINT small_length() const { return null_ ? 0 : static_cast<SQLSMALLINT>(text_.size()); }
     [[nodiscard]] SQLINTEGER length() const { return null_ ? 0 : static_cast<SQLINTEGER>(text_.size()); }
+    [[nodiscard]] bool valid() const { return valid_; }
+    [[nodiscard]] bool fits_small() const { return valid_ && text_.size() <= 32767; }
 
 private:
     bool null_;
+    bool valid_;
     std::string text_;
 };
+
+template <typename... Texts>
+bool all_fit_small(const Texts&... texts)
+{
+    return (texts.fits_small() && ...);
+}
+
+// HY090 on the handle, as the narrow entry point reports a length it cannot take.
+SQLRETURN invalid_length(SQLSMALLINT type, SQLHANDLE handle) noexcept
+{
+    Handle* object = handle_of(type, handle);
+    if (object == nullptr)
+        return SQL_INVALID_HANDLE;
+    object->diagnostics().clear();
+    try {
+        object->diagnostics().add("HY090", "Invalid string or buffer length");
+    } catch (...) {
+        // Out of memory while reporting: the return code still tells the failure.
+    }
+    object->diagnostics().set_return_code(SQL_ERROR);
+    return SQL_ERROR;
+}
 
 } // namespace
 
@@ -104,6 +133,8 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsn_len
                               SQLSMALLINT user_length, SQLWCHAR* password, SQLSMALLINT password_length)
 {
     NarrowText name(dsn, dsn_length), account(user, user_length), secret(password, password_length);
+    if (!all_fit_small(name, account, secret))
+        return invalid_length(SQL_HANDLE_DBC, handle);
     return SQLConnect(handle, name.data(), name.small_length(), account.data(), account.small_length(), secret.data(),
                       secret.small_length());
 }
@@ -113,6 +144,8 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in
                                     SQLUSMALLINT completion)
 {
     NarrowText text(in, in_length);
+    if (!text.fits_small())
+        return invalid_length(SQL_HANDLE_DBC, handle);
     if (out == nullptr && out_length == nullptr)
         return SQLDriverConnect(handle, window, text.data(), text.small_length(), nullptr, 0, nullptr, completion);
     // Connecting twice is not possible: the completed string is read into a buffer sized once.
@@ -135,12 +168,16 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in
 SQLRETURN SQL_API SQLPrepareW(SQLHSTMT handle, SQLWCHAR* text, SQLINTEGER length)
 {
     NarrowText sql(text, length);
+    if (!sql.valid())
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLPrepare(handle, sql.data(), sql.length());
 }
 
 SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT handle, SQLWCHAR* text, SQLINTEGER length)
 {
     NarrowText sql(text, length);
+    if (!sql.valid())
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLExecDirect(handle, sql.data(), sql.length());
 }
 
@@ -231,6 +268,8 @@ SQLRETURN SQL_API SQLTablesW(SQLHSTMT handle, SQLWCHAR* catalog, SQLSMALLINT cat
                              SQLSMALLINT types_length)
 {
     NarrowText c(catalog, catalog_length), s(schema, schema_length), t(table, table_length), k(types, types_length);
+    if (!all_fit_small(c, s, t, k))
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLTables(handle, c.data(), c.small_length(), s.data(), s.small_length(), t.data(), t.small_length(),
                      k.data(), k.small_length());
 }
@@ -240,6 +279,8 @@ SQLRETURN SQL_API SQLColumnsW(SQLHSTMT handle, SQLWCHAR* catalog, SQLSMALLINT ca
                               SQLSMALLINT column_length)
 {
     NarrowText c(catalog, catalog_length), s(schema, schema_length), t(table, table_length), n(column, column_length);
+    if (!all_fit_small(c, s, t, n))
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLColumns(handle, c.data(), c.small_length(), s.data(), s.small_length(), t.data(), t.small_length(),
                       n.data(), n.small_length());
 }
@@ -250,6 +291,8 @@ SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT handle, SQLWCHAR* catalog, SQLSMALLIN
                                   SQLSMALLINT schema_length, SQLWCHAR* table, SQLSMALLINT table_length)
 {
     NarrowText c(catalog, catalog_length), s(schema, schema_length), t(table, table_length);
+    if (!all_fit_small(c, s, t))
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLPrimaryKeys(handle, c.data(), c.small_length(), s.data(), s.small_length(), t.data(), t.small_length());
 }
 
@@ -258,6 +301,8 @@ SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT handle, SQLWCHAR* catalog, SQLSMALLINT
                                  SQLUSMALLINT unique, SQLUSMALLINT accuracy)
 {
     NarrowText c(catalog, catalog_length), s(schema, schema_length), t(table, table_length);
+    if (!all_fit_small(c, s, t))
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLStatistics(handle, c.data(), c.small_length(), s.data(), s.small_length(), t.data(), t.small_length(),
                          unique, accuracy);
 }
@@ -268,6 +313,8 @@ SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT handle, SQLUSMALLINT identifier_ty
                                      SQLUSMALLINT nullable)
 {
     NarrowText c(catalog, catalog_length), s(schema, schema_length), t(table, table_length);
+    if (!all_fit_small(c, s, t))
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLSpecialColumns(handle, identifier_type, c.data(), c.small_length(), s.data(), s.small_length(),
                              t.data(), t.small_length(), scope, nullable);
 }
@@ -282,6 +329,8 @@ SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT handle, SQLWCHAR* primary_catalog, SQ
     NarrowText pc(primary_catalog, primary_catalog_length), ps(primary_schema, primary_schema_length),
         pt(primary_table, primary_table_length), fc(foreign_catalog, foreign_catalog_length),
         fs(foreign_schema, foreign_schema_length), ft(foreign_table, foreign_table_length);
+    if (!all_fit_small(pc, ps, pt, fc, fs, ft))
+        return invalid_length(SQL_HANDLE_STMT, handle);
     return SQLForeignKeys(handle, pc.data(), pc.small_length(), ps.data(), ps.small_length(), pt.data(),
                           pt.small_length(), fc.data(), fc.small_length(), fs.data(), fs.small_length(), ft.data(),
                           ft.small_length());

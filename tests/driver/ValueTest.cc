@@ -514,6 +514,16 @@ TEST_F(WideCharacters, WideEntryPointsCarryTextsNamesAndMessagesWhole)
               SQL_SUCCESS);
     EXPECT_EQ(field_length, message_length * 2) << "in bytes";
 
+    // A name that grows past SQLSMALLINT's range in UTF-8, or a negative length, is refused
+    // instead of reaching the narrow call wrapped around (66,000 bytes would become 464).
+    std::u16string long_name(22000, u'\u2713');
+    EXPECT_EQ(SQLTablesW(failing.handle(), nullptr, 0, nullptr, 0, wide(long_name),
+                         static_cast<SQLSMALLINT>(long_name.size()), nullptr, 0),
+              SQL_ERROR);
+    EXPECT_EQ(failing.state(), "HY090");
+    EXPECT_EQ(SQLExecDirectW(failing.handle(), wide(query), -5), SQL_ERROR);
+    EXPECT_EQ(failing.state(), "HY090");
+
     std::u16string info(16, u'\0');
     SQLSMALLINT info_length = 0;
     ASSERT_EQ(SQLGetInfoW(connection.handle(), SQL_DBMS_NAME, wide(info), 32, &info_length), SQL_SUCCESS);
