@@ -211,6 +211,9 @@ std::vector<ComponentPtr> all_pointers(Components& components)
 constexpr std::size_t kMaxPatternLength = 1000;
 // The automaton's size estimated from the pattern, counted repetitions ({n,m}) expanded.
 constexpr std::size_t kMaxPatternSize = 2000;
+// Groups inside groups: the compiler descends four calls deep for each, which in a thread with a
+// small stack (or a build whose frames are larger) ends the process long before the length limit.
+constexpr std::size_t kMaxGroupDepth = 100;
 
 // One more than kMaxPatternSize at most, so that products cannot overflow.
 std::size_t capped(std::size_t size) noexcept { return std::min(size, kMaxPatternSize + 1); }
@@ -310,13 +313,40 @@ std::size_t pattern_size(std::string_view pattern) noexcept
     return total;
 }
 
+// How deeply the pattern's groups nest; escaped parentheses and bracket expressions do not count.
+std::size_t group_depth(std::string_view pattern) noexcept
+{
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    for (std::size_t i = 0; i < pattern.size();) {
+        switch (pattern[i]) {
+        case '\\':
+            i += 2;
+            continue;
+        case '[':
+            i += bracket_length(pattern, i);
+            continue;
+        case '(':
+            deepest = std::max(deepest, ++depth);
+            break;
+        case ')':
+            depth -= depth > 0 ? 1 : 0;
+            break;
+        default:
+            break;
+        }
+        ++i;
+    }
+    return deepest;
+}
+
 // Compiles a name pattern (ECMAScript, case-insensitive) that is safe to match against names
 // of any length: see kMaxPatternLength.
 std::regex compile_name_pattern(const std::string& name_regex)
 {
     if (name_regex.size() > kMaxPatternLength)
         throw std::regex_error(std::regex_constants::error_space);
-    if (pattern_size(name_regex) > kMaxPatternSize)
+    if (pattern_size(name_regex) > kMaxPatternSize || group_depth(name_regex) > kMaxGroupDepth)
         throw std::regex_error(std::regex_constants::error_complexity);
     return std::regex(name_regex, std::regex::ECMAScript | std::regex::icase | std::regex_constants::__polynomial);
 }

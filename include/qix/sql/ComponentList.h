@@ -57,8 +57,9 @@ public:
     /// length: it runs libstdc++'s polynomial (Thompson) executor, whose stack depth is bounded
     /// by the pattern and whose time grows with name length times pattern size. Patterns are
     /// therefore limited: longer than 1000 bytes throws std::regex_error error_space; one
-    /// whose automaton, counted repetitions ({n,m}) expanded, exceeds about 2000 states, or
-    /// that has a backreference (which that executor cannot follow), error_complexity.
+    /// whose automaton, counted repetitions ({n,m}) expanded, exceeds about 2000 states, whose
+    /// groups nest more than 100 deep, or that has a backreference (which that executor cannot
+    /// follow), error_complexity.
     [[nodiscard]] static std::vector<std::vector<Component*>>
     extract_cells_around_components(const std::vector<Component*>& component_ptrs, const std::string& name_regex,
                                     SortOrder sort_order, double meters_before, double meters_after);
