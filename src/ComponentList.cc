@@ -260,10 +260,17 @@ std::pair<std::size_t, std::size_t> brace_repeat(std::string_view pattern, std::
     return {std::max<std::size_t>(count, 1), i + 1 - open};
 }
 
-// Size of the automaton that `pattern` compiles to, estimated from above: each character
-// counts one, and a counted repetition copies what it repeats.
-std::size_t pattern_size(std::string_view pattern) noexcept
+// What a pattern costs to compile and match: the size of its automaton, estimated from above
+// (each character counts one, and a counted repetition copies what it repeats), and how deeply
+// its groups nest (escaped parentheses and bracket expressions do not count).
+struct PatternCost {
+    std::size_t size = 0;
+    std::size_t depth = 0;
+};
+
+PatternCost pattern_cost(std::string_view pattern) noexcept
 {
+    std::size_t depth = 0;
     std::vector<std::size_t> groups{0}; // size of each open group so far, outermost first
     std::size_t last = 0;               // size of the last atom, which a quantifier repeats
     for (std::size_t i = 0; i < pattern.size();) {
@@ -278,6 +285,7 @@ std::size_t pattern_size(std::string_view pattern) noexcept
             break;
         case '(':
             groups.push_back(1);
+            depth = std::max(depth, groups.size() - 1);
             ++i;
             continue;
         case ')':
@@ -310,34 +318,7 @@ std::size_t pattern_size(std::string_view pattern) noexcept
     std::size_t total = 0;
     for (const std::size_t group : groups)
         total = capped(total + group);
-    return total;
-}
-
-// How deeply the pattern's groups nest; escaped parentheses and bracket expressions do not count.
-std::size_t group_depth(std::string_view pattern) noexcept
-{
-    std::size_t depth = 0;
-    std::size_t deepest = 0;
-    for (std::size_t i = 0; i < pattern.size();) {
-        switch (pattern[i]) {
-        case '\\':
-            i += 2;
-            continue;
-        case '[':
-            i += bracket_length(pattern, i);
-            continue;
-        case '(':
-            deepest = std::max(deepest, ++depth);
-            break;
-        case ')':
-            depth -= depth > 0 ? 1 : 0;
-            break;
-        default:
-            break;
-        }
-        ++i;
-    }
-    return deepest;
+    return {total, depth};
 }
 
 // Compiles a name pattern (ECMAScript, case-insensitive) that is safe to match against names
@@ -346,7 +327,7 @@ std::regex compile_name_pattern(const std::string& name_regex)
 {
     if (name_regex.size() > kMaxPatternLength)
         throw std::regex_error(std::regex_constants::error_space);
-    if (pattern_size(name_regex) > kMaxPatternSize || group_depth(name_regex) > kMaxGroupDepth)
+    if (const PatternCost cost = pattern_cost(name_regex); cost.size > kMaxPatternSize || cost.depth > kMaxGroupDepth)
         throw std::regex_error(std::regex_constants::error_complexity);
     return std::regex(name_regex, std::regex::ECMAScript | std::regex::icase | std::regex_constants::__polynomial);
 }
