@@ -260,7 +260,7 @@ ConfigurationInterface::DataResult ConfigurationInterface::read_data(const std::
     columns.reserve(fields.size());
     for (const auto& [key, field] : fields)
         columns.push_back(data_column(field));
-    detail::read_data_rows(query.statement(), type_name, columns, result.first);
+    detail::read_data_rows(query, type_name, columns, result.first);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "data_rows.h"
 
+#include "block_fetch.h"
+
 #include <qix/sql/ConfigurationInterface.h>
 #include <qix/util/exceptions.h>
 #include <qix/util/tessel.h>
@@ -79,7 +81,7 @@ struct BoundColumn {
     ColumnKind kind = ColumnKind::text;
     bool timestamp_struct = false;
     int fraction_digits = 9;
-    SQLLEN indicator = 0;
+    SQLLEN indicator = 0; // a copy of the fetched row's length/indicator
     std::int32_t integer = 0;
     double real = 0.0;
     SQL_TIMESTAMP_STRUCT time{};
@@ -88,17 +90,23 @@ struct BoundColumn {
 
 class DataRowReader {
 public:
-    DataRowReader(StatementHandle& statement, const std::string& type_name, const std::vector<DataColumn>& columns)
-        : statement_(statement), type_name_(type_name), columns_(columns), bound_(columns.size())
+    // One row per fetch: a text longer than its buffer is read again with SQLGetData, which
+    // drivers allow only on a block of one row.
+    DataRowReader(Query& query, const std::string& type_name, const std::vector<DataColumn>& columns)
+        : fetch_(query, 1), statement_(query.statement()), type_name_(type_name), columns_(columns),
+          bound_(columns.size()), indicators_(columns.size())
     {
-        statement_.bind_column(1, CDataType::c_slong, &id_, sizeof id_, &id_indicator_);
+        id_indicators_ = fetch_.bind(1, CDataType::c_slong, &id_, sizeof id_);
         for (std::size_t i = 0; i < columns.size(); ++i)
             bind(i);
     }
 
     void read_all(std::vector<ConfigurationData>& rows)
     {
-        while (statement_.fetch()) {
+        while (fetch_.fetch()) {
+            id_indicator_ = id_indicators_[0];
+            for (std::size_t i = 0; i < bound_.size(); ++i)
+                bound_[i].indicator = indicators_[i].empty() ? 0 : indicators_[i][0];
             ConfigurationData& row = rows.emplace_back();
             row.id_ = id_indicator_ == SQL_NULL_DATA ? 0 : id_;
             // Values come in field-name order: each node goes to the end without a search.
@@ -117,17 +125,17 @@ private:
         const int number = column_number(index);
         switch (b.kind) {
         case ColumnKind::integer:
-            statement_.bind_column(number, CDataType::c_slong, &b.integer, sizeof b.integer, &b.indicator);
+            indicators_[index] = fetch_.bind(number, CDataType::c_slong, &b.integer, sizeof b.integer);
             return;
         case ColumnKind::real:
-            statement_.bind_column(number, CDataType::c_double, &b.real, sizeof b.real, &b.indicator);
+            indicators_[index] = fetch_.bind(number, CDataType::c_double, &b.real, sizeof b.real);
             return;
         case ColumnKind::time: {
             const StatementHandle::ColumnDescription description = statement_.describe_column(number);
             if (reads_as_timestamp_struct(description)) {
                 b.timestamp_struct = true;
                 b.fraction_digits = std::clamp<int>(description.digits, 0, 9);
-                statement_.bind_column(number, CDataType::c_type_timestamp, &b.time, sizeof b.time, &b.indicator);
+                indicators_[index] = fetch_.bind(number, CDataType::c_type_timestamp, &b.time, sizeof b.time);
                 return;
             }
             break;
@@ -138,7 +146,7 @@ private:
             return; // reported by value()
         }
         b.text = std::make_unique_for_overwrite<char[]>(kTextCapacity);
-        statement_.bind_column(number, CDataType::c_char, b.text.get(), kTextCapacity, &b.indicator);
+        indicators_[index] = fetch_.bind(number, CDataType::c_char, b.text.get(), kTextCapacity);
     }
 
     // The text of a bound character column; a value the buffer could not hold is read whole
@@ -197,20 +205,23 @@ private:
                            std::to_string(id_indicator_ == SQL_NULL_DATA ? 0 : id_));
     }
 
+    BlockFetch fetch_;
     StatementHandle& statement_;
     const std::string& type_name_;
     const std::vector<DataColumn>& columns_;
     std::vector<BoundColumn> bound_; // never resized: the driver holds pointers into it
+    std::vector<std::span<const SQLLEN>> indicators_; // per column; empty for a failing one
     std::int32_t id_ = 0;
+    std::span<const SQLLEN> id_indicators_;
     SQLLEN id_indicator_ = 0;
 };
 
 } // namespace
 
-void read_data_rows(StatementHandle& statement, const std::string& type_name, const std::vector<DataColumn>& columns,
+void read_data_rows(Query& query, const std::string& type_name, const std::vector<DataColumn>& columns,
                     std::vector<ConfigurationData>& rows)
 {
-    DataRowReader reader(statement, type_name, columns);
+    DataRowReader reader(query, type_name, columns);
     reader.read_all(rows);
 }
 

@@ -3,7 +3,7 @@
 // Reading the rows of a configuration data view into ConfigurationData.
 
 #include <qix/sql/ConfigurationTypes.h>
-#include <qix/sql/handles.h>
+#include <qix/sql/Query.h>
 
 #include <string>
 #include <vector>
@@ -20,11 +20,11 @@ struct DataColumn {
     std::string error; // the message of a failing column
 };
 
-/// Appends every row of the sent statement "SELECT PUBLIC_ID, <columns in field-name order>"
+/// Appends every row of the sent query "SELECT PUBLIC_ID, <columns in field-name order>"
 /// of type `type_name` to `rows`: NULL and empty texts read as null values, timestamps to the
 /// nanosecond. A timestamp that cannot be parsed throws std::runtime_error "Failed to parse
 /// time string" naming the text, the field, the type and the row's public id.
-void read_data_rows(StatementHandle& statement, const std::string& type_name, const std::vector<DataColumn>& columns,
+void read_data_rows(Query& query, const std::string& type_name, const std::vector<DataColumn>& columns,
                     std::vector<ConfigurationData>& rows);
 
 } // namespace qix::sql::detail
