@@ -8,7 +8,7 @@
 #include <qix/util/tessel.h>
 
 #include "block_fetch.h"
-#include "component_record.h"
+#include <qix/sql/ComponentFields.h>
 
 #include <algorithm>
 #include <array>
@@ -29,6 +29,11 @@ constexpr std::string_view kFlagPrefix = "FLAG_";
 // Oracle's VARCHAR2 holds at most 4000 bytes; one more for the terminator.
 constexpr std::size_t kTextCapacity = 4001;
 
+using component_fields::kFirstFlagColumn;
+using component_fields::kLeadingTexts;
+using component_fields::kLinkName;
+using component_fields::kPositions;
+
 // Every text column of the view with its number: the leading texts, then the link name.
 struct TextColumn {
     int number = 0;
@@ -37,15 +42,12 @@ struct TextColumn {
 };
 
 constexpr auto kTextColumns = [] {
-    std::array<TextColumn, detail::kLeadingTexts.size() + 1> columns{};
-    for (std::size_t i = 0; i < detail::kLeadingTexts.size(); ++i)
-        columns[i] = {static_cast<int>(i) + 1, detail::kLeadingTexts[i].column, detail::kLeadingTexts[i].member};
-    columns.back() = {detail::kLinkNameColumn, detail::kLinkName.column, detail::kLinkName.member};
+    std::array<TextColumn, kLeadingTexts.size() + 1> columns{};
+    for (std::size_t i = 0; i < kLeadingTexts.size(); ++i)
+        columns[i] = {static_cast<int>(i) + 1, kLeadingTexts[i].column, kLeadingTexts[i].member};
+    columns.back() = {component_fields::kLinkNameColumn, kLinkName.column, kLinkName.member};
     return columns;
 }();
-
-using detail::kFirstFlagColumn;
-using detail::kPositions;
 
 bool is_facility_character(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 
@@ -66,11 +68,8 @@ std::string checked_facility_name(std::string_view machine)
 std::string component_statement(const std::vector<std::string>& flag_names, const std::string& view)
 {
     std::string statement("SELECT ");
-    for (const detail::ComponentText& text : detail::kLeadingTexts)
-        statement.append(text.column).append(", ");
-    for (const detail::ComponentNumber& position : kPositions)
-        statement.append(position.column).append(", ");
-    statement.append(detail::kLinkName.column);
+    for (std::size_t i = 0; i < component_fields::kColumns.size(); ++i)
+        statement.append(i == 0 ? "" : ", ").append(component_fields::kColumns[i]);
     for (const std::string& flag : flag_names)
         statement.append(", ").append(kFlagPrefix).append(flag);
     return statement.append(" FROM ").append(kSchema).append(".").append(view);
@@ -95,7 +94,7 @@ public:
             text_indicators_.push_back(block.bind(kTextColumns[i].number, CDataType::c_char, text(i, 0),
                                                   static_cast<SQLLEN>(kTextCapacity)));
         for (std::size_t i = 0; i < kPositions.size(); ++i)
-            number_indicators_.push_back(block.bind(detail::kFirstPositionColumn + static_cast<int>(i), CDataType::c_double,
+            number_indicators_.push_back(block.bind(component_fields::kFirstPositionColumn + static_cast<int>(i), CDataType::c_double,
                                                     &numbers_[i * kRowsetSize], sizeof(double)));
         for (std::size_t i = 0; i < flag_count_; ++i)
             flag_indicators_.push_back(block.bind(kFirstFlagColumn + static_cast<int>(i), CDataType::c_ushort,
@@ -156,7 +155,7 @@ bool same_component(const Component& a, const Component& b) noexcept
     for (const TextColumn& column : kTextColumns)
         if (a.*column.member != b.*column.member)
             return false;
-    for (const detail::ComponentNumber& position : kPositions)
+    for (const ComponentNumberField& position : kPositions)
         if (!(a.*position.member == b.*position.member))
             return false;
     return a.flags_ == b.flags_;

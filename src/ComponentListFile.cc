@@ -2,8 +2,8 @@
 // components section of 16-line records. See ComponentList::write_to_file and read_from_file.
 
 #include "ComponentListFile.h"
-#include "component_record.h"
 
+#include <qix/sql/ComponentFields.h>
 #include <qix/sql/ComponentList.h>
 #include <qix/util/exceptions.h>
 #include <qix/util/tessel.h>
@@ -249,6 +249,9 @@ private:
 namespace {
 
 using detail::ListFileLines;
+using component_fields::kLeadingTexts;
+using component_fields::kLinkName;
+using component_fields::kPositions;
 
 // Reads a text line into `text`, unescaped.
 void read_line_with_escaped_string(ListFileLines& lines, std::string& text)
@@ -288,9 +291,9 @@ std::vector<bool> parse_flags(std::string_view flags_line, const std::string& na
 // One record after its opening tag, read into `component`.
 void read_component(ListFileLines& lines, Component& component)
 {
-    for (const detail::ComponentText& text : detail::kLeadingTexts)
+    for (const ComponentTextField& text : kLeadingTexts)
         read_line_with_escaped_string(lines, component.*text.member);
-    for (const detail::ComponentNumber& position : detail::kPositions)
+    for (const ComponentNumberField& position : kPositions)
         component.*position.member = read_line_with_double(lines);
     std::string_view flags_line;
     lines.next(flags_line);
@@ -299,7 +302,7 @@ void read_component(ListFileLines& lines, Component& component)
     std::string_view line;
     lines.next(line);
     if (trimmed(line) != kComponentClose) {
-        component.*detail::kLinkName.member = tessel::unescape(line);
+        component.*kLinkName.member = tessel::unescape(line);
         lines.next(line);
     }
     if (lines.failed() || trimmed(line) != kComponentClose)
@@ -347,12 +350,12 @@ char* write_escaped_line(char* out, std::string_view value) noexcept
 // The most bytes a component's record can take, every text escaped at its worst.
 std::size_t record_size_bound(const Component& component) noexcept
 {
-    std::size_t texts = (component.*detail::kLinkName.member).size();
-    for (const detail::ComponentText& field : detail::kLeadingTexts)
+    std::size_t texts = (component.*kLinkName.member).size();
+    for (const ComponentTextField& field : kLeadingTexts)
         texts += (component.*field.member).size();
-    constexpr std::size_t kLines = detail::kLeadingTexts.size() + detail::kPositions.size() + 4;
+    constexpr std::size_t kLines = kLeadingTexts.size() + kPositions.size() + 4;
     return kComponentOpen.size() + kComponentClose.size() + kLines + texts * tessel::kMaxEscapedBytesPerByte +
-           detail::kPositions.size() * detail::kListNumberMaxLength + component.flags_.size();
+           kPositions.size() * detail::kListNumberMaxLength + component.flags_.size();
 }
 
 // Writes the record straight into the text, which is grown once per record at most: the
@@ -366,16 +369,16 @@ void append_component(std::string& text, const Component& component)
     text.resize(start + bound);
     char* out = text.data() + start;
     out = write_line(out, kComponentOpen);
-    for (const detail::ComponentText& field : detail::kLeadingTexts)
+    for (const ComponentTextField& field : kLeadingTexts)
         out = write_escaped_line(out, component.*field.member);
-    for (const detail::ComponentNumber& position : detail::kPositions) {
+    for (const ComponentNumberField& position : kPositions) {
         out = detail::format_list_number(out, component.*position.member);
         *out++ = '\n';
     }
     for (const bool flag : component.flags_)
         *out++ = flag ? '1' : '0';
     *out++ = '\n';
-    out = write_escaped_line(out, component.*detail::kLinkName.member);
+    out = write_escaped_line(out, component.*kLinkName.member);
     out = write_line(out, kComponentClose);
     text.resize(static_cast<std::size_t>(out - text.data()));
 }

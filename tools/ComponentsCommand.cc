@@ -4,6 +4,7 @@
 #include "Context.h"
 #include "Options.h"
 
+#include <qix/sql/ComponentFields.h>
 #include <qix/sql/ComponentList.h>
 
 #include <CLI/CLI.hpp>
@@ -143,8 +144,10 @@ std::vector<std::string> columns(Format format)
 {
     if (format == Format::table)
         return {"name", "section", "class", "type", "z", "s", "flags"};
-    return {"name",          "real_name", "name2", "section", "group", "class", "type",
-            "friendly_name", "link_name", "x",     "y",       "z",     "s",     "flags"};
+    std::vector<std::string> names;
+    sql::component_fields::for_each_texts_first([&](const auto& field) { names.emplace_back(field.name); });
+    names.emplace_back("flags");
+    return names;
 }
 
 // One output row, after the cells already in `line` (the cell number, for cells).
@@ -152,10 +155,10 @@ std::vector<Value> row(const ComponentList& list, const Component& c, Format for
 {
     std::vector<Value> values;
     if (format == Format::table)
-        values = {c.name_, c.section_, c.class_, c.type_, c.z_, c.s_, flags_of(list, c)};
+        values = {c.name_, c.section_, c.class_, c.type_, c.z_, c.s_};
     else
-        values = {c.name_,          c.real_name_, c.name2_, c.section_, c.group_, c.class_, c.type_,
-                  c.friendly_name_, c.link_name_, c.x_,     c.y_,       c.z_,     c.s_,     flags_of(list, c)};
+        sql::component_fields::for_each_texts_first([&](const auto& field) { values.emplace_back(c.*field.member); });
+    values.emplace_back(flags_of(list, c));
     line.reserve(line.size() + values.size());
     for (auto& value : values)
         line.push_back(std::move(value));

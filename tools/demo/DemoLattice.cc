@@ -4,19 +4,23 @@
 // S15 and S30 carry the RF cavities.
 #include "DemoData.h"
 
-#include <qix/sql/Component.h>
+#include <qix/sql/ComponentFields.h>
 #include <qix/sql/Database.h>
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <iterator>
+#include <utility>
 
 namespace qix::tool::demo {
 
 namespace {
 
 using qix::sql::Component;
+namespace fields = qix::sql::component_fields;
 
 constexpr double kSectionLength = 20.0;
 constexpr double kCellLength = 2.5;
@@ -114,13 +118,33 @@ Component make_component(const Family& family, int section, int cell, bool on)
 
 std::vector<SqlValue> component_row(const std::string& facility, const Component& c)
 {
-    std::vector<SqlValue> row{facility,    c.name_, c.real_name_, c.name2_,         c.section_,
-                              c.group_,    c.class_, c.type_,      c.friendly_name_, c.x_,
-                              c.y_,        c.z_,     c.s_,         c.link_name_};
+    std::vector<SqlValue> row{facility};
+    fields::for_each_in_view_order([&](const auto& field) { row.emplace_back(c.*field.member); });
     for (bool flag : c.flags_)
         row.emplace_back(flag ? 1 : 0);
     return row;
 }
+
+// The Oracle type of each view column in the component table, in the view's order: a field
+// added to the component record stops the build here until it has its type.
+constexpr std::array<std::pair<std::string_view, std::string_view>, fields::kColumnCount> kColumnTypes{{
+    {"NAME", "VARCHAR2(40) NOT NULL"},
+    {"REAL_NAME", "VARCHAR2(40)"},
+    {"NAME2", "VARCHAR2(60)"},
+    {"SECTION", "VARCHAR2(10)"},
+    {"GROUP_", "VARCHAR2(20)"},
+    {"CLASS", "VARCHAR2(20)"},
+    {"TYPE_", "VARCHAR2(20)"},
+    {"FRIENDLY_NAME", "VARCHAR2(100)"},
+    {"X", "BINARY_DOUBLE"},
+    {"Y", "BINARY_DOUBLE"},
+    {"Z", "BINARY_DOUBLE"},
+    {"S", "BINARY_DOUBLE"},
+    {"LINK_NAME", "VARCHAR2(40)"},
+}};
+static_assert(std::equal(kColumnTypes.begin(), kColumnTypes.end(), fields::kColumns.begin(),
+                         [](const auto& typed, std::string_view column) { return typed.first == column; }),
+              "kColumnTypes names the view's columns in their order");
 
 std::string view_statement(const std::string& facility, bool with_vacuum)
 {
@@ -128,10 +152,9 @@ std::string view_statement(const std::string& facility, bool with_vacuum)
     for (int f = 0; f < flag_count; ++f)
         if (with_vacuum || f != vacuum)
             flags += fmt::format(", FLAG_{}", kFlagNames[f]);
-    return fmt::format("CREATE VIEW VEDUV.{0}_VIEW_COMPONENTS AS SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, "
-                       "CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME{1} FROM COMPONENTS "
+    return fmt::format("CREATE VIEW VEDUV.{0}_VIEW_COMPONENTS AS SELECT {1}{2} FROM COMPONENTS "
                        "WHERE FACILITY = '{0}' ORDER BY SEQ",
-                       facility, flags);
+                       facility, fmt::join(fields::kColumns, ", "), flags);
 }
 
 // The components of LUMEN (with vacuum equipment and some elements switched off) or of its
@@ -163,19 +186,16 @@ std::vector<Component> make_lattice(bool simulator)
 
 void write_components(qix::sql::Database& db, Summary& summary)
 {
-    std::vector<std::string> columns{"FACILITY", "NAME", "REAL_NAME", "NAME2", "SECTION", "GROUP_", "CLASS", "TYPE_",
-                                     "FRIENDLY_NAME", "X", "Y", "Z", "S", "LINK_NAME"};
-    std::string flag_columns;
+    std::vector<std::string> columns{"FACILITY"};
+    columns.insert(columns.end(), fields::kColumns.begin(), fields::kColumns.end());
+    std::string table = "CREATE TABLE VEDUV.COMPONENTS (SEQ INTEGER PRIMARY KEY, FACILITY VARCHAR2(30) NOT NULL";
+    for (const auto& [column, type] : kColumnTypes)
+        table += fmt::format(", {} {}", column, type);
     for (const char* flag : kFlagNames) {
         columns.push_back(fmt::format("FLAG_{}", flag));
-        flag_columns += fmt::format(", FLAG_{} NUMBER(1) DEFAULT 0 NOT NULL", flag);
+        table += fmt::format(", FLAG_{} NUMBER(1) DEFAULT 0 NOT NULL", flag);
     }
-    const std::string table = fmt::format(
-        "CREATE TABLE VEDUV.COMPONENTS (SEQ INTEGER PRIMARY KEY, FACILITY VARCHAR2(30) NOT NULL, "
-        "NAME VARCHAR2(40) NOT NULL, REAL_NAME VARCHAR2(40), NAME2 VARCHAR2(60), SECTION VARCHAR2(10), "
-        "GROUP_ VARCHAR2(20), CLASS VARCHAR2(20), TYPE_ VARCHAR2(20), FRIENDLY_NAME VARCHAR2(100), "
-        "X BINARY_DOUBLE, Y BINARY_DOUBLE, Z BINARY_DOUBLE, S BINARY_DOUBLE, LINK_NAME VARCHAR2(40){})",
-        flag_columns);
+    table += ")";
     run_statements(db, {table, view_statement("LUMEN", true), view_statement("LUMEN_SIM", false)});
     for (bool simulator : {false, true}) {
         std::vector<std::vector<SqlValue>> rows;
