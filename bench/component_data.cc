@@ -1,5 +1,7 @@
 #include "component_data.h"
 
+#include <qix/sql/ComponentFields.h>
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -7,6 +9,10 @@
 #include <vector>
 
 namespace qix::bench {
+
+// make_component_list sets each of the 13 fields: a field added to the component record needs
+// its made-up values there too.
+static_assert(qix::sql::component_fields::kColumnCount == 13);
 
 qix::sql::ComponentList make_component_list(std::size_t n)
 {

@@ -9,6 +9,8 @@
 
 #include "DataSource.h"
 
+#include <qix/sql/ComponentFields.h>
+
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -30,10 +32,7 @@ using qix::sql::ComponentList;
 
 constexpr std::string_view kTagLines[] = {"<component>\n", "</component>\n"};
 
-std::string Component::* const kTexts[] = {&Component::name_,  &Component::real_name_, &Component::name2_,
-                                                 &Component::section_, &Component::group_,  &Component::class_,
-                                                 &Component::type_,    &Component::friendly_name_};
-double Component::* const kNumbers[] = {&Component::x_, &Component::y_, &Component::z_, &Component::s_};
+namespace fields = qix::sql::component_fields;
 
 struct FileFixture {
     qix::test::TempDir dir;
@@ -55,16 +54,16 @@ std::string bare_text(const ComponentList& list)
     char number[32];
     for (const Component& c : list.components_) {
         text.append(kTagLines[0]);
-        for (const auto member : kTexts)
-            text.append(c.*member).push_back('\n');
-        for (const auto member : kNumbers)
-            text.append(number, std::to_chars(number, number + sizeof number, c.*member,
+        for (const auto& field : fields::kLeadingTexts)
+            text.append(c.*field.member).push_back('\n');
+        for (const auto& field : fields::kPositions)
+            text.append(number, std::to_chars(number, number + sizeof number, c.*field.member,
                                               std::chars_format::scientific, 15).ptr)
                 .push_back('\n');
         for (const bool flag : c.flags_)
             text.push_back(flag ? '1' : '0');
         text.push_back('\n');
-        text.append(c.link_name_).push_back('\n');
+        text.append(c.*fields::kLinkName.member).push_back('\n');
         text.append(kTagLines[1]);
     }
     text.append("</components>\n");
@@ -101,17 +100,17 @@ ComponentList bare_read(const std::string& path)
     std::getline(in, line); // <components>
     while (std::getline(in, line) && line != "</components>") {
         Component& c = list.components_.emplace_back();
-        for (const auto member : kTexts)
-            std::getline(in, c.*member);
-        for (const auto member : kNumbers) {
+        for (const auto& field : fields::kLeadingTexts)
+            std::getline(in, c.*field.member);
+        for (const auto& field : fields::kPositions) {
             std::getline(in, line);
-            c.*member = read_number(line);
+            c.*field.member = read_number(line);
         }
         std::getline(in, line);
         c.flags_.reserve(line.size());
         for (const char flag : line)
             c.flags_.push_back(flag == '1');
-        std::getline(in, c.link_name_);
+        std::getline(in, c.*fields::kLinkName.member);
         std::getline(in, line); // </component>
     }
     return list;

@@ -7,9 +7,11 @@
 #include "raw_odbc.h"
 #include "table.h"
 
+#include <qix/sql/ComponentFields.h>
 #include <qix/sql/ComponentList.h>
 #include <qix/sql/Database.h>
 
+#include "ComponentView.h"
 #include "DataSource.h"
 #include "LiteSource.h"
 
@@ -37,14 +39,24 @@ constexpr const char* kFacility = "BENCH";
 constexpr std::array<const char*, 8> kFlags{"QUAD", "DIPOLE", "BPM", "CAVITY", "CORRECTOR", "SEXTUPOLE", "KICKER",
                                             "SCREEN"};
 
-constexpr std::array<std::string Component::*, 9> kTexts{
-    &Component::name_,  &Component::real_name_, &Component::name2_,         &Component::section_,   &Component::group_,
-    &Component::class_, &Component::type_,      &Component::friendly_name_, &Component::link_name_};
-constexpr std::array<std::size_t, 9> kTextColumns{1, 2, 3, 4, 5, 6, 7, 8, 13};
-constexpr std::array<double Component::*, 4> kNumbers{&Component::x_, &Component::y_, &Component::z_,
-                                                      &Component::s_};
-constexpr std::size_t kFirstNumberColumn = 9;
-constexpr std::size_t kFirstFlagColumn = 14;
+namespace fields = qix::sql::component_fields;
+
+// The view's text columns by number: the leading texts, then the link name.
+struct TextColumn {
+    std::size_t number = 0;
+    std::string Component::*member = nullptr;
+};
+
+constexpr auto kTexts = [] {
+    std::array<TextColumn, fields::kLeadingTexts.size() + 1> columns{};
+    for (std::size_t i = 0; i < fields::kLeadingTexts.size(); ++i)
+        columns[i] = {i + 1, fields::kLeadingTexts[i].member};
+    columns.back() = {fields::kLinkNameColumn, fields::kLinkName.member};
+    return columns;
+}();
+constexpr auto& kNumbers = fields::kPositions;
+constexpr std::size_t kFirstNumberColumn = fields::kFirstPositionColumn;
+constexpr std::size_t kFirstFlagColumn = fields::kFirstFlagColumn;
 
 // ", FLAG_QUAD<suffix>, FLAG_DIPOLE<suffix>, ..."
 std::string flag_columns(std::string_view suffix = "")
@@ -57,37 +69,45 @@ std::string flag_columns(std::string_view suffix = "")
 
 std::string select_statement()
 {
-    return "SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME" +
-           flag_columns() + " FROM VEDUV." + kFacility + "_VIEW_COMPONENTS";
+    std::string columns;
+    for (const std::string_view column : fields::kColumns)
+        columns.append(columns.empty() ? "" : ", ").append(column);
+    return "SELECT " + columns + flag_columns() + " FROM VEDUV." + kFacility + "_VIEW_COMPONENTS";
 }
 
 // Column values of row n, in SQL that SQLite and PostgreSQL both accept: short and long texts,
 // NULL texts, numbers and flags, and flag values other than 0 and 1.
+constexpr std::array<std::string_view, fields::kColumnCount> kFieldValues{
+    "'QF' || n",
+    "'LUMEN.RING.QF' || n || '.REAL'",
+    "CASE WHEN n % 3 = 0 THEN NULL ELSE 'N2_' || n END",
+    "'S' || (n % 40)",
+    "'GROUP_' || (n % 7)",
+    "CASE n % 4 WHEN 0 THEN 'QUAD' WHEN 1 THEN 'DIPOLE' WHEN 2 THEN 'BPM' ELSE 'CORRECTOR' END",
+    "'TYPE-' || (n % 12)",
+    "'Quadrupole focusing magnet ' || n",
+    "n * 0.001",
+    "CASE WHEN n % 50 = 0 THEN NULL ELSE n * -0.0005 END",
+    "n * 0.6",
+    "n * 0.6 + 0.25",
+    "CASE WHEN n % 5 = 0 THEN 'LINK_' || n ELSE '' END",
+};
+static_assert(!kFieldValues.back().empty(), "a value for every column of the view");
+
 std::string row_expressions()
 {
-    return "n, 'QF' || n, 'LUMEN.RING.QF' || n || '.REAL', CASE WHEN n % 3 = 0 THEN NULL ELSE 'N2_' || n END, "
-           "'S' || (n % 40), 'GROUP_' || (n % 7), "
-           "CASE n % 4 WHEN 0 THEN 'QUAD' WHEN 1 THEN 'DIPOLE' WHEN 2 THEN 'BPM' ELSE 'CORRECTOR' END, "
-           "'TYPE-' || (n % 12), 'Quadrupole focusing magnet ' || n, n * 0.001, "
-           "CASE WHEN n % 50 = 0 THEN NULL ELSE n * -0.0005 END, n * 0.6, n * 0.6 + 0.25, "
-           "CASE WHEN n % 5 = 0 THEN 'LINK_' || n ELSE '' END, "
-           "n % 2, (n / 2) % 2, (n / 4) % 2, CASE WHEN n % 97 = 0 THEN NULL ELSE (n / 8) % 2 END, (n / 16) % 2, "
-           "(n / 32) % 2, CASE WHEN n % 10 = 0 THEN 3 ELSE 0 END, (n / 64) % 2";
+    std::string values = "n";
+    for (const std::string_view value : kFieldValues)
+        values.append(", ").append(value);
+    return values + ", n % 2, (n / 2) % 2, (n / 4) % 2, CASE WHEN n % 97 = 0 THEN NULL ELSE (n / 8) % 2 END, "
+                    "(n / 16) % 2, (n / 32) % 2, CASE WHEN n % 10 = 0 THEN 3 ELSE 0 END, (n / 64) % 2";
 }
 
-std::string data_table()
-{
-    return "CREATE TABLE VEDUV.BENCH_DATA (POS INTEGER PRIMARY KEY, NAME TEXT, REAL_NAME TEXT, NAME2 TEXT, "
-           "SECTION TEXT, GROUP_ TEXT, CLASS TEXT, TYPE_ TEXT, FRIENDLY_NAME TEXT, X DOUBLE PRECISION, "
-           "Y DOUBLE PRECISION, Z DOUBLE PRECISION, S DOUBLE PRECISION, LINK_NAME TEXT" +
-           flag_columns(" SMALLINT") + ")";
-}
+std::string data_table() { return qix::test::component_table("BENCH_DATA", flag_columns(" SMALLINT")); }
 
 std::string data_view()
 {
-    return std::string("CREATE VIEW VEDUV.") + kFacility +
-           "_VIEW_COMPONENTS AS SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, "
-           "Z, S, LINK_NAME" + flag_columns() + " FROM VEDUV.BENCH_DATA";
+    return qix::test::component_view(kFacility, "BENCH_DATA", flag_columns(), qix::test::RowOrder::as_stored);
 }
 
 std::vector<std::string> lite_fixture(std::size_t rows)
@@ -203,7 +223,7 @@ struct ColumnArrays {
                   statement, "SQLBindCol");
         };
         for (std::size_t i = 0; i < kTexts.size(); ++i)
-            bind(kTextColumns[i], SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity, &text_lengths[i * rows]);
+            bind(kTexts[i].number, SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity, &text_lengths[i * rows]);
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
             bind(kFirstNumberColumn + i, SQL_C_DOUBLE, &numbers[i * rows], 0, &number_lengths[i * rows]);
         for (std::size_t i = 0; i < kFlags.size(); ++i)
@@ -217,12 +237,12 @@ struct ColumnArrays {
         for (std::size_t i = 0; i < kTexts.size(); ++i) {
             const SQLLEN length = text_lengths[i * rows + row];
             if (length != SQL_NULL_DATA)
-                (component.*kTexts[i]).assign(&texts[(i * rows + row) * kTextCapacity],
+                (component.*kTexts[i].member).assign(&texts[(i * rows + row) * kTextCapacity],
                                               static_cast<std::size_t>(length));
         }
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
             if (number_lengths[i * rows + row] != SQL_NULL_DATA)
-                component.*kNumbers[i] = numbers[i * rows + row];
+                component.*kNumbers[i].member = numbers[i * rows + row];
         component.flags_.resize(kFlags.size());
         for (std::size_t i = 0; i < kFlags.size(); ++i)
             component.flags_[i] = flag_lengths[i * rows + row] != SQL_NULL_DATA && flags[i * rows + row] != 0;
@@ -280,13 +300,13 @@ void sqlite_rows(const LiteFiles& files, const std::string& sql, std::vector<Com
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         Component& component = components.emplace_back();
         for (std::size_t i = 0; i < kTexts.size(); ++i) {
-            const int column = static_cast<int>(kTextColumns[i]) - 1;
+            const int column = static_cast<int>(kTexts[i].number) - 1;
             if (const auto* text = sqlite3_column_text(statement, column))
-                (component.*kTexts[i]).assign(reinterpret_cast<const char*>(text),
+                (component.*kTexts[i].member).assign(reinterpret_cast<const char*>(text),
                                               static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
         }
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
-            component.*kNumbers[i] = sqlite3_column_double(statement, static_cast<int>(kFirstNumberColumn + i) - 1);
+            component.*kNumbers[i].member = sqlite3_column_double(statement, static_cast<int>(kFirstNumberColumn + i) - 1);
         component.flags_.resize(kFlags.size());
         for (std::size_t i = 0; i < kFlags.size(); ++i)
             component.flags_[i] = sqlite3_column_int64(statement, static_cast<int>(kFirstFlagColumn + i) - 1) != 0;

@@ -1,10 +1,12 @@
 #include "targets.h"
 
+#include <qix/sql/ComponentFields.h>
 #include <qix/sql/ComponentList.h>
 #include <qix/util/exceptions.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,16 +39,18 @@ std::string get(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Every text field and the flags of each component.
 bool same_except_positions(const sql::ComponentList& a, const sql::ComponentList& b)
 {
+    namespace fields = sql::component_fields;
     if (a.flag_names_ != b.flag_names_ || a.components_.size() != b.components_.size())
         return false;
     for (std::size_t i = 0; i < a.components_.size(); ++i) {
         const sql::Component& x = a.components_[i];
         const sql::Component& y = b.components_[i];
-        if (x.name_ != y.name_ || x.real_name_ != y.real_name_ || x.name2_ != y.name2_ || x.section_ != y.section_ ||
-            x.group_ != y.group_ || x.class_ != y.class_ || x.type_ != y.type_ ||
-            x.friendly_name_ != y.friendly_name_ || x.link_name_ != y.link_name_ || x.flags_ != y.flags_)
+        const auto same_text = [&](const sql::ComponentTextField& field) { return x.*field.member == y.*field.member; };
+        if (!std::all_of(fields::kLeadingTexts.begin(), fields::kLeadingTexts.end(), same_text) ||
+            !same_text(fields::kLinkName) || x.flags_ != y.flags_)
             return false;
     }
     return true;

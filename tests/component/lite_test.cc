@@ -37,7 +37,7 @@ TEST_F(ComponentListLite, FetchFailurePartWayFallsBackToTheBackup)
 {
     // The third row's flag does not fit an unsigned 16-bit cell; the driver reports it when
     // that row is fetched.
-    source_.execute({data_table("ORB_DATA", ", FLAG_Q INTEGER"), component_view("LUMEN", "ORB_DATA", ", FLAG_Q"),
+    source_.execute({component_table("ORB_DATA", ", FLAG_Q INTEGER"), component_view("LUMEN", "ORB_DATA", ", FLAG_Q"),
                      "INSERT INTO VEDUV.ORB_DATA (POS, NAME, FLAG_Q) VALUES (1, 'C1', 1), (2, 'C2', 0), "
                      "(3, 'C3', 70000), (4, 'C4', 1)"});
     ComponentList list;
