@@ -223,7 +223,8 @@ struct ColumnArrays {
                   statement, "SQLBindCol");
         };
         for (std::size_t i = 0; i < kTexts.size(); ++i)
-            bind(kTexts[i].number, SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity, &text_lengths[i * rows]);
+            bind(kTexts[i].number, SQL_C_CHAR, &texts[i * rows * kTextCapacity], kTextCapacity,
+                 &text_lengths[i * rows]);
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
             bind(kFirstNumberColumn + i, SQL_C_DOUBLE, &numbers[i * rows], 0, &number_lengths[i * rows]);
         for (std::size_t i = 0; i < kFlags.size(); ++i)
@@ -237,8 +238,8 @@ struct ColumnArrays {
         for (std::size_t i = 0; i < kTexts.size(); ++i) {
             const SQLLEN length = text_lengths[i * rows + row];
             if (length != SQL_NULL_DATA)
-                (component.*kTexts[i].member).assign(&texts[(i * rows + row) * kTextCapacity],
-                                              static_cast<std::size_t>(length));
+                (component.*kTexts[i].member)
+                    .assign(&texts[(i * rows + row) * kTextCapacity], static_cast<std::size_t>(length));
         }
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
             if (number_lengths[i * rows + row] != SQL_NULL_DATA)
@@ -302,11 +303,13 @@ void sqlite_rows(const LiteFiles& files, const std::string& sql, std::vector<Com
         for (std::size_t i = 0; i < kTexts.size(); ++i) {
             const int column = static_cast<int>(kTexts[i].number) - 1;
             if (const auto* text = sqlite3_column_text(statement, column))
-                (component.*kTexts[i].member).assign(reinterpret_cast<const char*>(text),
-                                              static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+                (component.*kTexts[i].member)
+                    .assign(reinterpret_cast<const char*>(text),
+                            static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
         }
         for (std::size_t i = 0; i < kNumbers.size(); ++i)
-            component.*kNumbers[i].member = sqlite3_column_double(statement, static_cast<int>(kFirstNumberColumn + i) - 1);
+            component.*kNumbers[i].member =
+                sqlite3_column_double(statement, static_cast<int>(kFirstNumberColumn + i) - 1);
         component.flags_.resize(kFlags.size());
         for (std::size_t i = 0; i < kFlags.size(); ++i)
             component.flags_[i] = sqlite3_column_int64(statement, static_cast<int>(kFirstFlagColumn + i) - 1) != 0;

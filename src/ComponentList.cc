@@ -94,8 +94,8 @@ public:
             text_indicators_.push_back(block.bind(kTextColumns[i].number, CDataType::c_char, text(i, 0),
                                                   static_cast<SQLLEN>(kTextCapacity)));
         for (std::size_t i = 0; i < kPositions.size(); ++i)
-            number_indicators_.push_back(block.bind(component_fields::kFirstPositionColumn + static_cast<int>(i), CDataType::c_double,
-                                                    &numbers_[i * kRowsetSize], sizeof(double)));
+            number_indicators_.push_back(block.bind(component_fields::kFirstPositionColumn + static_cast<int>(i),
+                                                    CDataType::c_double, &numbers_[i * kRowsetSize], sizeof(double)));
         for (std::size_t i = 0; i < flag_count_; ++i)
             flag_indicators_.push_back(block.bind(kFirstFlagColumn + static_cast<int>(i), CDataType::c_ushort,
                                                   &flags_[i * kRowsetSize], sizeof(unsigned short)));

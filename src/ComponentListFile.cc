@@ -248,10 +248,10 @@ private:
 
 namespace {
 
-using detail::ListFileLines;
 using component_fields::kLeadingTexts;
 using component_fields::kLinkName;
 using component_fields::kPositions;
+using detail::ListFileLines;
 
 // Reads a text line into `text`, unescaped.
 void read_line_with_escaped_string(ListFileLines& lines, std::string& text)

@@ -85,7 +85,8 @@ inline std::vector<std::string> facility_fixture()
         component_table("TANDEM_DATA", ""),
         component_view("TANDEM", "TANDEM_DATA", ""),
         component_row("TANDEM_DATA", 1, make_component({"T1"}, {}, {})),
-        component_row("TANDEM_DATA", 2, make_component({"T2", "", "", "", "", "", "", "", std::string(4001, 'z')}, {}, {})),
+        component_row("TANDEM_DATA", 2,
+                      make_component({"T2", "", "", "", "", "", "", "", std::string(4001, 'z')}, {}, {})),
         component_table("BLANK_DATA", ", FLAG_ SMALLINT"),
         component_view("BLANK", "BLANK_DATA", ", FLAG_"),
         component_row("BLANK_DATA", 1, make_component({"B1"}, {}, {true})),
@@ -93,9 +94,9 @@ inline std::vector<std::string> facility_fixture()
         component_view("SPAN", "SPAN_DATA", ", FLAG_ON"),
     };
     for (int pos = 1; pos <= kSpanRows; ++pos)
-        fixture.push_back(component_row("SPAN_DATA", pos, span_component(pos),
-                                        pos < kSpanRows ? Nulls::none : Nulls::for_defaults,
-                                        pos < kSpanRows ? std::vector<std::string>{} : std::vector<std::string>{"NULL"}));
+        fixture.push_back(
+            component_row("SPAN_DATA", pos, span_component(pos), pos < kSpanRows ? Nulls::none : Nulls::for_defaults,
+                          pos < kSpanRows ? std::vector<std::string>{} : std::vector<std::string>{"NULL"}));
     return fixture;
 }
 

@@ -49,13 +49,14 @@ TEST(PostgresFaults, BackendTerminatedWhileRowsAreFetched)
     // Six rows, two per fetch. Row 3 waits for an advisory lock that the test holds, so the
     // reading backend is inside a fetch, rows already delivered, when the test terminates it.
     qix::test::PostgresSource source({{"UseDeclareFetch", "1"}, {"Fetch", "2"}});
-    std::vector<std::string> statements = with_dictionary(
-        {component_table("GATED", ""),
-         "CREATE FUNCTION veduv.gate(pos integer) RETURNS integer LANGUAGE plpgsql AS $$ BEGIN "
-         "IF pos = 3 THEN PERFORM pg_advisory_lock(4242); END IF; RETURN pos % 2; END $$",
-         component_view("LUMEN", "GATED", ", VEDUV.GATE(POS) AS FLAG_ODD", RowOrder::as_stored)});
+    std::vector<std::string> statements =
+        with_dictionary({component_table("GATED", ""),
+                         "CREATE FUNCTION veduv.gate(pos integer) RETURNS integer LANGUAGE plpgsql AS $$ BEGIN "
+                         "IF pos = 3 THEN PERFORM pg_advisory_lock(4242); END IF; RETURN pos % 2; END $$",
+                         component_view("LUMEN", "GATED", ", VEDUV.GATE(POS) AS FLAG_ODD", RowOrder::as_stored)});
     for (int pos = 1; pos <= 6; ++pos)
-        statements.push_back(component_row("GATED", pos, make_component({"C" + std::to_string(pos)}, {0, 0, 0, 1.0 * pos}, {})));
+        statements.push_back(
+            component_row("GATED", pos, make_component({"C" + std::to_string(pos)}, {0, 0, 0, 1.0 * pos}, {})));
     qix::test::run_raw_statements(source.dsn(), source.user(), statements);
     const Backup backup;
     Database admin(source.dsn(), source.user(), "");
@@ -174,11 +175,12 @@ TEST(HostileNamesPostgres, FacilityTableOwnerAndFlagColumnNamesRunNoOtherStateme
     // and a comment marker, which is still found.
     qix::test::PostgresSource source;
     auto statements = with_dictionary(facility_fixture());
-    statements.insert(statements.end(),
-                      {"CREATE TABLE veduv.sentinel AS SELECT generate_series(1, 3) AS id",
-                       "CREATE TABLE veduv.\"it's; --\" (a integer, b integer)", component_table("V", ", FLAG_Q SMALLINT"),
-                       component_row("V", 1, make_component({"C1"}, {}, {true})),
-                       component_view("TRAP", "V", ", FLAG_Q, FLAG_Q AS \"flag_q FROM veduv.v; DROP TABLE veduv.sentinel; --\"")});
+    statements.insert(
+        statements.end(),
+        {"CREATE TABLE veduv.sentinel AS SELECT generate_series(1, 3) AS id",
+         "CREATE TABLE veduv.\"it's; --\" (a integer, b integer)", component_table("V", ", FLAG_Q SMALLINT"),
+         component_row("V", 1, make_component({"C1"}, {}, {true})),
+         component_view("TRAP", "V", ", FLAG_Q, FLAG_Q AS \"flag_q FROM veduv.v; DROP TABLE veduv.sentinel; --\"")});
     qix::test::run_raw_statements(source.dsn(), source.user(), statements);
     qix::sql::Database db(source.dsn(), source.user(), "");
 

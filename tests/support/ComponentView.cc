@@ -44,7 +44,8 @@ std::string component_table(const std::string& table, const std::string& flag_co
 {
     return "CREATE TABLE VEDUV." + table + " (POS INTEGER PRIMARY KEY" + field_list([](const auto& field) {
                return std::string(field.column) + (kIsText<decltype(field)> ? " TEXT" : " DOUBLE PRECISION");
-           }) + flag_columns + ")";
+           }) +
+           flag_columns + ")";
 }
 
 std::string component_view(const std::string& facility, const std::string& table, const std::string& flag_columns,

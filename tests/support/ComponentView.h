@@ -28,7 +28,7 @@ enum class Nulls { none, for_defaults };
 
 /// "INSERT INTO VEDUV.<table> VALUES (<pos>, <the component's fields>, <flags>)". The flags are
 /// the component's as 1 and 0 unless `flags` gives SQL values for them (NULL, 2, ...).
-std::string component_row(const std::string& table, int pos, const sql::Component& component,
-                          Nulls nulls = Nulls::none, const std::vector<std::string>& flags = {});
+std::string component_row(const std::string& table, int pos, const sql::Component& component, Nulls nulls = Nulls::none,
+                          const std::vector<std::string>& flags = {});
 
 } // namespace qix::test
