@@ -20,11 +20,15 @@ protected:
     qix::sql::Database db_{source_.dsn(), "", ""};
 };
 
-TEST_F(ComponentListLite, LoadsEveryFacilityViewAndKeepsTheBackupInTheWorkingFolder)
+TEST_F(ComponentListLite, LoadsEveryFacilityView)
 {
     source_.execute(facility_fixture());
     check_facility_loads(db_);
+}
 
+TEST_F(ComponentListLite, WritesTheDefaultBackupInTheWorkingFolder)
+{
+    source_.execute(facility_fixture());
     qix::test::TempDir dir;
     const WorkingDirectory cwd(dir.path());
     ComponentList list;
@@ -44,13 +48,10 @@ TEST_F(ComponentListLite, FetchFailurePartWayFallsBackToTheBackup)
     const std::string message = message_of([&] { list.read_from_db(db_, "orb"); });
     EXPECT_TRUE(message.starts_with("Unable to fetch row: ")) << message;
     // The load with a backup falls back to the file and leaves it as it was.
-    qix::test::TempDir dir;
-    const std::string backup = (dir / "backup.txt").string();
-    expected_lumen().write_to_file(backup);
-    const std::string before = slurp(backup);
-    EXPECT_EQ(list.read_from_db_with_backup(db_, "orb", backup), message);
+    const BackupFile backup;
+    EXPECT_EQ(list.read_from_db_with_backup(db_, "orb", backup.path), message);
     EXPECT_EQ(list, expected_lumen());
-    EXPECT_EQ(slurp(backup), before);
+    EXPECT_EQ(slurp(backup.path), backup.text);
 }
 
 // A data source the driver manager does not know: loads with a file backup, and the refusal
@@ -66,7 +67,7 @@ protected:
     const std::string unreachable_ = message_of([&] { db_.connect(); });
 };
 
-TEST_F(UnreachableDatabase, FallsBackToTheBackupAndRewritesItCanonicallyOrThrowsBothMessages)
+TEST_F(UnreachableDatabase, FallsBackToTheBackupRewrittenCanonically)
 {
     ASSERT_TRUE(unreachable_.starts_with("Could not connect to data source qix_no_such_source.")) << unreachable_;
     const fs::path backup = dir_ / "sub dir" / "backup.txt";
@@ -78,12 +79,16 @@ TEST_F(UnreachableDatabase, FallsBackToTheBackupAndRewritesItCanonicallyOrThrows
     EXPECT_EQ(list.read_from_db_with_backup(db_, "lumen", backup.string()), unreachable_);
     EXPECT_EQ(list, expected_lumen());
     EXPECT_EQ(slurp(backup), canonical);
+}
 
-    // The default name is taken from the standardised facility name, in the working folder.
+TEST_F(UnreachableDatabase, TakesTheDefaultBackupNameFromTheFacility)
+{
+    // In the working folder; without it both messages are thrown and the list is emptied.
+    ComponentList list = expected_lumen();
     EXPECT_EQ(message_of([&] { (void)list.read_from_db_with_backup(db_, " lumen.sim ", ""); }),
               unreachable_ + "; Unable to open db_component_list_LUMEN_SIM.txt for reading");
     EXPECT_EQ(list, ComponentList());
-    fs::rename(backup, dir_ / "db_component_list_LUMEN_SIM.txt");
+    expected_lumen().write_to_file((dir_ / "db_component_list_LUMEN_SIM.txt").string());
     EXPECT_EQ(list.read_from_db_with_backup(db_, "lumen.sim", ""), unreachable_);
     EXPECT_EQ(list, expected_lumen());
 }

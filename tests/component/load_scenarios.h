@@ -53,6 +53,13 @@ inline sql::ComponentList expected_lumen()
     return list;
 }
 
+/// A backup file in a folder of its own, holding the canonical text of expected_lumen().
+struct BackupFile {
+    TempDir dir;
+    std::string path = (dir / "backup.txt").string();
+    std::string text = (expected_lumen().write_to_file(path), slurp(path));
+};
+
 /// Rows of SPAN: one more than a block of the load, so that the last row, all NULL, lands where
 /// the first, without NULLs, was delivered.
 constexpr int kSpanRows = 65;
@@ -137,10 +144,8 @@ inline void check_facility_loads(sql::Database& db)
     // invalid flag column, and a load with a backup takes the file instead.
     const std::string blank = "Invalid flag column name: FLAG_";
     EXPECT_EQ(message_of([&] { list.read_from_db(db, "blank"); }), blank);
-    TempDir dir;
-    const std::string backup = (dir / "backup.txt").string();
-    expected_lumen().write_to_file(backup);
-    EXPECT_EQ(list.read_from_db_with_backup(db, "blank", backup), blank);
+    const BackupFile backup;
+    EXPECT_EQ(list.read_from_db_with_backup(db, "blank", backup.path), blank);
     EXPECT_EQ(list, expected_lumen());
 
     // Every row of every block is read, and a NULL reads as "", 0.0 and false also where an

@@ -58,7 +58,7 @@ protected:
     const std::string backup_ = (dir_ / "backup.txt").string();
 };
 
-TEST_F(LiteFaults, AnUnwritableBackupStaysAsItWasAndItsErrorIsReturned)
+TEST_F(LiteFaults, AnUnwritableBackupStaysAsItWasWithItsErrorReturned)
 {
     ComponentList previous = expected_lumen(); // a backup that differs from what the database holds
     previous.flag_names_[0] = "OLD";
@@ -93,25 +93,24 @@ TEST_F(LiteFaults, AnUnwritableBackupStaysAsItWasAndItsErrorIsReturned)
     }
 }
 
-TEST_F(LiteFaults, AStatementPastTheQueryTimeOutIsCutAndTheBackupTakesOver)
+TEST_F(LiteFaults, AStatementPastTheQueryTimeOutIsCutForTheBackup)
 {
     // The first row needs an endless count; the library's 10-second time-out ends it. This is
     // the one test that waits that long.
     source_.execute({"CREATE VIEW VEDUV.ENDLESS_VIEW_COMPONENTS AS SELECT V.* FROM VEDUV.CORAL4_VIEW_COMPONENTS V, "
                      "(WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c)"});
-    expected_lumen().write_to_file(backup_);
-    const std::string before = slurp(backup_);
+    const BackupFile backup;
     ComponentList list;
-    const std::string message = list.read_from_db_with_backup(db_, "endless", backup_);
+    const std::string message = list.read_from_db_with_backup(db_, "endless", backup.path);
     EXPECT_TRUE(message.starts_with("Query failed: ") || message.starts_with("Unable to fetch row: ")) << message;
     EXPECT_NE(message.find("query time-out"), std::string::npos) << message;
     EXPECT_EQ(list, expected_lumen());
-    EXPECT_EQ(slurp(backup_), before);
+    EXPECT_EQ(slurp(backup.path), backup.text);
     // The connection outlives the cut statement.
     EXPECT_EQ(db_.read_column_names("ENDLESS_VIEW_COMPONENTS", "VEDUV").size(), 13u);
 }
 
-TEST_F(LiteFaults, FacilityTableAndOwnerNamesRunNoOtherStatement) { check_hostile_component_names(db_); }
+TEST_F(LiteFaults, HostileComponentNamesRunNoOtherStatement) { check_hostile_component_names(db_); }
 
 TEST_F(LiteFaults, ConfigurationNamesAreRefusedBeforeAnyStatement)
 {

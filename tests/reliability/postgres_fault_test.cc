@@ -37,13 +37,6 @@ std::string connect_message(const std::string& dsn)
            "and password are correct, and verify your LD_LIBRARY_PATH setting.";
 }
 
-// A backup file holding the canonical text of expected_lumen(), and that text.
-struct Backup {
-    qix::test::TempDir dir;
-    std::string path = (dir / "backup.txt").string();
-    std::string text = (expected_lumen().write_to_file(path), slurp(path));
-};
-
 TEST(PostgresFaults, BackendTerminatedWhileRowsAreFetched)
 {
     // Six rows, two per fetch. Row 3 waits for an advisory lock that the test holds, so the
@@ -58,7 +51,7 @@ TEST(PostgresFaults, BackendTerminatedWhileRowsAreFetched)
         statements.push_back(
             component_row("GATED", pos, make_component({"C" + std::to_string(pos)}, {0, 0, 0, 1.0 * pos}, {})));
     qix::test::run_raw_statements(source.dsn(), source.user(), statements);
-    const Backup backup;
+    const BackupFile backup;
     Database admin(source.dsn(), source.user(), "");
     static_cast<void>(admin.send_query("SELECT pg_advisory_lock(4242)"));
     std::atomic<int> terminated{0};
@@ -123,7 +116,7 @@ TEST(PostgresFaults, ServerStoppedOrUnreachableFallsBackWithoutHanging)
     const std::string dsn = postgres_dsn(server.port);
     const std::string user = qix::test::PostgresServer::from_environment().user;
     qix::test::run_raw_statements(dsn, user, with_dictionary(facility_fixture()));
-    const Backup backup;
+    const BackupFile backup;
     Database db(dsn, user, "");
     ComponentList list;
     EXPECT_EQ(list.read_from_db_with_backup(db, "lumen", backup.path), "");
@@ -168,7 +161,7 @@ TEST(PostgresFaults, ServerStoppedOrUnreachableFallsBackWithoutHanging)
 
 // PostgreSQL runs every statement of a text it is sent: an injected second statement would
 // run here, and the sentinel table would be gone.
-TEST(HostileNamesPostgres, FacilityTableOwnerAndFlagColumnNamesRunNoOtherStatement)
+TEST(HostileNamesPostgres, NamesInComponentStatementsRunNoOtherStatement)
 {
     // A flag column whose quoted name would end the component query and start another one
     // (within PostgreSQL's 63 bytes for a name), and a table named with a quote, a semicolon

@@ -61,12 +61,8 @@ struct ConfigDir {
 
 TempDir::TempDir() : path_(make_temp_dir()) {}
 
-TempDir::TempDir(TempDir&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
-
 TempDir::~TempDir()
 {
-    if (path_.empty())
-        return;
     std::error_code ignored;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(path_, ignored);

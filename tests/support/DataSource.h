@@ -16,8 +16,6 @@ public:
     TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    TempDir(TempDir&& other) noexcept;
-    TempDir& operator=(TempDir&&) = delete;
     ~TempDir();
     [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
     [[nodiscard]] std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
@@ -75,7 +73,6 @@ public:
     [[nodiscard]] const std::string& dsn() const noexcept { return dsn_; }
     [[nodiscard]] const std::string& user() const noexcept { return server_.user; }
     [[nodiscard]] const std::string& database() const noexcept { return database_; }
-    [[nodiscard]] const PostgresServer& server() const noexcept { return server_; }
 
 private:
     PostgresServer server_;
