@@ -168,10 +168,8 @@ TEST_F(LiteFaults, FieldNamesFromTheFieldsViewAreCheckedBeforeAnyStatement)
     for (std::size_t i = 0; i < calls.size(); ++i)
         EXPECT_EQ(message_of(calls[i]), "Invalid field name") << "call " << i;
     EXPECT_EQ(sentinel_rows(db_), 3);
-    EXPECT_EQ(db_.execute_query<int>("SELECT NUMBER FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID"),
-              (std::vector<std::tuple<int>>{{7}, {8}}));
-    EXPECT_EQ(db_.execute_query<std::string>("SELECT NAME FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID"),
-              (std::vector<std::tuple<std::string>>{{"a"}, {"b"}}));
+    EXPECT_EQ((db_.execute_query<std::string, int>("SELECT NAME, NUMBER FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID")),
+              (std::vector<std::tuple<std::string, int>>{{"a", 7}, {"b", 8}}));
 }
 
 TEST_F(LiteFaults, ValuesTravelAsParametersWithQuotesAndNulBytes)

@@ -82,18 +82,15 @@ std::vector<std::vector<std::optional<std::string>>> RawStatement::fetch_all() c
     while (SQL_SUCCEEDED(rc = SQLFetch(stmt_))) {
         auto& row = result.emplace_back();
         for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-            std::string value;
+            std::optional<std::string> value = "";
             char buffer[256];
             SQLLEN indicator = 0;
-            bool null = false;
-            while (SQL_SUCCEEDED(SQLGetData(stmt_, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
-                if (indicator == SQL_NULL_DATA) {
-                    null = true;
-                    break;
-                }
-                value += buffer;
-            }
-            row.push_back(null ? std::nullopt : std::optional<std::string>(value));
+            while (value && SQL_SUCCEEDED(SQLGetData(stmt_, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator)))
+                if (indicator == SQL_NULL_DATA)
+                    value.reset();
+                else
+                    value->append(buffer);
+            row.push_back(std::move(value));
         }
     }
     if (rc != SQL_NO_DATA)
