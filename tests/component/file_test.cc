@@ -1,19 +1,12 @@
 // The component list file: exact bytes, round trips, every format error with the state it
-// leaves, and writes refused without harming the previous file (writes that fail part-way are
-// the reliability tests' part).
+// leaves, and how a write treats each kind of file a path can name (writes that fail part-way
+// are the reliability tests' part).
 
 #include "load_scenarios.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
-
-#include <cmath>
-#include <cstring>
-#include <regex>
-#include <sstream>
 
 namespace {
 
@@ -25,19 +18,35 @@ constexpr const char* kWorkedExample = "<flag_names>\nA\nB\n</flag_names>\n<comp
                                        "G1\nQUAD\nT1\nQuad 1\n0.000000000000000e+00\n0.000000000000000e+00\n"
                                        "1.250000000000000e+01\n1.275000000000000e+01\n10\n\n</component>\n"
                                        "</components>\n";
+constexpr const char* kNoError = "(no qix::Error thrown)";
 
 ComponentList worked_example()
 {
     ComponentList list;
     list.flag_names_ = {"A", "B"};
-    list.components_ = {make_component({"Q1", "Q1R", "", "S1", "G1", "QUAD", "T1", "Quad 1"}, {0, 0, 12.5, 12.75},
-                                       {true, false})};
+    list.components_ = {
+        make_component({"Q1", "Q1R", "", "S1", "G1", "QUAD", "T1", "Quad 1"}, {0, 0, 12.5, 12.75}, {true, false})};
     return list;
 }
 
-std::string read_error(ComponentList& list, const fs::path& path)
+std::string read_error(ComponentList& list, const std::string& path)
 {
-    return message_of([&] { list.read_from_file(path.string()); });
+    return message_of([&] { list.read_from_file(path); });
+}
+
+std::string write_error(const ComponentList& list, const std::string& path)
+{
+    return message_of([&] { list.write_to_file(path); });
+}
+
+std::ptrdiff_t entries() { return std::distance(fs::directory_iterator("."), fs::directory_iterator()); }
+
+// What `path` names, a link itself rather than its target.
+struct stat stat_of(const std::string& path)
+{
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info;
 }
 
 // A record named Q1 without a link-name line.
@@ -46,46 +55,39 @@ std::string record(const std::string& flags, const std::string& x = "0", const s
     return "<component>\nQ1\n\n\n\n\n\n\n\n" + x + "\n0\n0\n0\n" + flags + "\n" + close + "\n";
 }
 
-TEST(ComponentListFile, WritesExactBytesAndRoundTripsEveryStringAndNumber)
+// Each test works in a fresh folder of its own, its working directory, so that the paths and
+// the messages that name them are short.
+class ComponentListFile : public ::testing::Test {
+    qix::test::TempDir dir_;
+    WorkingDirectory cwd_{dir_.path()};
+};
+
+// Texts of every kind and the extreme numbers go through a write and a read unchanged: the
+// list_file fuzz target checks that on its seeds (hostile_texts among them).
+TEST_F(ComponentListFile, WritesExactBytesAndReadsThemBack)
 {
-    const std::vector<std::string> strings = {
-        "", " lead", "trail ", "\tboth\t", "</component>", "  </component>  ", "<component>", "</components>",
-        "back\\slash \\x41", "line\nfeed", "cr\r", std::string("nul\0byte", 8), "\xC3\xA9t\xC3\xA9", "<", " "};
-    ComponentList list;
-    list.flag_names_ = strings;
-    list.flag_names_[0] = "</flag_names>"; // an empty flag name is refused
-    for (std::size_t i = 0; i < strings.size(); ++i) {
-        const std::string &a = strings[i], &b = strings[strings.size() - 1 - i];
-        std::vector<bool> flags(list.flag_names_.size());
-        flags[i] = true;
-        list.components_.push_back(make_component(
-            {a, a, a, a, b, b, b, b, a}, {-0.0, INFINITY, 4.9e-324, -0.25 * static_cast<double>(i)}, flags));
-    }
-    qix::test::TempDir dir;
-    for (const auto& [written, text] : {std::pair{worked_example(), std::string(kWorkedExample)},
-                                        {ComponentList(), "<flag_names>\n</flag_names>\n<components>\n</components>\n"},
-                                        {list, ""}}) {
-        written.write_to_file((dir / "list.txt").string());
-        if (!text.empty()) {
-            EXPECT_EQ(slurp(dir / "list.txt"), text);
-        }
+    for (const auto& [written, text] :
+         {std::pair{worked_example(), kWorkedExample},
+          {ComponentList(), "<flag_names>\n</flag_names>\n<components>\n</components>\n"}}) {
+        written.write_to_file("list.txt");
+        EXPECT_EQ(slurp("list.txt"), text);
         ComponentList back;
-        back.read_from_file((dir / "list.txt").string());
+        back.read_from_file("list.txt");
         EXPECT_EQ(back, written);
-        EXPECT_TRUE(back.components_.empty() || std::signbit(back.components_[0].x_) == (text.empty()));
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
-        << "no temporary file is left behind";
+    EXPECT_EQ(entries(), 1) << "no temporary file is left behind";
 }
 
-TEST(ComponentListFile, ReportsEveryFormatErrorAndKeepsWhatWasRead)
+TEST_F(ComponentListFile, ReportsEveryFormatErrorAndKeepsWhatWasRead)
 {
     const std::string long_line(1000, 'j');
     const std::string head = "<flag_names>\nA\n</flag_names>\n", open = head + "<components>\n" + record("1");
-    const std::tuple<std::string, std::string, std::size_t, std::size_t> cases[] = { // {F}: the file name
-        {head + "  junk  \n", "Unexpected line in {F}: junk", 0, 1},
+    // Lines up to 1000 bytes are quoted whole, longer ones by their first 200 bytes (a UTF-8
+    // sequence is not cut), "…" and their length.
+    std::vector<std::tuple<std::string, std::string, std::size_t, std::size_t>> cases = {
+        {head + "  junk  \n", "Unexpected line in list.txt: junk", 0, 1},
         {head + "<components>\n" + record("") + "</components>\n",
-         "{F} is inconsistent: Component Q1 has 0 flags instead of 1 as prescribed by the header", 1, 1},
+         "list.txt is inconsistent: Component Q1 has 0 flags instead of 1 as prescribed by the header", 1, 1},
         {"<components>\n" + record("1") + "</components>\n" + head + "<flag_names>\nA\n",
          "Found no closing </flag_names> tag", 1, 0},
         {open, "Found no closing </components> tag", 0, 1},
@@ -93,212 +95,150 @@ TEST(ComponentListFile, ReportsEveryFormatErrorAndKeepsWhatWasRead)
         {open + record("1x"), "Flag format error for component Q1: Expected '0' or '1', found 'x'", 1, 1},
         {open + record("1", " 1,5\t"), "Cannot parse floating point number \"\\x201,5\\t\"", 1, 1},
         {open + record("1", "+1"), "Cannot parse floating point number \"+1\"", 1, 1},
-        // Lines up to 1000 bytes are quoted whole, longer ones by their first 200 bytes (a
-        // UTF-8 sequence is not cut), "…" and their length.
-        {head + long_line + "\n", "Unexpected line in {F}: " + long_line, 0, 1},
-        {head + " " + long_line + "j\n", "Unexpected line in {F}: " + long_line.substr(0, 200) + "\u2026(1001 bytes)",
+        {head + long_line + "\n", "Unexpected line in list.txt: " + long_line, 0, 1},
+        {head + " " + long_line + "j\n", "Unexpected line in list.txt: " + long_line.substr(0, 200) + "…(1001 bytes)",
          0, 1},
         {head + long_line.substr(0, 199) + "\xC3\xA9" + long_line + "\n",
-         "Unexpected line in {F}: " + long_line.substr(0, 199) + "\u2026(1201 bytes)", 0, 1},
+         "Unexpected line in list.txt: " + long_line.substr(0, 199) + "…(1201 bytes)", 0, 1},
         {open + record("1", "\t" + std::string(999, '9') + "x"),
-         "Cannot parse floating point number \"\\t" + std::string(199, '9') + "\u2026(1001 bytes)\"", 1, 1},
-    };
-    qix::test::TempDir dir;
-    const fs::path file = dir / "list.txt";
-    for (const auto& [text, message, components, flag_names] : cases) {
-        spit(file, text);
-        ComponentList list = worked_example();
-        const std::string expected = std::regex_replace(message, std::regex("\\{F\\}"), file.string());
-        EXPECT_EQ(read_error(list, file), expected) << text;
-        EXPECT_EQ(list.components_.size(), components) << text;
-        EXPECT_EQ(list.flag_names_.size(), flag_names) << text;
+         "Cannot parse floating point number \"\\t" + std::string(199, '9') + "…(1001 bytes)\"", 1, 1},
+        // Text lines keep the CR of a CR LF line end, and the flags line fails on it.
+        {"<components>\r\n<component>\r\nQ1\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n1\r\n2\r\n3\r\n4\r\n\r\n</component>\r\n",
+         "Flag format error for component Q1\r: Expected '0' or '1', found '\r'", 0, 0}};
+    // A file cut off after each line of a second record: lines 22 to 37 of 38.
+    ComponentList two = worked_example();
+    two.components_.push_back(two.components_[0]);
+    two.write_to_file("two.txt");
+    const std::string full = slurp("two.txt");
+    for (std::size_t kept = 1, end = 0; kept <= 37; ++kept) {
+        end = full.find('\n', end) + 1;
+        if (kept >= 22)
+            cases.emplace_back(full.substr(0, end),
+                               kept < 34   ? "Cannot parse floating point number \"\""
+                               : kept < 37 ? "Cannot parse component list"
+                                           : "Found no closing </components> tag",
+                               kept < 37 ? 1 : 0, 2);
     }
-    for (const fs::path& unreadable : {dir / "missing.txt", dir.path()}) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& [text, message, components, flag_names] = cases[i];
+        SCOPED_TRACE(::testing::Message() << "case " << i << ": " << text.substr(0, 200));
+        spit("list.txt", text);
         ComponentList list = worked_example();
-        EXPECT_EQ(read_error(list, unreadable), "Unable to open " + unreadable.string() + " for reading");
+        EXPECT_EQ(read_error(list, "list.txt"), message);
+        EXPECT_EQ(list.components_.size(), components);
+        EXPECT_EQ(list.flag_names_.size(), flag_names);
+    }
+    for (const std::string unreadable : {"missing.txt", "."}) {
+        ComponentList list = worked_example();
+        EXPECT_EQ(read_error(list, unreadable), "Unable to open " + unreadable + " for reading");
         EXPECT_EQ(list, ComponentList());
     }
 }
 
-TEST(ComponentListFile, ToleratesBlanksStrayLinesAndRepeatedSectionsButNoCutOff)
+TEST_F(ComponentListFile, ToleratesBlanksStrayLinesAndRepeatedSections)
 {
-    qix::test::TempDir dir;
-    const fs::path file = dir / "list.txt";
-    ComponentList list;
-    // Blanks around tags and numbers, blank lines among the flag names (hand-edited files have
-    // them), blank and stray lines between records, a record without
-    // a link-name line, and a second components section that replaces the first.
-    spit(file, "\n <flag_names> \n\nA\n \t\n</flag_names>\t\n\n<components>\n" + record("0") + "</components>\n" +
-                   "<components>\nstray\n\n" + record("1", "\t-2.5e1 ") + "more stray\n</components>\n");
-    ASSERT_NO_THROW(list.read_from_file(file.string()));
-    EXPECT_EQ(list.flag_names_, std::vector<std::string>{"A"});
-    ASSERT_EQ(list.components_.size(), 1u);
-    EXPECT_EQ(list.components_[0].x_, -25.0);
-    EXPECT_EQ(list.components_[0].flags_, std::vector<bool>{true});
-    EXPECT_EQ(list.components_[0].link_name_, "");
-
-    // CR LF line ends: tag and number lines pass, string lines keep the CR, and the flags
-    // line fails on it.
-    spit(file, "<flag_names>\r\nA\r\n</flag_names>\r\n<components>\r\n</components>\r\n");
-    ASSERT_NO_THROW(list.read_from_file(file.string()));
-    EXPECT_EQ(list.flag_names_, std::vector<std::string>{"A"});
-    spit(file, "<components>\r\n<component>\r\nQ1\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n1\r\n2\r\n3\r\n4\r\n\r\n"
-               "</component>\r\n</components>\r\n");
-    EXPECT_EQ(read_error(list, file), "Flag format error for component Q1\r: Expected '0' or '1', found '\r'");
-
-    // Cut off at every line of a second record.
-    ComponentList two = worked_example();
-    two.components_.push_back(two.components_[0]);
-    two.write_to_file((dir / "full.txt").string());
-    std::istringstream in(slurp(dir / "full.txt"));
-    std::string text;
-    // Lines 22 to 37 of 38 are the second record; keep the file up to each of them.
-    for (std::size_t kept = 1; kept <= 37; ++kept) {
-        std::string line;
-        ASSERT_TRUE(std::getline(in, line));
-        text += line + "\n";
-        if (kept < 22)
-            continue;
-        spit(dir / "cut.txt", text);
-        ComponentList cut;
-        const std::string expected = kept < 34   ? "Cannot parse floating point number \"\""
-                                     : kept < 37 ? "Cannot parse component list"
-                                                 : "Found no closing </components> tag";
-        EXPECT_EQ(read_error(cut, dir / "cut.txt"), expected) << kept;
-        EXPECT_EQ(cut.components_.size(), kept < 37 ? 1u : 0u) << kept;
-    }
+    // Blanks around tags and numbers (CR of CR LF line ends among them), blank lines among the
+    // flag names (hand-edited files have them), blank and stray lines between records, a record
+    // without a link-name line, and a second components section that replaces the first.
+    spit("list.txt", "\n <flag_names> \n\nA\r\n \t\n</flag_names>\t\n\n<components>\n" + record("0") +
+                         "</components>\n<components>\r\nstray\n\n" + record("1", "\t-2.5e1 \r") +
+                         "more stray\n</components>\r\n");
+    ComponentList list, expected;
+    EXPECT_EQ(read_error(list, "list.txt"), kNoError);
+    expected.flag_names_ = {"A"};
+    expected.components_ = {make_component({"Q1"}, {-25.0}, {true})};
+    EXPECT_EQ(list, expected);
 }
 
-TEST(ComponentListFile, RefusedWritesLeaveTheOldFileAndLinksAndPermissionsStay)
+// A list whose file could not be read back is refused before the file is touched.
+TEST_F(ComponentListFile, RefusesAListItCouldNotReadBack)
 {
-    qix::test::TempDir dir;
-    const fs::path file = dir / "real.txt", missing = dir / "no" / "list.txt";
-    spit(file, "old");
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    fs::create_symlink("real.txt", dir / "link.txt");
-    ComponentList list = worked_example();
-    list.components_[0].flags_.pop_back();
-    const auto write_error = [&list](const fs::path& path) {
-        return message_of([&] { list.write_to_file(path.string()); });
-    };
-    EXPECT_EQ(write_error(dir / "link.txt"), (dir / "link.txt").string() +
-                                                 " is inconsistent: Component Q1 has 1 flags instead of 2 as "
-                                                 "prescribed by the header");
-    list = worked_example();
-    EXPECT_EQ(write_error(missing), "Unable to open " + missing.string() + " for writing");
-    EXPECT_EQ(write_error(dir.path()), "Unable to open " + dir.path().string() + " for writing");
-    list.flag_names_[1] = "";
-    EXPECT_EQ(write_error(file), "Unable to write " + file.string() +
-                                     ": flag name 2 is empty, and a list file cannot hold an empty flag name");
-    list = worked_example();
-    EXPECT_EQ(slurp(file), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
-
-    // A write through a link replaces the file behind it and keeps its permissions.
-    EXPECT_NO_THROW(list.write_to_file((dir / "link.txt").string()));
-    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-    EXPECT_EQ(slurp(file), kWorkedExample);
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    spit("list.txt", "old");
+    ComponentList inconsistent = worked_example(), empty_flag_name = worked_example();
+    inconsistent.components_[0].flags_.pop_back();
+    empty_flag_name.flag_names_[1] = "";
+    EXPECT_EQ(write_error(inconsistent, "list.txt"),
+              "list.txt is inconsistent: Component Q1 has 1 flags instead of 2 as prescribed by the header");
+    EXPECT_EQ(write_error(empty_flag_name, "list.txt"),
+              "Unable to write list.txt: flag name 2 is empty, and a list file cannot hold an empty flag name");
+    EXPECT_EQ(slurp("list.txt"), "old");
 }
 
 // Every kind of file a path can name: regular files and missing ones are replaced whole,
 // links are followed, and devices, FIFOs and sockets are written to as a plain stream would.
-TEST(ComponentListFile, WritesThroughLinksAndIntoDevicesAndFifosWithoutReplacingThem)
+TEST_F(ComponentListFile, WritesEveryKindOfPath)
 {
     ASSERT_EQ(::geteuid(), 0u) << "device nodes need root, as CI has";
-    qix::test::TempDir dir;
-    const ComponentList list = worked_example();
-    const auto write_error = [&list](const fs::path& path) {
-        return message_of([&] { list.write_to_file(path.string()); });
-    };
-    const fs::path null = dir / "null", full = dir / "full", fifo = dir / "fifo", socket = dir / "socket";
-    ASSERT_EQ(::mknod(null.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
-    ASSERT_EQ(::mknod(full.c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socket.string().size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, socket.c_str());
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-
-    EXPECT_EQ(write_error(null), "(no qix::Error thrown)");
-    EXPECT_EQ(write_error(full), "Error while writing to " + full.string());
-    EXPECT_EQ(write_error(socket), "Unable to open " + socket.string() + " for writing");
-    // The read end is open before the write, so the writer's open does not wait, and the text
-    // (far below a pipe's capacity) waits in the pipe. A FIFO replaced by a file gives nothing.
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    for (const auto& [name, kind, device] : {std::tuple{"null", S_IFCHR, ::makedev(1, 3)},
+                                             {"full", S_IFCHR, ::makedev(1, 7)},
+                                             {"socket", S_IFSOCK, 0},
+                                             {"fifo", S_IFIFO, 0}})
+        ASSERT_EQ(::mknod(name, kind | 0666, device), 0) << name;
+    spit("real.txt", "old");
+    fs::permissions("real.txt", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directory("sub");
+    fs::create_symlink("real.txt", "link.txt");
+    fs::create_symlink("null", "to_null");
+    fs::create_symlink(fs::absolute("sub/created.txt"), "dangling");
+    fs::create_symlink("../dangling", "sub/to_dangling");
+    fs::create_symlink("loop_b", "loop_a");
+    fs::create_symlink("loop_a", "loop_b");
+    // The FIFO's read end is open before the write, so the writer's open does not wait, and
+    // the text (far below a pipe's capacity) waits in the pipe.
+    const int reader = ::open("fifo", O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    EXPECT_EQ(write_error(fifo), "(no qix::Error thrown)");
-    std::string received;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(reader, buffer, sizeof buffer)) > 0;)
-        received.append(buffer, static_cast<std::size_t>(got));
-    EXPECT_EQ(received, kWorkedExample);
+    // The longest name: the temporary file beside it needs a name of its own within the limit.
+    const std::string longest(255, 'n');
+    for (const auto& [path, message] :
+         std::vector<std::pair<std::string, std::string>>{{"null", kNoError},
+                                                          {"full", "Error while writing to full"},
+                                                          {"socket", "Unable to open socket for writing"},
+                                                          {"fifo", kNoError},
+                                                          {"link.txt", kNoError},
+                                                          {"to_null", kNoError},
+                                                          {"sub/to_dangling", kNoError},
+                                                          {"loop_a", "Unable to open loop_a for writing"},
+                                                          {"no/list.txt", "Unable to open no/list.txt for writing"},
+                                                          {"sub", "Unable to open sub for writing"},
+                                                          {longest, kNoError}})
+        EXPECT_EQ(write_error(worked_example(), path), message) << path;
+    std::string received(4096, '\0');
+    received.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(reader, received.data(), received.size()))));
     ::close(reader);
-    ::close(listener);
-    EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
-    EXPECT_EQ(fs::status(full).type(), fs::file_type::character);
-    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
-    EXPECT_EQ(fs::status(socket).type(), fs::file_type::socket);
-
-    // Links, relative and absolute, to a device, to a missing file (created, as a plain write
-    // would) through a second link, and in a loop.
-    fs::create_symlink("null", dir / "to_null");
-    fs::create_symlink(dir / "sub" / "created.txt", dir / "dangling");
-    fs::create_directory(dir / "sub");
-    fs::create_symlink("../dangling", dir / "sub" / "to_dangling");
-    fs::create_symlink("loop_b", dir / "loop_a");
-    fs::create_symlink("loop_a", dir / "loop_b");
-    EXPECT_EQ(write_error(dir / "to_null"), "(no qix::Error thrown)");
-    EXPECT_EQ(fs::status(null).type(), fs::file_type::character);
-    EXPECT_EQ(write_error(dir / "sub" / "to_dangling"), "(no qix::Error thrown)");
-    EXPECT_EQ(slurp(dir / "sub" / "created.txt"), kWorkedExample);
-    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
-    EXPECT_EQ(write_error(dir / "loop_a"), "Unable to open " + (dir / "loop_a").string() + " for writing");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 9)
-        << "no temporary file is left behind";
+    for (const std::string written : {"real.txt", "sub/created.txt", longest.c_str()})
+        EXPECT_EQ(slurp(written), kWorkedExample) << written;
+    EXPECT_EQ(received, kWorkedExample);
+    const std::pair<const char*, mode_t> kinds[] = {{"null", S_IFCHR},     {"full", S_IFCHR},     {"socket", S_IFSOCK},
+                                                    {"fifo", S_IFIFO},     {"link.txt", S_IFLNK}, {"to_null", S_IFLNK},
+                                                    {"dangling", S_IFLNK}, {"loop_a", S_IFLNK}};
+    for (const auto& [path, kind] : kinds)
+        EXPECT_EQ(stat_of(path).st_mode & S_IFMT, kind) << path;
+    EXPECT_EQ(stat_of("real.txt").st_mode, S_IFREG | 0600u) << "the permissions stay";
+    EXPECT_EQ(entries(), 12) << "no temporary file is left behind";
 }
 
-TEST(ComponentListFile, LongNamesAndFoldersClosedToNewFiles)
+TEST_F(ComponentListFile, RewritesInPlaceInAFolderClosedToNewFiles)
 {
-    qix::test::TempDir dir;
+    // A writable file in such a folder is rewritten in place, a read-only one stays as it was.
+    // Run as an unprivileged user, as root may write anyway.
+    spit("writable.txt", "old");
+    spit("read_only.txt", "old");
+    fs::permissions("writable.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_write);
+    fs::permissions("read_only.txt", fs::perms::owner_read | fs::perms::others_read);
+    fs::permissions(".", fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const ino_t before = stat_of("writable.txt").st_ino;
     ComponentList list = worked_example();
-    // Names up to the 255-byte limit: the temporary file beside them needs a name of its own.
-    for (const std::size_t length : {245u, 250u, 255u}) {
-        const fs::path file = dir / std::string(length, 'n');
-        EXPECT_EQ(message_of([&] { list.write_to_file(file.string()); }), "(no qix::Error thrown)") << length;
-        EXPECT_EQ(slurp(file), kWorkedExample) << length;
-        fs::remove(file);
-    }
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-
-    // A folder the writer may not add files to: a writable file in it is rewritten in place,
-    // a read-only one stays as it was. Run as an unprivileged user, as root may write anyway.
-    const fs::path writable = dir / "writable.txt", read_only = dir / "read_only.txt";
-    spit(writable, "old");
-    spit(read_only, "old");
-    fs::permissions(writable, fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec & ~fs::perms::others_exec);
-    fs::permissions(read_only, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
-    const auto inode = [](const fs::path& path) {
-        struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
-    };
-    const ino_t before = inode(writable);
     list.components_[0].name_ = "IN PLACE";
-    const std::string expected_read_only = "Unable to open " + read_only.string() + " for writing";
     EXPECT_TRUE(in_child(true, [&] {
-        list.write_to_file(writable.string());
-        return message_of([&] { list.write_to_file(read_only.string()); }) == expected_read_only;
+        return write_error(list, "writable.txt") == kNoError &&
+               write_error(list, "read_only.txt") == "Unable to open read_only.txt for writing";
     }));
     ComponentList back;
-    back.read_from_file(writable.string());
+    back.read_from_file("writable.txt");
     EXPECT_EQ(back, list);
-    EXPECT_EQ(inode(writable), before) << "the same file, rewritten";
-    EXPECT_EQ(slurp(read_only), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    EXPECT_EQ(stat_of("writable.txt").st_ino, before) << "the same file, rewritten";
+    EXPECT_EQ(slurp("read_only.txt"), "old");
+    EXPECT_EQ(entries(), 2);
 }
 
 } // namespace
