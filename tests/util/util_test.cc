@@ -1,6 +1,8 @@
-// Utilities without a database: errors, facility names, strings, escaping and the query cache.
+// Utilities without a database: errors, facility names, strings, escaping, the query cache and
+// the ODBC handle owners' own checks.
 #include <qix/sql/Cache.h>
 #include <qix/sql/functions.h>
+#include <qix/sql/handles.h>
 #include <qix/util/exceptions.h>
 #include <qix/util/file_system.h>
 #include <qix/util/string_util.h>
@@ -24,29 +26,32 @@ using qix::test::message_of;
 
 TEST(Error, MessageIsTheSameThroughEveryInterface)
 {
-    const qix::Error from_string(std::string("text with\nline"));
-    const qix::Error from_chars("plain");
-    EXPECT_EQ(from_string.get_message(), "text with\nline");
-    EXPECT_EQ(from_chars.get_message(), "plain");
-    try {
-        throw qix::Error("thrown");
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "thrown");
-    }
-    const qix::Error copy = from_string;
-    EXPECT_EQ(copy.get_message(), from_string.get_message());
+    const qix::Error copy = qix::Error(std::string("text with\nline"));
+    EXPECT_EQ(copy.get_message(), "text with\nline");
+    EXPECT_STREQ(copy.what(), "text with\nline");
 }
 
 TEST(FacilityName, EverySpellingMapsToItsCanonicalName)
 {
-    const std::pair<const char*, const char*> cases[] = {
-        {"", ""},           {"   ", ""},         {"  lumen  ", "LUMEN"},      {"lumen.sim", "LUMEN_SIM"},
-        {"vlumen", "LUMEN_SIM"}, {"VLUMEN2", "LUMEN_SIM"}, {"LUMEN.SIMULATION", "LUMEN_SIM"},
-        {"orb", "LUMEN"},   {"ORB-LINAC", "LUMEN"}, {"CORAL4.TEST", "CORAL4"}, {"vcoral4", "CORAL4_SIM"},
-        {"coral4.sim", "CORAL4_SIM"}, {"tandem.sim", "TANDEM_SIM"}, {"vtandem", "TANDEM_SIM"},
-        {"TANDEM.ABC.DEF", "TANDEM"}, {".X", ""},   {"AB", "AB"},          {"LU MEN", "LU MEN"},
-        {"\tcoral4\n", "CORAL4"},
-    };
+    const std::pair<const char*, const char*> cases[] = {{"", ""},
+                                                         {"   ", ""},
+                                                         {"  lumen  ", "LUMEN"},
+                                                         {"lumen.sim", "LUMEN_SIM"},
+                                                         {"vlumen", "LUMEN_SIM"},
+                                                         {"VLUMEN2", "LUMEN_SIM"},
+                                                         {"LUMEN.SIMULATION", "LUMEN_SIM"},
+                                                         {"orb", "LUMEN"},
+                                                         {"ORB-LINAC", "LUMEN"},
+                                                         {"CORAL4.TEST", "CORAL4"},
+                                                         {"vcoral4", "CORAL4_SIM"},
+                                                         {"coral4.sim", "CORAL4_SIM"},
+                                                         {"tandem.sim", "TANDEM_SIM"},
+                                                         {"vtandem", "TANDEM_SIM"},
+                                                         {"TANDEM.ABC.DEF", "TANDEM"},
+                                                         {".X", ""},
+                                                         {"AB", "AB"},
+                                                         {"LU MEN", "LU MEN"},
+                                                         {"\tcoral4\n", "CORAL4"}};
     for (const auto& [input, expected] : cases)
         EXPECT_EQ(qix::sql::standardize_facility_name(input), expected) << "input: '" << input << "'";
 }
@@ -139,7 +144,8 @@ TEST(Cache, FilesAndFoldersOnDiskAndTheMagicHeader)
 
     // A file starts with the magic header, which is checked before anything else is read.
     const std::string file = cache.get_full_file_name("SELECT 1");
-    cache_files::open_output(file) << "qix_sql_cache_00" << "data";
+    cache_files::open_output(file) << "qix_sql_cache_00"
+                                   << "data";
     auto in = cache_files::open_input(file);
     cache_files::read_and_check_magic_header(in);
     std::string payload;
@@ -167,6 +173,40 @@ TEST(FileSystem, MakeDirectoryReportsFailure)
     EXPECT_FALSE(qix::make_directory((dir / "file").string(), 0755));
     EXPECT_FALSE(qix::make_directory((dir / "file/sub").string(), 0755));
     EXPECT_FALSE(qix::make_directory("", 0755));
+}
+
+TEST(Handles, OwnersRefuseDoubleAllocationAndUnallocatedUse)
+{
+    using namespace qix::sql;
+    EnvironmentHandle env;
+    env.alloc();
+    EXPECT_EQ(message_of([&] { env.alloc(); }), "Refusing to allocate an already allocated SQL environment handle");
+    ConnectionHandle conn;
+    EXPECT_EQ(message_of([&] { conn.alloc(EnvironmentHandle{}); }), "SQL environment handle is not allocated");
+    conn.alloc(env);
+    EXPECT_EQ(message_of([&] { conn.alloc(env); }), "Refusing to allocate an already allocated SQL connection handle");
+    StatementHandle stmt;
+    EXPECT_EQ(message_of([&] { stmt.alloc(ConnectionHandle{}); }), "SQL connection handle is not allocated");
+    EXPECT_EQ(message_of([&] { stmt.send_query("SELECT 1"); }),
+              "Need to allocate a statement handle before a query can be executed");
+    EXPECT_EQ(message_of([&] { (void)stmt.fetch(); }), "Cannot fetch from an unallocated SQL handle");
+    EXPECT_EQ(message_of([&] { stmt.cancel(); }), "Cannot cancel an unallocated SQL handle");
+    EXPECT_EQ(message_of([&] { stmt.execute("x"); }), "Unallocated SQL statement");
+    EXPECT_EQ(message_of([&] { (void)stmt.get_data_as_string(1, nullptr); }), "Unallocated SQL statement");
+}
+
+TEST(Handles, MovedOwnerLeavesNothingToFree)
+{
+    qix::sql::EnvironmentHandle env;
+    env.alloc();
+    qix::sql::ConnectionHandle conn;
+    conn.alloc(env);
+    qix::sql::ConnectionHandle moved(std::move(conn));
+    EXPECT_FALSE(conn.is_allocated());
+    EXPECT_TRUE(moved.is_allocated());
+    moved.free();
+    moved.free();
+    EXPECT_FALSE(moved.is_allocated());
 }
 
 } // namespace
