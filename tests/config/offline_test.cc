@@ -1,5 +1,6 @@
-// The parts of the configuration interface that need no database: timestamp text, the name
-// check, item names, and the schema-name checks that come before any statement.
+// The parts of the configuration interface that need no database: the records' equality and
+// printed form, timestamp text, the name check, item names, and the schema-name checks that
+// come before any statement.
 #include <qix/sql/ConfigurationInterface.h>
 #include <qix/sql/Database.h>
 #include <qix/util/exceptions.h>
@@ -8,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -39,19 +42,23 @@ std::int64_t ticks_of(const std::string& text) { return CI::convert_string_to_ti
 std::string text_of(std::int64_t ticks) { return CI::convert_time_to_string(at(ticks)); }
 
 constexpr std::int64_t kNewYear2024 = 1704067200'000000000;
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-TEST(TimestampText, FormatsSixFractionDigitsOnBothSidesOfTheEpochAndRoundTripsEveryWholeMicrosecond)
+TEST(TimestampText, FormatsSixFractionDigitsOnBothSidesOfTheEpoch)
 {
-    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "1970-01-01 00:00:00.000000"}, {999, "1970-01-01 00:00:00.000000"}, {1000, "1970-01-01 00:00:00.000001"},
-        {1704067201000002999, "2024-01-01 00:00:01.000002"}, {-1, "1969-12-31 23:59:59.999999"},
-        {-1000, "1969-12-31 23:59:59.999999"}, {-1001, "1969-12-31 23:59:59.999998"},
-        {-1'000'000'000, "1969-12-31 23:59:59.000000"}, {kMin, "1677-09-21 00:12:43.145224"},
-        {kMax, "2262-04-11 23:47:16.854775"}};
+        {0, "1970-01-01 00:00:00.000000"},     {999, "1970-01-01 00:00:00.000000"},
+        {1000, "1970-01-01 00:00:00.000001"},  {1704067201000002999, "2024-01-01 00:00:01.000002"},
+        {-1, "1969-12-31 23:59:59.999999"},    {-1000, "1969-12-31 23:59:59.999999"},
+        {-1001, "1969-12-31 23:59:59.999998"}, {-1'000'000'000, "1969-12-31 23:59:59.000000"},
+        {kMin, "1677-09-21 00:12:43.145224"},  {kMax, "2262-04-11 23:47:16.854775"}};
     for (const auto& [ticks, text] : cases)
         EXPECT_EQ(text_of(ticks), text) << ticks;
+}
+
+TEST(TimestampText, RoundTripsEveryWholeMicrosecond)
+{
     std::uint64_t state = 88172645463325252u;
     for (int i = 0; i < 2000; ++i) {
         state ^= state << 13;
@@ -64,34 +71,39 @@ TEST(TimestampText, FormatsSixFractionDigitsOnBothSidesOfTheEpochAndRoundTripsEv
         EXPECT_EQ(ticks_of(text_of(ticks)), ticks) << ticks;
 }
 
-TEST(TimestampText, ReadsTheFractionAsADecimalFractionOfASecondAndIgnoresWhatFollows)
+TEST(TimestampText, ReadsTheFractionAsADecimalFractionOfASecond)
 {
     const std::pair<const char*, std::int64_t> cases[] = {
-        {"2024-01-01 00:00:00", kNewYear2024}, {"2024-01-01 00:00:00.123456", kNewYear2024 + 123456000},
-        {"2024-01-01 00:00:00.5", kNewYear2024 + 500000000}, {"2024-01-01 00:00:00.000001", kNewYear2024 + 1000},
+        {"2024-01-01 00:00:00", kNewYear2024},
+        {"2024-01-01 00:00:00.123456", kNewYear2024 + 123456000},
+        {"2024-01-01 00:00:00.5", kNewYear2024 + 500000000},
+        {"2024-01-01 00:00:00.000001", kNewYear2024 + 1000},
         {"2024-01-01 00:00:00.123456789", kNewYear2024 + 123456789},
         {"2024-01-01 00:00:00.1234567899", kNewYear2024 + 123456789},
-        {"2024-01-01 00:00:00.000000000000000000000000009", kNewYear2024}, {"1969-12-31 23:59:59.999999", -1000},
+        {"2024-01-01 00:00:00.000000000000000000000000009", kNewYear2024},
+        {"1969-12-31 23:59:59.999999", -1000},
         {"1900-01-01 00:00:00", -2208988800'000000000},
         // The shortest and longest texts that fit into 64-bit nanoseconds.
-        {"1677-09-21 00:12:43.145224192", std::numeric_limits<std::int64_t>::min()},
-        {"2262-04-11 23:47:16.854775807", std::numeric_limits<std::int64_t>::max()},
+        {"1677-09-21 00:12:43.145224192", kMin},
+        {"2262-04-11 23:47:16.854775807", kMax},
         // Loose calendar fields, and whatever follows the seconds or their fraction.
-        {"2024-01-01 00:00:00 . 25", kNewYear2024 + 250000000}, {"2024-01-01 00:00:00.5Z", kNewYear2024 + 500000000},
-        {"2024-01-01 00:00:00Z.5", kNewYear2024}, {"2024-01-01 00:00:00.-5", kNewYear2024},
-        {"2024-01-01 00:00:00.", kNewYear2024}, {"2024-1-5 3:04:05.25", 1704423845'250000000},
-        {"2024-01-01  00:00:00", kNewYear2024},
-    };
+        {"2024-01-01 00:00:00 . 25", kNewYear2024 + 250000000},
+        {"2024-01-01 00:00:00.5Z", kNewYear2024 + 500000000},
+        {"2024-01-01 00:00:00Z.5", kNewYear2024},
+        {"2024-01-01 00:00:00.-5", kNewYear2024},
+        {"2024-01-01 00:00:00.", kNewYear2024},
+        {"2024-1-5 3:04:05.25", 1704423845'250000000},
+        {"2024-01-01  00:00:00", kNewYear2024}};
     for (const auto& [text, ticks] : cases)
         EXPECT_EQ(ticks_of(text), ticks) << text;
 }
 
 TEST(TimestampText, RejectsTextThatIsNotATimestampOrDoesNotFit)
 {
-    for (const char* text : {"", "garbage", "2024", "2024-01", "2024-01-01", "2024-01-01 ", "2024-01-01 00:00",
-                             "2024-13-01 00:00:00",
-                             "2024-01-32 00:00:00", "2024-01-01 24:00:00", " 2024-01-01T00:00:00",
-                             "2262-04-12 00:00:00", "1677-09-21 00:12:43.145224191", "9999-12-31 23:59:59"})
+    for (const char* text :
+         {"", "garbage", "2024", "2024-01", "2024-01-01", "2024-01-01 ", "2024-01-01 00:00", "2024-13-01 00:00:00",
+          "2024-01-32 00:00:00", "2024-01-01 24:00:00", " 2024-01-01T00:00:00", "2262-04-12 00:00:00",
+          "1677-09-21 00:12:43.145224191", "9999-12-31 23:59:59"})
         EXPECT_EQ(parse_failure_of(text), "Failed to parse time string") << text;
 }
 
@@ -117,7 +129,7 @@ TEST(FieldNames, AcceptCapitalsDigitsAndUnderscoreAfterACapital)
     for (const std::string& name : {"BPM_2"s, "A"s, "A1_"s, "Z"s + std::string(127, '_')})
         EXPECT_NO_THROW(detail::validate_field_name(name)) << name;
     for (const std::string& name : {""s, "bpm"s, "2BPM"s, "BPM-2"s, "_A"s, "BPM 2"s, "BPM\n"s, "A\0B"s, "\xc3\x84"s,
-                                   "A"s + std::string(128, 'B')})
+                                    "A"s + std::string(128, 'B')})
         EXPECT_EQ(message_of([&] { detail::validate_field_name(name); }), "Invalid field name") << name;
     // Far too long to be a column: refused without working through it.
     EXPECT_EQ(message_of([] { detail::validate_field_name(std::string(1'000'000, 'A')); }), "Invalid field name");
@@ -128,11 +140,12 @@ ConfigurationFieldMap field_map(std::initializer_list<std::tuple<int, int, std::
 {
     ConfigurationFieldMap map;
     for (const auto& [type_id, id, name, code, name_flag] : fields)
-        map.emplace(name, ConfigurationField{type_id, "", id, name, "", code, {}, {}, {}, false, name_flag, false, false});
+        map.emplace(name,
+                    ConfigurationField{type_id, "", id, name, "", code, {}, {}, {}, false, name_flag, false, false});
     return map;
 }
 
-TEST(ItemNames, JoinNameFieldsInIdOrderEachValueByItsAlternativeAndRefuseFieldsOfNoneOrSeveralTypes)
+TEST(ItemNames, JoinNameFieldsInIdOrderEachValueByItsAlternative)
 {
     const auto fields =
         field_map({{1, 3, "SECTION", 'C', true}, {1, 4, "COMMENT", 'C', false}, {1, 5, "NUMBER", 'I', true}});
@@ -144,10 +157,10 @@ TEST(ItemNames, JoinNameFieldsInIdOrderEachValueByItsAlternativeAndRefuseFieldsO
     // Data for which no name field has a value makes no name at all.
     EXPECT_EQ(CI::make_item_name({{"COMMENT", "x"s}, {"OTHER", 1}}, fields), "");
 
-    const auto by_id = field_map({{2, 9, "A_PART", 'C', true}, {2, 2, "B_PART", 'C', true}, {2, 5, "MIDDLE", 'C', true}});
+    const auto by_id =
+        field_map({{2, 9, "A_PART", 'C', true}, {2, 2, "B_PART", 'C', true}, {2, 5, "MIDDLE", 'C', true}});
     EXPECT_EQ(CI::make_item_name({{"A_PART", "a"s}, {"B_PART", "b"s}}, by_id), "b/a");
-    EXPECT_EQ(CI::make_item_name({{"A_PART", null_value{}}, {"B_PART", null_value{}}, {"MIDDLE", "m"s}}, by_id),
-              "/m/");
+    EXPECT_EQ(CI::make_item_name({{"A_PART", null_value{}}, {"B_PART", null_value{}}, {"MIDDLE", "m"s}}, by_id), "/m/");
 
     const auto typed =
         field_map({{1, 1, "A", 'F', true}, {1, 2, "B", 'B', true}, {1, 3, "C", 'T', true}, {1, 4, "D", 'I', true}});
@@ -156,13 +169,18 @@ TEST(ItemNames, JoinNameFieldsInIdOrderEachValueByItsAlternativeAndRefuseFieldsO
     EXPECT_EQ(CI::make_item_name({{"A", 1234567.0}, {"D", 3.0}}, typed), "1.23457e+06/3");
     EXPECT_EQ(CI::make_item_name({{"A", 2.5}, {"C", "text"s}, {"D", "x"s}}, typed), "2.5/text/x");
     EXPECT_EQ(CI::make_item_name({{"B", "only a blob"s}}, typed), "");
+}
 
+TEST(ItemNames, RefuseFieldsOfNoneOrSeveralTypes)
+{
     for (const ConfigurationDataValueMap& data : {ConfigurationDataValueMap{{"A", 1}}, ConfigurationDataValueMap{}})
         EXPECT_EQ(message_of([&] { static_cast<void>(CI::make_item_name(data, ConfigurationFieldMap{})); }),
                   "Fields cannot be empty.");
     // Only type 1 has name fields; the field of type 2 still makes the map invalid.
     const auto mixed = field_map({{1, 1, "A", 'C', true}, {2, 2, "B", 'C', false}});
-    EXPECT_EQ(message_of([&] { static_cast<void>(CI::make_item_name({{"A", "a"s}}, mixed)); }),
+    EXPECT_EQ(message_of([&] {
+                  static_cast<void>(CI::make_item_name({{"A", "a"s}}, mixed));
+              }),
               "Multiple item types are not allowed.");
     EXPECT_EQ(CI::make_item_name({}, mixed), "");
 }
@@ -176,6 +194,70 @@ TEST(ConfigurationInterfaceSchema, RefusesBadSchemaNamesBeforeAnyStatement)
         EXPECT_EQ(message_of([&] { CI ci(db, name); }), "Invalid schema name: " + name);
     EXPECT_FALSE(db.is_connected());
     EXPECT_NE(message_of([&] { CI ci(db, "Cfg_1$#"); }).find("qix_config_no_such_dsn"), std::string::npos);
+}
+
+template <typename Record>
+std::string printed(const Record& record, bool boolalpha = false)
+{
+    std::ostringstream out;
+    out << (boolalpha ? std::boolalpha : std::noboolalpha) << record;
+    return out.str();
+}
+
+const ConfigurationType kBpm{7, "BPM", "Beam position monitor"s, {}, {}, {}};
+const ConfigurationField kGain{7, "BPM", 12, "GAIN", "Gain", 'F', {}, {}, "dB"s, false, true, false, false};
+const ConfigurationItem kBpm1{7, "BPM", 3, "BPM.1", {}, "NORTH"s, at(1704067200'000000000), {}};
+
+TEST(ConfigurationRecords, PrintOneLineInDeclarationOrderWithEveryAlternative)
+{
+    EXPECT_EQ(printed(kBpm), "{7, BPM, Beam position monitor, , , }");
+    EXPECT_EQ(printed(kGain), "{7, BPM, 12, GAIN, Gain, F, , , dB, 0, 1, 0, 0}");
+    EXPECT_EQ(printed(kGain, true), "{7, BPM, 12, GAIN, Gain, F, , , dB, false, true, false, false}");
+    EXPECT_EQ(printed(kBpm1), "{7, BPM, 3, BPM.1, , NORTH, 1704067200000000000, }");
+    EXPECT_EQ(printed(ConfigurationData{3, {{"GAIN", 2.5}, {"NAME", "x"s}, {"OFFSET", null_value{}}}}),
+              "{3, 2.5, x, }");
+    EXPECT_EQ(printed(ConfigurationData{-4, {{"A", -12}, {"B", 1e-07}, {"C", at(-1)}}}), "{-4, -12, 1e-07, -1}");
+    EXPECT_EQ(printed(ConfigurationType{}), "{-1, , , , , }");
+    EXPECT_EQ(printed(ConfigurationItem{}), "{-1, , -1, , , , , }");
+    EXPECT_EQ(printed(ConfigurationData{}), "{-1}");
+    EXPECT_EQ(printed(ConfigurationField{}), "{-1, , -1, , , \0, , , , 0, 0, 0, 0}"s);
+}
+
+// `a` equals a copy of itself and differs from `b`, by == as by !=.
+template <typename Record>
+void expect_equal_to_itself_only(const Record& a, const Record& b)
+{
+    EXPECT_EQ(a, Record(a));
+    EXPECT_FALSE(a != Record(a)) << printed(a);
+    EXPECT_NE(a, b);
+    EXPECT_FALSE(a == b) << printed(b);
+}
+
+TEST(ConfigurationRecords, EqualityLooksAtEveryMemberAndNotEqualIsItsNegation)
+{
+    auto empty_descr = kBpm, no_descr = kBpm;
+    empty_descr.descr_ = "";
+    no_descr.descr_.reset();
+    EXPECT_EQ(printed(empty_descr), printed(no_descr));
+    expect_equal_to_itself_only(empty_descr, no_descr);
+    auto nullable = kGain;
+    nullable.allow_null_flag_ = true;
+    expect_equal_to_itself_only(kGain, nullable);
+    auto modified = kBpm1, seen_later = kBpm1;
+    modified.last_modified_ = modified.last_seen_;
+    seen_later.last_seen_ = *seen_later.last_seen_ + std::chrono::nanoseconds(1);
+    expect_equal_to_itself_only(kBpm1, modified);
+    expect_equal_to_itself_only(kBpm1, seen_later);
+    // Data rows compare by id, names, alternatives and values; NaN equals nothing.
+    const ConfigurationData row{3, {{"A", 1}, {"B", "b"s}}};
+    for (const ConfigurationData& other :
+         {ConfigurationData{3, {{"A", 1}, {"C", "b"s}}}, ConfigurationData{3, {{"A", 1.0}, {"B", "b"s}}},
+          ConfigurationData{4, {{"A", 1}, {"B", "b"s}}}, ConfigurationData{3, {{"A", 1}}}})
+        expect_equal_to_itself_only(row, other);
+    expect_equal_to_itself_only(ConfigurationData{3, {{"A", null_value{}}}}, ConfigurationData{3, {{"A", 0}}});
+    const ConfigurationData nan{3, {{"A", std::nan("")}}};
+    EXPECT_FALSE(nan == nan);
+    EXPECT_NE(nan, nan);
 }
 
 } // namespace
