@@ -7,6 +7,7 @@
 
 #include <qix/sql/ComponentList.h>
 #include <qix/sql/Database.h>
+#include <qix/util/tessel.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -184,7 +185,7 @@ TEST_F(QixSqlTest, DemoRunContinuesWhereTheLastEnded)
     EXPECT_NE(deleted.out.find("Updated item 2001 of type MAGNET_PS.\n"), std::string::npos) << deleted.out;
 }
 
-TEST_F(QixSqlTest, JsonCarriesEveryFieldWithItsType)
+TEST_F(QixSqlTest, ComponentsInJsonCarryEveryFieldWithItsType)
 {
     const auto components = run_json({"components", "--machine", "lumen", "--flag", "bpm", "--sort", "s"});
     ASSERT_EQ(components.size(), 240u);
@@ -194,41 +195,17 @@ TEST_F(QixSqlTest, JsonCarriesEveryFieldWithItsType)
     EXPECT_EQ(components[0]["LINK_NAME"], "S01/1");
     EXPECT_EQ(components[0]["Y"], 1.4);
     EXPECT_EQ(components[0]["FLAGS"], nlohmann::json::array({"BPM", "ACTIVE"}));
+}
 
-    // Written values come back with the type of their field, timestamps as timestamp text.
-    ASSERT_EQ(run({"config", "--schema", "CFG", "update", "MAGNET_PS", "2001", "CURRENT_A=101.5", "POLARITY=-1",
-                   "LAST_CALIBRATION=2025-06-02 09:30:00.000042", "SETTINGS=null"})
-                  .status,
-              0);
-    const auto rows = run_json({"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", "2001"});
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0], nlohmann::json::parse(R"({"PUBLIC_ID": 2001, "SECTION": "S01", "FAMILY": "QF", "CRATE": 1001,
-        "CURRENT_A": 101.5, "MAX_CURRENT_A": 200.0, "POLARITY": -1, "LAST_CALIBRATION": "2025-06-02 09:30:00.000042",
-        "SETTINGS": null})"));
-
-    // A row added through the view becomes an item named by its name fields; delete removes both.
-    const Result add = run({"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.S30.7", "FREQUENCY_MHZ=499.654",
-                            "TUNER_STEPS=-12", "NOTES=Tuned, \"warm\" start"});
-    EXPECT_EQ(add.status, 0) << add.err;
-    EXPECT_EQ(add.out, "Added item 4009 of type RF_CAVITY.\n");
-    EXPECT_EQ(run({"config", "--schema", "CFG", "data", "RF_CAVITY", "--eq", "NAME=CAV.S30.7", "--format", "csv"}).out,
-              "PUBLIC_ID,NAME,FREQUENCY_MHZ,VOLTAGE_KV,PHASE_DEG,TUNER_STEPS,CONDITIONED,NOTES\n"
-              "4009,CAV.S30.7,499.654,,,-12,,\"Tuned, \"\"warm\"\" start\"\n");
+// An added row becomes an item named by its name fields (modified now: no fixed text to compare).
+TEST_F(QixSqlTest, AnAddedRowBecomesAnItemNamedByItsNameFields)
+{
+    ASSERT_EQ(run({"config", "--schema", "CFG", "add", "RF_CAVITY", "NAME=CAV.S30.7"}).status, 0);
     const auto item = run_json({"config", "--schema", "CFG", "item", "RF_CAVITY", "CAV.S30.7"});
     ASSERT_EQ(item.size(), 1u);
     EXPECT_EQ(item[0]["FACILITY"], "LUMEN");
-    EXPECT_TRUE(item[0]["LAST_SEEN"].is_null());
-    const std::string id = std::to_string(item[0]["ID"].get<int>());
-    const auto added = run_json({"config", "--schema", "CFG", "data", "RF_CAVITY", "--eq", "NAME=CAV.S30.7"});
-    ASSERT_EQ(added.size(), 1u);
-    EXPECT_EQ(added[0]["TUNER_STEPS"], -12);
-    EXPECT_TRUE(added[0]["VOLTAGE_KV"].is_null());
-    ASSERT_EQ(run({"config", "--schema", "CFG", "delete", "RF_CAVITY", id}).status, 0);
-    EXPECT_TRUE(run_json({"config", "--schema", "CFG", "data", "RF_CAVITY", "--id", id}).empty());
-    EXPECT_EQ(run_json({"config", "--schema", "CFG", "data", "BPM", "--where", "SECTION = ? AND CELL > ?", "--param",
-                        "S07", "--param", "6"})
-                  .size(),
-              2u);
+    EXPECT_EQ(item[0]["LAST_SEEN"], nullptr);
+    EXPECT_EQ(run({"config", "--schema", "CFG", "delete", "RF_CAVITY", item[0]["ID"].dump()}).status, 0);
 }
 
 TEST_F(QixSqlTest, BackupFileServesOfflineOrWhenTheDataSourceFails)
@@ -262,13 +239,18 @@ TEST_F(QixSqlTest, BackupFileServesOfflineOrWhenTheDataSourceFails)
 }
 
 // One command line of qix_sql_cases.txt and everything it must print.
-struct Case {
-    std::string name;
+struct Step {
     std::vector<std::string> args;
-    std::map<std::string, std::string> env;
     std::string out;
     std::string err;
     int status = 0;
+};
+
+// Command lines run one after the other, relying on no other case.
+struct Case {
+    std::string name;
+    std::map<std::string, std::string> env;
+    std::vector<Step> steps;
 };
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
@@ -285,15 +267,16 @@ std::vector<Case> read_cases()
             cases.emplace_back().name = line.substr(1, line.size() - 2);
         } else if (line.starts_with('$')) {
             std::istringstream words(line.substr(1));
+            auto& args = cases.back().steps.emplace_back().args;
             for (std::string word; words >> std::quoted(word);)
-                cases.back().args.push_back(word);
+                args.push_back(word);
         } else if (line.starts_with("env ")) {
             const auto equals = line.find('=');
             cases.back().env[line.substr(4, equals - 4)] = line.substr(equals + 1);
         } else if (line.starts_with("1> ") || line.starts_with("2> ")) {
-            (line[0] == '1' ? cases.back().out : cases.back().err) += line.substr(3) + '\n';
+            (line[0] == '1' ? cases.back().steps.back().out : cases.back().steps.back().err) += line.substr(3) + '\n';
         } else if (line.starts_with("exit ")) {
-            cases.back().status = std::stoi(line.substr(5));
+            cases.back().steps.back().status = std::stoi(line.substr(5));
         } else if (!line.empty() && !line.starts_with('#')) {
             throw std::runtime_error("Unexpected line in " QIX_SQL_CASES ": " + line);
         }
@@ -315,14 +298,16 @@ protected:
 
 TEST_P(QixSqlCaseTest, PrintsExactlyThisAndExits)
 {
-    const Case& c = GetParam();
-    const Result result = run(c.args, c.env);
-    EXPECT_EQ(result.out, expanded(c.out));
-    EXPECT_EQ(result.err, expanded(c.err));
-    EXPECT_EQ(result.status, c.status);
-    // A usage error never buries its message: two lines at most.
-    if (c.status == 1) {
-        EXPECT_LE(std::count(result.err.begin(), result.err.end(), '\n'), 2);
+    for (const Step& step : GetParam().steps) {
+        SCOPED_TRACE(tessel::join(step.args, " "));
+        const Result result = run(step.args, GetParam().env);
+        EXPECT_EQ(result.out, expanded(step.out));
+        EXPECT_EQ(result.err, expanded(step.err));
+        EXPECT_EQ(result.status, step.status);
+        // A usage error never buries its message: two lines at most.
+        if (step.status == 1) {
+            EXPECT_LE(std::count(result.err.begin(), result.err.end(), '\n'), 2);
+        }
     }
 }
 
