@@ -39,18 +39,22 @@ inline sql::Component make_component(std::vector<std::string> texts, std::vector
 inline const std::string kLongText(300, 'x');     // beyond the 255 bytes of a small buffer
 inline const std::string kMaximalText(4000, 'y'); // what Oracle's VARCHAR2 holds
 
-inline sql::ComponentList expected_lumen()
+inline sql::ComponentList list_of(std::vector<std::string> flag_names, std::vector<sql::Component> components)
 {
     sql::ComponentList list;
-    list.flag_names_ = {"MAGNET", "QUAD", "SPARE"};
-    list.components_ = {
-        make_component({"QF1", "QF1R", "N2", "S1", "G1", "QUAD", "T1", "Quad 1", "L1"}, {0.5, 0.0, 12.5, 12.75},
-                       {true, true, false}),
-        make_component({}, {}, {false, false, true}),
-        make_component({"B1", "", "", "", "", "", "", kLongText, kMaximalText}, {-1.5, 2.5, 1e300, -0.25},
-                       {true, false, false}),
-    };
+    list.flag_names_ = std::move(flag_names);
+    list.components_ = std::move(components);
     return list;
+}
+
+inline sql::ComponentList expected_lumen()
+{
+    return list_of({"MAGNET", "QUAD", "SPARE"},
+                   {make_component({"QF1", "QF1R", "N2", "S1", "G1", "QUAD", "T1", "Quad 1", "L1"},
+                                   {0.5, 0.0, 12.5, 12.75}, {true, true, false}),
+                    make_component({}, {}, {false, false, true}),
+                    make_component({"B1", "", "", "", "", "", "", kLongText, kMaximalText}, {-1.5, 2.5, 1e300, -0.25},
+                                   {true, false, false})});
 }
 
 /// A backup file in a folder of its own, holding the canonical text of expected_lumen().
@@ -124,19 +128,16 @@ inline void check_facility_loads(sql::Database& db)
     EXPECT_EQ(list, expected_lumen());
 
     list.read_from_db(db, "vlumen");
-    EXPECT_TRUE(list.components_.empty());
-    EXPECT_EQ(list.flag_names_, std::vector<std::string>{"A"});
+    EXPECT_EQ(list, list_of({"A"}, {}));
 
     list = expected_lumen();
     list.read_from_db(db, "Coral4.test");
-    sql::ComponentList coral;
-    coral.components_ = {make_component({"C1"}, {1, 2, 3, 4}, {})};
-    EXPECT_EQ(list, coral);
+    EXPECT_EQ(list, list_of({}, {make_component({"C1"}, {1, 2, 3, 4}, {})}));
 
+    // The rows before the one too long to hold stay loaded.
     EXPECT_EQ(message_of([&] { list.read_from_db(db, "tandem"); }),
               "Value of column LINK_NAME of component T2 is longer than 4000 bytes");
-    ASSERT_EQ(list.components_.size(), 1u);
-    EXPECT_EQ(list.components_[0].name_, "T1");
+    EXPECT_EQ(list, list_of({}, {make_component({"T1"}, {}, {})}));
 
     EXPECT_TRUE(message_of([&] { list.read_from_db(db, "missing"); }).starts_with("Query failed: "));
 
@@ -150,13 +151,11 @@ inline void check_facility_loads(sql::Database& db)
 
     // Every row of every block is read, and a NULL reads as "", 0.0 and false also where an
     // earlier block delivered values.
+    sql::ComponentList span = list_of({"ON"}, {});
+    for (int pos = 1; pos <= kSpanRows; ++pos)
+        span.components_.push_back(span_component(pos));
     list.read_from_db(db, "span");
-    ASSERT_EQ(list.components_.size(), static_cast<std::size_t>(kSpanRows));
-    list.components_.erase(list.components_.begin(), list.components_.end() - 2);
-    sql::ComponentList tail;
-    tail.flag_names_ = {"ON"};
-    tail.components_ = {span_component(kSpanRows - 1), span_component(kSpanRows)};
-    EXPECT_EQ(list, tail);
+    EXPECT_EQ(list, span);
 }
 
 } // namespace qix::test::component
