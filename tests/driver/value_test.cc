@@ -798,6 +798,7 @@ TEST_F(Values, TheSessionRefusesFormatsItCannotHonour)
         {"NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH:MI:SS'", "HY024", "at 'HH:MI:SS'"},
         {"NLS_TIMESTAMP_FORMAT = 'DD-MON-YYYY'", "HY024", ""},
         {"NLS_DATE_FORMAT = 'YYYY'", "42000", "NLS_DATE_FORMAT"},
+        {"NLS_TIMESTAMP_FORMAT = 'YYYY''MM'", "HY024", "at ''MM'"},
         {"NLS_TIMESTAMP_FORMAT = YYYY", "42000", ""}};
     for (const auto& [setting, state, text] : cases) {
         SCOPED_TRACE(setting);
