@@ -189,7 +189,7 @@ TEST_F(ConfigLite, ReadsDataRowsConvertedAndFilteredByIdVersionOrValues)
 
 // A text far beyond any fetch buffer, with a NUL byte inside, comes whole; a TIMESTAMP(6)
 // holding nine fraction digits reads as the six that the column shows.
-TEST_F(ConfigLite, ReadsLongTextWholeAndTimestampsToTheDigitsTheColumnShows)
+TEST_F(ConfigLite, ReadsOversizedValuesAsTheColumnsHoldThem)
 {
     source_.execute({"INSERT INTO CFG.MAGNET_T VALUES (9, 1, 'L3', 1, 1.0, 1, '2024-03-05 14:07:09.123456789', NULL, "
                      "NULL, replace(hex(zeroblob(5000)), '0', 'x') || char(0) || 'end')"});
@@ -207,7 +207,7 @@ TEST_F(ConfigLite, ReadsLongTextWholeAndTimestampsToTheDigitsTheColumnShows)
 
 // Field names are checked before any statement is built, also for a view without rows; an
 // unknown type code shows when the first row is read.
-TEST_F(ConfigLite, RefusesBadFieldNamesAndTypesBeforeAnyStatementAndUnknownCodesOnTheFirstRow)
+TEST_F(ConfigLite, RefusesDataViewsItCannotRead)
 {
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("QUIET", -1, -1)); }), "Invalid field name");
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("LOWER", -1, -1)); }), "Invalid field name");
