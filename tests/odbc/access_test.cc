@@ -38,7 +38,9 @@ std::string user_of(const DataSource& source)
         return "";
 }
 
-class Access : public ::testing::Test {
+// The suite is named after the driver (QIX_ODBC_SUITE), so that the cases of the three
+// programs have names of their own in ctest.
+class QIX_ODBC_SUITE : public ::testing::Test {
 protected:
     Source source_;
     Database db_{source_.dsn(), user_of(source_), ""};
@@ -50,7 +52,7 @@ protected:
     }
 };
 
-TEST_F(Access, ConnectsLazilyOnceAndAgainAfterDisconnect)
+TEST_F(QIX_ODBC_SUITE, ConnectsLazilyOnceAndAgainAfterDisconnect)
 {
     EXPECT_FALSE(db_.is_connected());
     db_.disconnect(); // never connected: nothing happens
@@ -63,7 +65,7 @@ TEST_F(Access, ConnectsLazilyOnceAndAgainAfterDisconnect)
     EXPECT_EQ(db_.execute_query<>("SELECT * FROM t").size(), 3U);
 }
 
-TEST_F(Access, WrongDataSourceIsRefusedWithTheDriverManagersWords)
+TEST_F(QIX_ODBC_SUITE, WrongDataSourceIsRefusedWithTheDriverManagersWords)
 {
     Database db("no_such_dsn", "user", "secret");
     EXPECT_EQ(message_of([&] { db.connect(); }), connect_message("no_such_dsn"));
@@ -81,7 +83,7 @@ TEST_F(Access, WrongDataSourceIsRefusedWithTheDriverManagersWords)
 
 // ODBC lengths are 16-bit: 65536 bytes more would wrap around to the text in front of them, and
 // connect to this data source as this user. Such arguments never reach the driver manager.
-TEST_F(Access, ConnectArgumentsBeyondTheOdbcLengthAreRefused)
+TEST_F(QIX_ODBC_SUITE, ConnectArgumentsBeyondTheOdbcLengthAreRefused)
 {
     const std::string wrap(65536, 'x');
     const std::string& dsn = source_.dsn();
@@ -119,7 +121,7 @@ TEST_F(Access, ConnectArgumentsBeyondTheOdbcLengthAreRefused)
 }
 
 // Parameters bound before a move and columns bound after it stay with the query.
-TEST_F(Access, BoundColumnsOfAMovedQueryReceiveEveryRowAndTellNull)
+TEST_F(QIX_ODBC_SUITE, BoundColumnsOfAMovedQueryReceiveEveryRowAndTellNull)
 {
     make_table();
     Query original = db_.get_query("SELECT id, name, value FROM t WHERE id <> ? ORDER BY id");
@@ -152,7 +154,7 @@ TEST_F(Access, BoundColumnsOfAMovedQueryReceiveEveryRowAndTellNull)
 // Values around the chunk sizes in which the library reads them (1023 text bytes, 4096
 // binary bytes), written as parameters and read back whole. Our driver also keeps NUL bytes
 // inside a text, also at the chunk boundaries (PostgreSQL text cannot hold them).
-TEST_F(Access, LongTextAndBinaryValuesOfAnyLength)
+TEST_F(QIX_ODBC_SUITE, LongTextAndBinaryValuesOfAnyLength)
 {
     exec(std::string("CREATE TABLE v (n INTEGER, s TEXT, b ") + (kPostgres ? "bytea" : "BLOB") + ")");
     const std::size_t lengths[] = {0, 1, 1022, 1023, 1024, 2046, 2047, 2500, 4095, 4096, 4097, 10000};
@@ -202,7 +204,7 @@ TEST_F(Access, LongTextAndBinaryValuesOfAnyLength)
     EXPECT_TRUE(was_null);
 }
 
-TEST_F(Access, ParametersOfEveryKindIncludingNull)
+TEST_F(QIX_ODBC_SUITE, ParametersOfEveryKindIncludingNull)
 {
     exec("CREATE TABLE p (i INTEGER, d REAL, s TEXT, n INTEGER)");
     Query insert = db_.get_query("INSERT INTO p VALUES (?, ?, ?, ?)");
@@ -241,7 +243,7 @@ TEST_F(Access, ParametersOfEveryKindIncludingNull)
                                 {std::nullopt, std::nullopt, "terminated", std::nullopt}}));
 }
 
-TEST_F(Access, ErrorsCarryTheStatementAndTheDriverDiagnostics)
+TEST_F(QIX_ODBC_SUITE, ErrorsCarryTheStatementAndTheDriverDiagnostics)
 {
     make_table();
     Query query = db_.get_query("SELECT id FROM t");
@@ -258,7 +260,7 @@ TEST_F(Access, ErrorsCarryTheStatementAndTheDriverDiagnostics)
     EXPECT_TRUE(message.ends_with(" (SELEKT 1)")) << message;
 }
 
-TEST_F(Access, ExecuteQueryReadsTypedValues)
+TEST_F(QIX_ODBC_SUITE, ExecuteQueryReadsTypedValues)
 {
     make_table();
     EXPECT_TRUE(db_.execute_query<>("UPDATE t SET value = 0 WHERE id = 99").empty());
@@ -269,7 +271,7 @@ TEST_F(Access, ExecuteQueryReadsTypedValues)
               (std::vector<Row>{{1, "one", 1.5, ""}, {2, std::nullopt, std::nullopt, ""}, {3, "three", -2.25, ""}}));
 }
 
-TEST_F(Access, ExecuteQueryThrowsOrReportsThroughTheCallback)
+TEST_F(QIX_ODBC_SUITE, ExecuteQueryThrowsOrReportsThroughTheCallback)
 {
     make_table();
     const std::string null_message = "NULL value in column 2 cannot be read into a non-optional result element";
