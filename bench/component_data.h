@@ -10,8 +10,8 @@
 namespace qix::bench {
 
 /// Names of the eight flags of every generated list.
-inline constexpr const char* kFlagNames[] = {"QUAD", "DIPOLE", "BPM", "CAVITY", "CORRECTOR", "SEXTUPOLE", "KICKER",
-                                            "SCREEN"};
+inline constexpr const char* kFlagNames[] = {"QUAD",      "DIPOLE",    "BPM",    "CAVITY",
+                                             "CORRECTOR", "SEXTUPOLE", "KICKER", "SCREEN"};
 
 /// Name pattern that matches 1% of the generated components (every hundredth is a monitor).
 inline constexpr const char* kMonitorPattern = "bpm\\..*";

@@ -144,14 +144,33 @@ void register_concurrency_benchmarks(const Sizes&)
     add_concurrency_benchmark("concurrency/writer_with_reader", true, true);
     const std::string workload = "6 concurrency, two connections of our driver on one file";
     add_row({workload + ": reader answers/s while a writer commits single-row transactions, vs alone",
-             "concurrency/reader_with_writer", "concurrency/reader_alone", Unit::rows_per_second, Check::at_least,
-             0.25, {}});
-    add_row({workload + ": writer commits/s while a reader polls, vs alone", "concurrency/writer_with_reader",
-             "concurrency/writer_alone", Unit::rows_per_second, Check::at_least, 0.25, {}});
-    add_row({workload + ": commits/s of that writer", "concurrency/reader_with_writer", {}, Unit::counter,
-             Check::none, 0.0, kOtherRate});
-    add_row({workload + ": answers/s of that reader", "concurrency/writer_with_reader", {}, Unit::counter,
-             Check::none, 0.0, kOtherRate});
+             "concurrency/reader_with_writer",
+             "concurrency/reader_alone",
+             Unit::rows_per_second,
+             Check::at_least,
+             0.25,
+             {}});
+    add_row({workload + ": writer commits/s while a reader polls, vs alone",
+             "concurrency/writer_with_reader",
+             "concurrency/writer_alone",
+             Unit::rows_per_second,
+             Check::at_least,
+             0.25,
+             {}});
+    add_row({workload + ": commits/s of that writer",
+             "concurrency/reader_with_writer",
+             {},
+             Unit::counter,
+             Check::none,
+             0.0,
+             kOtherRate});
+    add_row({workload + ": answers/s of that reader",
+             "concurrency/writer_with_reader",
+             {},
+             Unit::counter,
+             Check::none,
+             0.0,
+             kOtherRate});
 }
 
 } // namespace qix::bench

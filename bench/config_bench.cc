@@ -270,10 +270,21 @@ void register_config_benchmarks(const Sizes& sizes)
     add_config_benchmark("config/raw_maps", rows,
                          [](ConfigSource& source, const std::string& sql) { return raw_maps(*source.raw, sql); });
     const std::string workload = "2 configuration data " + count_text(rows) + " rows x 12 fields";
-    add_row({workload + ": library vs raw SQLGetData loop", "config/library", "config/raw_values",
-             Unit::rows_per_second, Check::at_least, 0.95, {}, 1.05});
-    add_row({workload + ": library vs raw loop into the same maps", "config/library", "config/raw_maps",
-             Unit::rows_per_second, Check::none, 0.0, {}});
+    add_row({workload + ": library vs raw SQLGetData loop",
+             "config/library",
+             "config/raw_values",
+             Unit::rows_per_second,
+             Check::at_least,
+             0.95,
+             {},
+             1.05});
+    add_row({workload + ": library vs raw loop into the same maps",
+             "config/library",
+             "config/raw_maps",
+             Unit::rows_per_second,
+             Check::none,
+             0.0,
+             {}});
 }
 
 } // namespace qix::bench

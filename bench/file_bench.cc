@@ -58,7 +58,8 @@ std::string bare_text(const ComponentList& list)
             text.append(c.*field.member).push_back('\n');
         for (const auto& field : fields::kPositions)
             text.append(number, std::to_chars(number, number + sizeof number, c.*field.member,
-                                              std::chars_format::scientific, 15).ptr)
+                                              std::chars_format::scientific, 15)
+                                    .ptr)
                 .push_back('\n');
         for (const bool flag : c.flags_)
             text.push_back(flag ? '1' : '0');
@@ -76,8 +77,8 @@ void bare_write(const ComponentList& list, const std::string& path, bool sync)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         throw std::runtime_error("cannot open " + path);
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                         (!sync || ::fsync(fd) == 0);
+    const bool written =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && (!sync || ::fsync(fd) == 0);
     if (::close(fd) != 0 || !written)
         throw std::runtime_error("cannot write " + path);
 }
@@ -171,20 +172,39 @@ void register_file_benchmarks(const Sizes& sizes)
         list.read_from_file(f.library_file);
         benchmark::DoNotOptimize(list.components_.data());
     });
-    add_file_benchmark("file/read/bare", n, [](FileFixture& f) {
-        benchmark::DoNotOptimize(bare_read(f.bare_file).components_.data());
-    });
+    add_file_benchmark("file/read/bare", n,
+                       [](FileFixture& f) { benchmark::DoNotOptimize(bare_read(f.bare_file).components_.data()); });
     const std::string workload = "3 list file " + count_text(n) + " components";
     // The library fsyncs the file it writes, for the backup's sake: its target is the bare writer
     // that does the same.
-    add_row({workload + ", write: library (fsync) vs one to_chars buffer written once", "file/write/library",
-             "file/write/bare", Unit::megabytes_per_second, Check::none, 0.0, {}});
-    add_row({workload + ", write: library (fsync) vs the same buffer written and fsynced", "file/write/library",
-             "file/write/bare_fsync", Unit::megabytes_per_second, Check::at_least, 0.85, {}});
+    add_row({workload + ", write: library (fsync) vs one to_chars buffer written once",
+             "file/write/library",
+             "file/write/bare",
+             Unit::megabytes_per_second,
+             Check::none,
+             0.0,
+             {}});
+    add_row({workload + ", write: library (fsync) vs the same buffer written and fsynced",
+             "file/write/library",
+             "file/write/bare_fsync",
+             Unit::megabytes_per_second,
+             Check::at_least,
+             0.85,
+             {}});
     add_row({workload + ", write: what the fsync costs, bare buffer written and fsynced vs written only",
-             "file/write/bare_fsync", "file/write/bare", Unit::megabytes_per_second, Check::none, 0.0, {}});
-    add_row({workload + ", read: library vs getline + from_chars", "file/read/library", "file/read/bare",
-             Unit::megabytes_per_second, Check::at_least, 0.85, {}});
+             "file/write/bare_fsync",
+             "file/write/bare",
+             Unit::megabytes_per_second,
+             Check::none,
+             0.0,
+             {}});
+    add_row({workload + ", read: library vs getline + from_chars",
+             "file/read/library",
+             "file/read/bare",
+             Unit::megabytes_per_second,
+             Check::at_least,
+             0.85,
+             {}});
 }
 
 } // namespace qix::bench

@@ -144,11 +144,11 @@ const char* per_unit(Unit unit)
 int run_child(const std::string& self_path, int which, const std::filesystem::path& folder,
               const std::vector<std::string>& arguments)
 {
-    std::string command = "valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file=" +
-                          quoted((folder / kDumpFile).string()) + " --log-file=" +
-                          quoted((folder / "valgrind.log").string()) + " " + quoted(self_path) +
-                          " --icount-child=" + std::to_string(which) + " --icount-dir=" + quoted(folder.string()) +
-                          " --table-only --benchmark_min_time=0";
+    std::string command =
+        "valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file=" + quoted((folder / kDumpFile).string()) +
+        " --log-file=" + quoted((folder / "valgrind.log").string()) + " " + quoted(self_path) +
+        " --icount-child=" + std::to_string(which) + " --icount-dir=" + quoted(folder.string()) +
+        " --table-only --benchmark_min_time=0";
     for (const std::string& argument : arguments)
         command += " " + quoted(argument);
     command += " >" + quoted((folder / "table.txt").string()); // wall-clock times under callgrind mean nothing
@@ -253,8 +253,8 @@ int run_icount(const std::string& self_path, const std::vector<std::string>& arg
             failed = true;
         }
         out << "| " << row.workload << " | " << per_unit(row.unit) << " | " << instructions_text(library) << " | "
-            << (row.baseline.empty() ? "" : instructions_text(baseline)) << " | " << ratio_text << " | "
-            << target_text << " | " << result << " |\n";
+            << (row.baseline.empty() ? "" : instructions_text(baseline)) << " | " << ratio_text << " | " << target_text
+            << " | " << result << " |\n";
     }
     out << "\nRatio: library instructions / baseline instructions.\n";
     out.flush();

@@ -33,11 +33,11 @@ namespace {
 using qix::sql::Component;
 
 constexpr std::size_t kTextCapacity = 4001; // as the library binds: 4000 bytes and a NUL
-constexpr std::size_t kBlockRows = 64; // as the library asks for
+constexpr std::size_t kBlockRows = 64;      // as the library asks for
 constexpr const char* kFacility = "BENCH";
 
-constexpr std::array<const char*, 8> kFlags{"QUAD", "DIPOLE", "BPM", "CAVITY", "CORRECTOR", "SEXTUPOLE", "KICKER",
-                                            "SCREEN"};
+constexpr std::array<const char*, 8> kFlags{"QUAD",      "DIPOLE",    "BPM",    "CAVITY",
+                                            "CORRECTOR", "SEXTUPOLE", "KICKER", "SCREEN"};
 
 namespace fields = qix::sql::component_fields;
 
@@ -126,7 +126,8 @@ std::vector<std::string> postgres_fixture(std::size_t rows)
             data_table(),
             "INSERT INTO VEDUV.BENCH_DATA SELECT " + row_expressions() + " FROM generate_series(1, " +
                 std::to_string(rows) + ") AS c(n)",
-            "ANALYZE VEDUV.BENCH_DATA", data_view()};
+            "ANALYZE VEDUV.BENCH_DATA",
+            data_view()};
 }
 
 // The files of our driver's data source opened with the sqlite3 C API, schemas attached as the
@@ -346,9 +347,8 @@ void add_baseline(const std::string& name, bool on_postgres, std::size_t rows, L
             state, static_cast<double>(rows),
             [&] {
                 source = &source_for(on_postgres, rows);
-                check_same(*source, reinterpret_cast<void*>(+loop), [&](std::vector<Component>& out) {
-                    loop(*source, sql, out);
-                });
+                check_same(*source, reinterpret_cast<void*>(+loop),
+                           [&](std::vector<Component>& out) { loop(*source, sql, out); });
             },
             run);
     });
@@ -369,21 +369,52 @@ void register_driver(const std::string& driver, const std::string& label, bool o
     add_baseline(prefix + "raw_blocks", on_postgres, rows,
                  [](LoadSource& s, const std::string& sql, std::vector<Component>& c) { raw_blocks(*s.raw, sql, c); });
     const std::string workload = "1 load " + count_text(rows) + " rows, " + label;
-    add_row({workload + ": library vs raw row-by-row loop", prefix + "library", prefix + "raw_rows",
-             Unit::rows_per_second, Check::at_least, 0.90, {}, 1.0 / 0.90});
-    add_row({workload + ": library vs raw block-fetch loop", prefix + "library", prefix + "raw_blocks",
-             Unit::rows_per_second, Check::at_least, 0.90, {}, 1.0 / 0.90});
+    add_row({workload + ": library vs raw row-by-row loop",
+             prefix + "library",
+             prefix + "raw_rows",
+             Unit::rows_per_second,
+             Check::at_least,
+             0.90,
+             {},
+             1.0 / 0.90});
+    add_row({workload + ": library vs raw block-fetch loop",
+             prefix + "library",
+             prefix + "raw_blocks",
+             Unit::rows_per_second,
+             Check::at_least,
+             0.90,
+             {},
+             1.0 / 0.90});
     if (on_postgres)
         return;
     // The driver itself: the raw ODBC loops against the same rows read with the sqlite3 C API.
-    add_baseline(prefix + "sqlite3", on_postgres, rows,
-                 [](LoadSource& s, const std::string& sql, std::vector<Component>& c) { sqlite_rows(*s.files, sql, c); });
-    add_row({workload + ": raw row-by-row loop vs the sqlite3 C API", prefix + "raw_rows", prefix + "sqlite3",
-             Unit::rows_per_second, Check::none, 0.0, {}, 1.10});
-    add_row({workload + ": raw block-fetch loop vs the sqlite3 C API", prefix + "raw_blocks", prefix + "sqlite3",
-             Unit::rows_per_second, Check::none, 0.0, {}, 1.10});
-    add_row({workload + ": raw block-fetch loop vs raw row-by-row loop", prefix + "raw_blocks", prefix + "raw_rows",
-             Unit::rows_per_second, Check::none, 0.0, {}, 1.0});
+    add_baseline(
+        prefix + "sqlite3", on_postgres, rows,
+        [](LoadSource& s, const std::string& sql, std::vector<Component>& c) { sqlite_rows(*s.files, sql, c); });
+    add_row({workload + ": raw row-by-row loop vs the sqlite3 C API",
+             prefix + "raw_rows",
+             prefix + "sqlite3",
+             Unit::rows_per_second,
+             Check::none,
+             0.0,
+             {},
+             1.10});
+    add_row({workload + ": raw block-fetch loop vs the sqlite3 C API",
+             prefix + "raw_blocks",
+             prefix + "sqlite3",
+             Unit::rows_per_second,
+             Check::none,
+             0.0,
+             {},
+             1.10});
+    add_row({workload + ": raw block-fetch loop vs raw row-by-row loop",
+             prefix + "raw_blocks",
+             prefix + "raw_rows",
+             Unit::rows_per_second,
+             Check::none,
+             0.0,
+             {},
+             1.0});
 }
 
 } // namespace

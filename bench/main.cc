@@ -4,9 +4,9 @@
 //
 // --tiny runs every workload on tiny sizes (the smoke test); --table-only prints the table
 // alone, with one progress line per benchmark on standard error; --icount prints instead the
-// instructions per item of every workload and baseline, counted under callgrind (see icount.h). The PostgreSQL workloads need the
-// server of scripts/with-postgres (QIX_TEST_PG_*). An internal mode, --load-list-file=PATH, is
-// the child process of the memory workload.
+// instructions per item of every workload and baseline, counted under callgrind (see icount.h). The PostgreSQL
+// workloads need the server of scripts/with-postgres (QIX_TEST_PG_*). An internal mode, --load-list-file=PATH, is the
+// child process of the memory workload.
 
 #include "bench.h"
 #include "icount.h"

@@ -60,8 +60,8 @@ ChildReport load_in_child(const std::string& self, const std::string& file)
     if (pipe == nullptr)
         throw std::runtime_error("cannot start " + command);
     ChildReport report;
-    const int fields = std::fscanf(pipe, "%lf %lf %lf %lf", &report.peak, &report.before, &report.after,
-                                   &report.components);
+    const int fields =
+        std::fscanf(pipe, "%lf %lf %lf %lf", &report.peak, &report.before, &report.after, &report.components);
     if (::pclose(pipe) != 0 || fields != 4 || report.components <= 0)
         throw std::runtime_error("the child process did not report its memory: " + command);
     return report;
@@ -104,9 +104,19 @@ void register_memory_benchmarks(const Sizes& sizes, const std::string& self_path
         state.counters["peak MB"] = report.peak / 1e6;
     })->Iterations(1);
     const std::string workload = "5 memory, a process loading " + count_text(n) + " components from a list file";
-    add_row({workload + ": peak resident memory", "memory/load_list_file", {}, Unit::counter, Check::none, 0.0,
+    add_row({workload + ": peak resident memory",
+             "memory/load_list_file",
+             {},
+             Unit::counter,
+             Check::none,
+             0.0,
              "peak B/component"});
-    add_row({workload + ": resident after the load", "memory/load_list_file", {}, Unit::counter, Check::none, 0.0,
+    add_row({workload + ": resident after the load",
+             "memory/load_list_file",
+             {},
+             Unit::counter,
+             Check::none,
+             0.0,
              "live B/component"});
 }
 

@@ -88,15 +88,24 @@ void register_query(const Query& query, const Sizes& sizes, Check check)
                 state, static_cast<double>(n), [&] { fixture = &fixture_for(n); },
                 [&] { benchmark::DoNotOptimize(run(*fixture, n)); });
         });
-        add_row({std::string("4 ") + query.label + ", " + count_text(n) + " components", benchmark_name(query, n), {},
-                 Unit::nanoseconds_per_item, Check::none, 0.0, {}});
+        add_row({std::string("4 ") + query.label + ", " + count_text(n) + " components",
+                 benchmark_name(query, n),
+                 {},
+                 Unit::nanoseconds_per_item,
+                 Check::none,
+                 0.0,
+                 {}});
     }
     const std::size_t smallest = sizes.query_components.front();
     const std::size_t largest = sizes.query_components.back();
     add_row({std::string("4 ") + query.label + ", growth of the time per component from " + count_text(smallest) +
                  " to " + count_text(largest),
-             benchmark_name(query, largest), benchmark_name(query, smallest), Unit::nanoseconds_per_item, check,
-             kMaxGrowth, {}});
+             benchmark_name(query, largest),
+             benchmark_name(query, smallest),
+             Unit::nanoseconds_per_item,
+             check,
+             kMaxGrowth,
+             {}});
 }
 
 } // namespace

@@ -25,7 +25,7 @@ struct Row {
     Unit unit = Unit::rows_per_second;
     Check check = Check::none;
     double target = 0.0;
-    std::string counter; // for Unit::counter
+    std::string counter;     // for Unit::counter
     double icount_max = 0.0; // highest ratio of instructions per item, 0 for none
 };
 

@@ -93,8 +93,7 @@ SQLRETURN free_handle(SQLSMALLINT type, SQLHANDLE handle) noexcept
         statement->connection().free_statement(*statement);
         return SQL_SUCCESS;
     }
-    default:
-        return SQL_INVALID_HANDLE;
+    default: return SQL_INVALID_HANDLE;
     }
 }
 
@@ -119,10 +118,7 @@ SQLRETURN run_catalogue(Statement& statement, const CatalogueQuery& query)
     return statement.execute_catalogue(query.sql, query.types);
 }
 
-const std::vector<std::string>& schemas_of(Statement& statement)
-{
-    return statement.connection().settings().schemas;
-}
+const std::vector<std::string>& schemas_of(Statement& statement) { return statement.connection().settings().schemas; }
 
 } // namespace
 
@@ -185,14 +181,12 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
             environment.odbc_version = number;
             return SQL_SUCCESS;
         case SQL_ATTR_CONNECTION_POOLING:
-        case SQL_ATTR_CP_MATCH:
-            return SQL_SUCCESS;
+        case SQL_ATTR_CP_MATCH: return SQL_SUCCESS;
         case SQL_ATTR_OUTPUT_NTS:
             if (number != SQL_TRUE)
                 throw DriverError("HYC00", "Optional feature not implemented: strings are always NUL-terminated");
             return SQL_SUCCESS;
-        default:
-            throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+        default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
         }
     });
 }
@@ -359,17 +353,14 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMAL
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count)
 {
-    return guarded<Statement>(handle, [&](Statement& statement) {
-        return put_value<SQLSMALLINT>(count, statement.result_column_count());
-    });
+    return guarded<Statement>(
+        handle, [&](Statement& statement) { return put_value<SQLSMALLINT>(count, statement.result_column_count()); });
 }
 
 SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count)
 {
-    return guarded<Statement>(handle,
-                              [&](Statement& statement) {
-                                  return put_value<SQLSMALLINT>(count, statement.parameter_count());
-                              });
+    return guarded<Statement>(
+        handle, [&](Statement& statement) { return put_value<SQLSMALLINT>(count, statement.parameter_count()); });
 }
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT* type, SQLULEN* size,
@@ -380,8 +371,8 @@ SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, SQLSMAL
     // values by this answer send timestamps and decimals with every digit they have.
     return guarded<Statement>(handle, [&](Statement& statement) {
         if (number == 0 || number > statement.parameter_count())
-            throw DriverError("07009", "Invalid descriptor index: parameter " + std::to_string(number) +
-                                           " does not exist");
+            throw DriverError("07009",
+                              "Invalid descriptor index: parameter " + std::to_string(number) + " does not exist");
         put_value<SQLSMALLINT>(type, SQL_VARCHAR);
         put_value<SQLULEN>(size, 255);
         put_value<SQLSMALLINT>(digits, 9);
@@ -465,14 +456,12 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT handle, SQLUSMALLINT option)
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER)
 {
-    return guarded<Statement>(handle,
-                              [&](Statement& statement) { return statement.set_attribute(attribute, value); });
+    return guarded<Statement>(handle, [&](Statement& statement) { return statement.set_attribute(attribute, value); });
 }
 
 SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER, SQLINTEGER*)
 {
-    return guarded<Statement>(handle,
-                              [&](Statement& statement) { return statement.get_attribute(attribute, value); });
+    return guarded<Statement>(handle, [&](Statement& statement) { return statement.get_attribute(attribute, value); });
 }
 
 SQLRETURN SQL_API SQLTables(SQLHSTMT handle, SQLCHAR* catalog, SQLSMALLINT catalog_length, SQLCHAR* schema,
@@ -498,8 +487,8 @@ SQLRETURN SQL_API SQLColumns(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR* sc
 
 SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT handle, SQLSMALLINT data_type)
 {
-    return guarded<Statement>(handle,
-                              [&](Statement& statement) { return run_catalogue(statement, type_info_query(data_type)); });
+    return guarded<Statement>(
+        handle, [&](Statement& statement) { return run_catalogue(statement, type_info_query(data_type)); });
 }
 
 SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT handle, SQLCHAR*, SQLSMALLINT, SQLCHAR* schema, SQLSMALLINT schema_length,
@@ -529,9 +518,9 @@ SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT handle, SQLUSMALLINT identifier_typ
     return guarded<Statement>(handle, [&](Statement& statement) {
         if (identifier_type != SQL_BEST_ROWID && identifier_type != SQL_ROWVER)
             throw DriverError("HY097", "Column type out of range");
-        return run_catalogue(statement,
-                             special_columns_query(schemas_of(statement), identifier_type,
-                                                   name_in(schema, schema_length), required_table(table, table_length)));
+        return run_catalogue(statement, special_columns_query(schemas_of(statement), identifier_type,
+                                                              name_in(schema, schema_length),
+                                                              required_table(table, table_length)));
     });
 }
 

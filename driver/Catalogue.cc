@@ -46,8 +46,8 @@ void oracle_nullable(sqlite3_context* context, int, sqlite3_value** arguments)
 void register_function(sqlite3* db, const char* name, int arguments,
                        void (*function)(sqlite3_context*, int, sqlite3_value**))
 {
-    const int rc = sqlite3_create_function(db, name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                           function, nullptr, nullptr);
+    const int rc = sqlite3_create_function(db, name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, function,
+                                           nullptr, nullptr);
     if (rc != SQLITE_OK)
         throw DriverError("HY000", std::string("Unable to register a function: ") + sqlite3_errmsg(db), rc);
 }
@@ -69,7 +69,9 @@ std::string columns_of_schema(const std::string& schema, const std::string& owne
     return "SELECT " + quoted_literal(owner) +
            ", upper(m.name), upper(c.name), c.cid + 1, qix_oracle_data_type(c.type),"
            " qix_oracle_nullable(c.type, c.\"notnull\", c.pk)"
-           " FROM \"" + schema + "\".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name + ") AS c"
+           " FROM \"" +
+           schema + "\".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name +
+           ") AS c"
            " WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 }
 
@@ -90,12 +92,24 @@ enum class Family { character, wide, binary, exact, approximate, datetime, bit }
 Family family_of(SQLSMALLINT sql_type)
 {
     switch (sql_type) {
-    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR: return Family::wide;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return Family::binary;
-    case SQL_BIGINT: case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: case SQL_NUMERIC: case SQL_DECIMAL:
-        return Family::exact;
-    case SQL_DOUBLE: case SQL_FLOAT: case SQL_REAL: return Family::approximate;
-    case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP: return Family::datetime;
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR: return Family::wide;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return Family::binary;
+    case SQL_BIGINT:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL: return Family::exact;
+    case SQL_DOUBLE:
+    case SQL_FLOAT:
+    case SQL_REAL: return Family::approximate;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP: return Family::datetime;
     case SQL_BIT: return Family::bit;
     default: return Family::character;
     }
@@ -106,21 +120,38 @@ std::int64_t octet_length(const ColumnType& type)
 {
     const auto size = static_cast<std::int64_t>(type.size);
     switch (type.sql_type) {
-    case SQL_BIGINT: case SQL_DOUBLE: case SQL_FLOAT: return 8;
-    case SQL_INTEGER: case SQL_REAL: return 4;
+    case SQL_BIGINT:
+    case SQL_DOUBLE:
+    case SQL_FLOAT: return 8;
+    case SQL_INTEGER:
+    case SQL_REAL: return 4;
     case SQL_SMALLINT: return 2;
-    case SQL_TINYINT: case SQL_BIT: return 1;
-    case SQL_TYPE_DATE: case SQL_TYPE_TIME: return 6;
+    case SQL_TINYINT:
+    case SQL_BIT: return 1;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME: return 6;
     case SQL_TYPE_TIMESTAMP: return 16;
-    case SQL_NUMERIC: case SQL_DECIMAL: return size + 2;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL: return size + 2;
     default: return family_of(type.sql_type) == Family::wide ? size * 2 : size;
     }
 }
 
 // The fields of qix_column_type(declared, field): one per catalogue column derived from a type.
 enum TypeField {
-    kDataType, kTypeName, kColumnSize, kBufferLength, kDecimalDigits, kRadix, kSqlDataType, kDatetimeSub,
-    kCharOctetLength, kUnsigned, kCaseSensitive, kLiteralPrefix, kLiteralSuffix
+    kDataType,
+    kTypeName,
+    kColumnSize,
+    kBufferLength,
+    kDecimalDigits,
+    kRadix,
+    kSqlDataType,
+    kDatetimeSub,
+    kCharOctetLength,
+    kUnsigned,
+    kCaseSensitive,
+    kLiteralPrefix,
+    kLiteralSuffix
 };
 
 void column_type_field(sqlite3_context* context, int count, sqlite3_value** arguments)
@@ -156,8 +187,9 @@ void column_type_field(sqlite3_context* context, int count, sqlite3_value** argu
     case kSqlDataType: return number(family == Family::datetime ? SQL_DATETIME : type.sql_type);
     case kDatetimeSub:
         if (family == Family::datetime)
-            return number(type.sql_type == SQL_TYPE_DATE ? SQL_CODE_DATE
-                          : type.sql_type == SQL_TYPE_TIME ? SQL_CODE_TIME : SQL_CODE_TIMESTAMP);
+            return number(type.sql_type == SQL_TYPE_DATE   ? SQL_CODE_DATE
+                          : type.sql_type == SQL_TYPE_TIME ? SQL_CODE_TIME
+                                                           : SQL_CODE_TIMESTAMP);
         break;
     case kCharOctetLength:
         if (textual || family == Family::binary)
@@ -182,7 +214,6 @@ void column_type_field(sqlite3_context* context, int count, sqlite3_value** argu
     }
     sqlite3_result_null(context);
 }
-
 
 // Result columns of the catalogue functions, typed as ODBC lists them.
 constexpr ColumnType kNameColumn{SQL_VARCHAR, 128, 0, -1};
@@ -242,8 +273,7 @@ constexpr const char* kUserObjects = " AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '
 // The fields of a type column: qix_column_type(<declared>, field[, forced SQL type]).
 std::string type_field(const std::string& declared, TypeField field, const std::string& forced = "")
 {
-    return "qix_column_type(" + declared + ", " + std::to_string(field) + (forced.empty() ? "" : ", " + forced) +
-           ")";
+    return "qix_column_type(" + declared + ", " + std::to_string(field) + (forced.empty() ? "" : ", " + forced) + ")";
 }
 
 // ODBC 3 codes of a foreign key's ON UPDATE / ON DELETE action.
@@ -263,9 +293,9 @@ std::string rule_code(const std::string& action)
 struct TypeRow {
     const char* name;
     const char* declaration;
-    int forced_type;  // 0: as described
+    int forced_type; // 0: as described
     const char* create_params;
-    int minimum_scale;  // -1: not applicable
+    int minimum_scale; // -1: not applicable
     int maximum_scale;
 };
 
@@ -323,7 +353,8 @@ void create_dictionary_views(sqlite3* db, const std::vector<std::string>& schema
     register_function(db, "qix_oracle_data_type", 1, oracle_data_type);
     register_function(db, "qix_oracle_nullable", 3, oracle_nullable);
     std::string sql = "CREATE TEMP VIEW ALL_TAB_COLUMNS (OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, "
-                      "NULLABLE) AS " + columns_of_schema("main", kMainOwner);
+                      "NULLABLE) AS " +
+                      columns_of_schema("main", kMainOwner);
     for (const std::string& schema : schemas)
         sql += " UNION ALL " + columns_of_schema(schema, schema);
     run(db, sql);
@@ -345,7 +376,7 @@ CatalogueQuery tables_query(const std::vector<std::string>& schemas, const NameA
     const std::vector<ColumnType> columns{kNameColumn, kNameColumn, kNameColumn, kNameColumn, kNameColumn};
     const std::string header = "SELECT NULL AS TABLE_CAT, NULL AS TABLE_SCHEM, NULL AS TABLE_NAME, ";
     if (is_all(catalog) && is_empty(schema) && is_empty(table))
-        return {header + "NULL AS TABLE_TYPE, NULL AS REMARKS WHERE 0", columns};  // no catalogues
+        return {header + "NULL AS TABLE_TYPE, NULL AS REMARKS WHERE 0", columns}; // no catalogues
     if (is_all(types) && is_empty(catalog) && is_empty(schema) && is_empty(table))
         return {header + "'TABLE' AS TABLE_TYPE, NULL AS REMARKS UNION ALL "
                          "SELECT NULL, NULL, NULL, 'VIEW', NULL ORDER BY TABLE_TYPE",
@@ -363,13 +394,15 @@ CatalogueQuery tables_query(const std::vector<std::string>& schemas, const NameA
         for (const std::string& type : table_types(*types))
             type_filter += (type_filter.empty() ? "" : ", ") + quoted_literal(type);
     const std::string kind = "CASE m.type WHEN 'table' THEN 'TABLE' ELSE 'VIEW' END";
-    const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string&,
-                                                       const std::string& owner) {
-        return "SELECT NULL AS TABLE_CAT, " + owner + " AS TABLE_SCHEM, m.name AS TABLE_NAME, " + kind +
-               " AS TABLE_TYPE, NULL AS REMARKS FROM " + id + ".sqlite_schema AS m"
-               " WHERE m.type IN ('table', 'view')" + kUserObjects + pattern_filter(owner, schema) +
-               pattern_filter("m.name", table) + (type_filter.empty() ? "" : " AND " + kind + " IN (" + type_filter + ")");
-    });
+    const std::string sql =
+        over_schemas(schemas, [&](const std::string& id, const std::string&, const std::string& owner) {
+            return "SELECT NULL AS TABLE_CAT, " + owner + " AS TABLE_SCHEM, m.name AS TABLE_NAME, " + kind +
+                   " AS TABLE_TYPE, NULL AS REMARKS FROM " + id +
+                   ".sqlite_schema AS m"
+                   " WHERE m.type IN ('table', 'view')" +
+                   kUserObjects + pattern_filter(owner, schema) + pattern_filter("m.name", table) +
+                   (type_filter.empty() ? "" : " AND " + kind + " IN (" + type_filter + ")");
+        });
     return {sql + " ORDER BY TABLE_TYPE, TABLE_SCHEM, TABLE_NAME", columns};
 }
 
@@ -378,22 +411,24 @@ CatalogueQuery columns_query(const std::vector<std::string>& schemas, const Name
 {
     // The same rule as ALL_TAB_COLUMNS and SQLDescribeCol.
     const std::string not_null = "(qix_oracle_nullable(c.type, c.\"notnull\", c.pk) = 'N')";
-    const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string& name,
-                                                       const std::string& owner) {
-        return "SELECT NULL AS TABLE_CAT, " + owner + " AS TABLE_SCHEM, m.name AS TABLE_NAME, c.name AS COLUMN_NAME, " +
-               type_field("c.type", kDataType) + " AS DATA_TYPE, " + type_field("c.type", kTypeName) +
-               " AS TYPE_NAME, " + type_field("c.type", kColumnSize) + " AS COLUMN_SIZE, " +
-               type_field("c.type", kBufferLength) + " AS BUFFER_LENGTH, " + type_field("c.type", kDecimalDigits) +
-               " AS DECIMAL_DIGITS, " + type_field("c.type", kRadix) + " AS NUM_PREC_RADIX, CASE WHEN " + not_null +
-               " THEN " + std::to_string(SQL_NO_NULLS) + " ELSE " + std::to_string(SQL_NULLABLE) +
-               " END AS NULLABLE, NULL AS REMARKS, c.dflt_value AS COLUMN_DEF, " +
-               type_field("c.type", kSqlDataType) + " AS SQL_DATA_TYPE, " + type_field("c.type", kDatetimeSub) +
-               " AS SQL_DATETIME_SUB, " + type_field("c.type", kCharOctetLength) +
-               " AS CHAR_OCTET_LENGTH, c.cid + 1 AS ORDINAL_POSITION, CASE WHEN " + not_null +
-               " THEN 'NO' ELSE 'YES' END AS IS_NULLABLE FROM " + id + ".sqlite_schema AS m JOIN pragma_table_info(m.name, " +
-               name + ") AS c WHERE m.type IN ('table', 'view')" + kUserObjects + pattern_filter(owner, schema) +
-               pattern_filter("m.name", table) + pattern_filter("c.name", column);
-    });
+    const std::string sql =
+        over_schemas(schemas, [&](const std::string& id, const std::string& name, const std::string& owner) {
+            return "SELECT NULL AS TABLE_CAT, " + owner +
+                   " AS TABLE_SCHEM, m.name AS TABLE_NAME, c.name AS COLUMN_NAME, " + type_field("c.type", kDataType) +
+                   " AS DATA_TYPE, " + type_field("c.type", kTypeName) + " AS TYPE_NAME, " +
+                   type_field("c.type", kColumnSize) + " AS COLUMN_SIZE, " + type_field("c.type", kBufferLength) +
+                   " AS BUFFER_LENGTH, " + type_field("c.type", kDecimalDigits) + " AS DECIMAL_DIGITS, " +
+                   type_field("c.type", kRadix) + " AS NUM_PREC_RADIX, CASE WHEN " + not_null + " THEN " +
+                   std::to_string(SQL_NO_NULLS) + " ELSE " + std::to_string(SQL_NULLABLE) +
+                   " END AS NULLABLE, NULL AS REMARKS, c.dflt_value AS COLUMN_DEF, " +
+                   type_field("c.type", kSqlDataType) + " AS SQL_DATA_TYPE, " + type_field("c.type", kDatetimeSub) +
+                   " AS SQL_DATETIME_SUB, " + type_field("c.type", kCharOctetLength) +
+                   " AS CHAR_OCTET_LENGTH, c.cid + 1 AS ORDINAL_POSITION, CASE WHEN " + not_null +
+                   " THEN 'NO' ELSE 'YES' END AS IS_NULLABLE FROM " + id +
+                   ".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name +
+                   ") AS c WHERE m.type IN ('table', 'view')" + kUserObjects + pattern_filter(owner, schema) +
+                   pattern_filter("m.name", table) + pattern_filter("c.name", column);
+        });
     return {sql + " ORDER BY TABLE_SCHEM, TABLE_NAME, ORDINAL_POSITION",
             {kNameColumn, kNameColumn, kNameColumn, kNameColumn, kSmallintColumn, kNameColumn, kIntegerColumn,
              kIntegerColumn, kSmallintColumn, kSmallintColumn, kSmallintColumn, kNameColumn, kNameColumn,
@@ -413,8 +448,9 @@ CatalogueQuery type_info_query(SQLSMALLINT data_type)
     int sequence = 0;
     for (const TypeRow& row : kTypeRows)
         rows += std::string(rows.empty() ? "" : ", ") + "(" + quoted_literal(row.name) + ", " +
-                quoted_literal(row.declaration) + ", " + (row.forced_type == 0 ? "NULL" : std::to_string(row.forced_type)) +
-                ", " + optional_literal(row.create_params) + ", " + optional_number(row.minimum_scale) + ", " +
+                quoted_literal(row.declaration) + ", " +
+                (row.forced_type == 0 ? "NULL" : std::to_string(row.forced_type)) + ", " +
+                optional_literal(row.create_params) + ", " + optional_number(row.minimum_scale) + ", " +
                 optional_number(row.maximum_scale) + ", " + std::to_string(sequence++) + ")";
     auto field = [](TypeField f) { return type_field("t.column2", f, "t.column3"); };
     const std::string inner =
@@ -423,10 +459,13 @@ CatalogueQuery type_info_query(SQLSMALLINT data_type)
         " AS LITERAL_SUFFIX, t.column4 AS CREATE_PARAMS, " + std::to_string(SQL_NULLABLE) + " AS NULLABLE, " +
         field(kCaseSensitive) + " AS CASE_SENSITIVE, " + std::to_string(SQL_SEARCHABLE) + " AS SEARCHABLE, " +
         field(kUnsigned) + " AS UNSIGNED_ATTRIBUTE, " + std::to_string(SQL_FALSE) + " AS FIXED_PREC_SCALE, " +
-        field(kUnsigned) + " AS AUTO_UNIQUE_VALUE, NULL AS LOCAL_TYPE_NAME, t.column5 AS MINIMUM_SCALE, "
-        "t.column6 AS MAXIMUM_SCALE, " + field(kSqlDataType) + " AS SQL_DATA_TYPE, " + field(kDatetimeSub) +
-        " AS SQL_DATETIME_SUB, " + field(kRadix) + " AS NUM_PREC_RADIX, NULL AS INTERVAL_PRECISION, "
-        "t.column7 AS SEQUENCE FROM (VALUES " + rows + ") AS t";
+        field(kUnsigned) +
+        " AS AUTO_UNIQUE_VALUE, NULL AS LOCAL_TYPE_NAME, t.column5 AS MINIMUM_SCALE, "
+        "t.column6 AS MAXIMUM_SCALE, " +
+        field(kSqlDataType) + " AS SQL_DATA_TYPE, " + field(kDatetimeSub) + " AS SQL_DATETIME_SUB, " + field(kRadix) +
+        " AS NUM_PREC_RADIX, NULL AS INTERVAL_PRECISION, "
+        "t.column7 AS SEQUENCE FROM (VALUES " +
+        rows + ") AS t";
     const std::string sql =
         "SELECT TYPE_NAME, DATA_TYPE, COLUMN_SIZE, LITERAL_PREFIX, LITERAL_SUFFIX, CREATE_PARAMS, NULLABLE, "
         "CASE_SENSITIVE, SEARCHABLE, UNSIGNED_ATTRIBUTE, FIXED_PREC_SCALE, AUTO_UNIQUE_VALUE, LOCAL_TYPE_NAME, "
@@ -442,13 +481,15 @@ CatalogueQuery type_info_query(SQLSMALLINT data_type)
 CatalogueQuery primary_keys_query(const std::vector<std::string>& schemas, const NameArgument& schema,
                                   const std::string& table)
 {
-    const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string& name,
-                                                       const std::string& owner) {
-        return "SELECT NULL AS TABLE_CAT, " + owner + " AS TABLE_SCHEM, m.name AS TABLE_NAME, c.name AS COLUMN_NAME, "
-               "c.pk AS KEY_SEQ, NULL AS PK_NAME FROM " + id + ".sqlite_schema AS m JOIN pragma_table_info(m.name, " +
-               name + ") AS c WHERE m.type = 'table' AND c.pk > 0" + name_filter(owner, schema) +
-               name_filter("m.name", table);
-    });
+    const std::string sql =
+        over_schemas(schemas, [&](const std::string& id, const std::string& name, const std::string& owner) {
+            return "SELECT NULL AS TABLE_CAT, " + owner +
+                   " AS TABLE_SCHEM, m.name AS TABLE_NAME, c.name AS COLUMN_NAME, "
+                   "c.pk AS KEY_SEQ, NULL AS PK_NAME FROM " +
+                   id + ".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name +
+                   ") AS c WHERE m.type = 'table' AND c.pk > 0" + name_filter(owner, schema) +
+                   name_filter("m.name", table);
+        });
     return {sql + " ORDER BY TABLE_SCHEM, TABLE_NAME, KEY_SEQ",
             {kNameColumn, kNameColumn, kNameColumn, kNameColumn, kSmallintColumn, kNameColumn}};
 }
@@ -456,38 +497,54 @@ CatalogueQuery primary_keys_query(const std::vector<std::string>& schemas, const
 CatalogueQuery statistics_query(const std::vector<std::string>& schemas, const NameArgument& schema,
                                 const std::string& table, SQLUSMALLINT unique)
 {
-    const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string& name,
-                                                       const std::string& owner) {
-        return "SELECT NULL AS TABLE_CAT, " + owner + " AS TABLE_SCHEM, m.name AS TABLE_NAME, "
-               "NOT i.\"unique\" AS NON_UNIQUE, " + owner + " AS INDEX_QUALIFIER, i.name AS INDEX_NAME, " +
-               std::to_string(SQL_INDEX_OTHER) + " AS TYPE, k.seqno + 1 AS ORDINAL_POSITION, k.name AS COLUMN_NAME, "
-               "CASE WHEN k.\"desc\" THEN 'D' ELSE 'A' END AS ASC_OR_DESC, NULL AS CARDINALITY, NULL AS PAGES, "
-               "NULL AS FILTER_CONDITION FROM " + id + ".sqlite_schema AS m JOIN pragma_index_list(m.name, " + name +
-               ") AS i JOIN pragma_index_xinfo(i.name, " + name + ") AS k WHERE m.type = 'table' AND k.key" +
-               (unique == SQL_INDEX_UNIQUE ? " AND i.\"unique\"" : "") + name_filter(owner, schema) +
-               name_filter("m.name", table);
-    });
+    const std::string sql =
+        over_schemas(schemas, [&](const std::string& id, const std::string& name, const std::string& owner) {
+            return "SELECT NULL AS TABLE_CAT, " + owner +
+                   " AS TABLE_SCHEM, m.name AS TABLE_NAME, "
+                   "NOT i.\"unique\" AS NON_UNIQUE, " +
+                   owner + " AS INDEX_QUALIFIER, i.name AS INDEX_NAME, " + std::to_string(SQL_INDEX_OTHER) +
+                   " AS TYPE, k.seqno + 1 AS ORDINAL_POSITION, k.name AS COLUMN_NAME, "
+                   "CASE WHEN k.\"desc\" THEN 'D' ELSE 'A' END AS ASC_OR_DESC, NULL AS CARDINALITY, NULL AS PAGES, "
+                   "NULL AS FILTER_CONDITION FROM " +
+                   id + ".sqlite_schema AS m JOIN pragma_index_list(m.name, " + name +
+                   ") AS i JOIN pragma_index_xinfo(i.name, " + name + ") AS k WHERE m.type = 'table' AND k.key" +
+                   (unique == SQL_INDEX_UNIQUE ? " AND i.\"unique\"" : "") + name_filter(owner, schema) +
+                   name_filter("m.name", table);
+        });
     return {sql + " ORDER BY NON_UNIQUE, TYPE, INDEX_QUALIFIER, INDEX_NAME, ORDINAL_POSITION",
-            {kNameColumn, kNameColumn, kNameColumn, kSmallintColumn, kNameColumn, kNameColumn, kSmallintColumn,
-             kSmallintColumn, kNameColumn, {SQL_VARCHAR, 1, 0, -1}, kIntegerColumn, kIntegerColumn, kNameColumn}};
+            {kNameColumn,
+             kNameColumn,
+             kNameColumn,
+             kSmallintColumn,
+             kNameColumn,
+             kNameColumn,
+             kSmallintColumn,
+             kSmallintColumn,
+             kNameColumn,
+             {SQL_VARCHAR, 1, 0, -1},
+             kIntegerColumn,
+             kIntegerColumn,
+             kNameColumn}};
 }
 
 CatalogueQuery special_columns_query(const std::vector<std::string>& schemas, SQLUSMALLINT identifier_type,
                                      const NameArgument& schema, const std::string& table)
 {
-    const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string& name,
-                                                       const std::string& owner) {
-        return "SELECT " + std::to_string(SQL_SCOPE_SESSION) + " AS SCOPE, c.name AS COLUMN_NAME, " +
-               type_field("c.type", kDataType) + " AS DATA_TYPE, " + type_field("c.type", kTypeName) +
-               " AS TYPE_NAME, " + type_field("c.type", kColumnSize) + " AS COLUMN_SIZE, " +
-               type_field("c.type", kBufferLength) + " AS BUFFER_LENGTH, " + type_field("c.type", kDecimalDigits) +
-               " AS DECIMAL_DIGITS, " + std::to_string(SQL_PC_NOT_PSEUDO) + " AS PSEUDO_COLUMN, c.pk AS KEY_SEQ FROM " +
-               id + ".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name + ") AS c WHERE m.type = 'table' AND c.pk > 0" +
-               (identifier_type == SQL_BEST_ROWID ? "" : " AND 0") + name_filter(owner, schema) +
-               name_filter("m.name", table);
-    });
+    const std::string sql =
+        over_schemas(schemas, [&](const std::string& id, const std::string& name, const std::string& owner) {
+            return "SELECT " + std::to_string(SQL_SCOPE_SESSION) + " AS SCOPE, c.name AS COLUMN_NAME, " +
+                   type_field("c.type", kDataType) + " AS DATA_TYPE, " + type_field("c.type", kTypeName) +
+                   " AS TYPE_NAME, " + type_field("c.type", kColumnSize) + " AS COLUMN_SIZE, " +
+                   type_field("c.type", kBufferLength) + " AS BUFFER_LENGTH, " + type_field("c.type", kDecimalDigits) +
+                   " AS DECIMAL_DIGITS, " + std::to_string(SQL_PC_NOT_PSEUDO) +
+                   " AS PSEUDO_COLUMN, c.pk AS KEY_SEQ FROM " + id +
+                   ".sqlite_schema AS m JOIN pragma_table_info(m.name, " + name +
+                   ") AS c WHERE m.type = 'table' AND c.pk > 0" + (identifier_type == SQL_BEST_ROWID ? "" : " AND 0") +
+                   name_filter(owner, schema) + name_filter("m.name", table);
+        });
     return {"SELECT SCOPE, COLUMN_NAME, DATA_TYPE, TYPE_NAME, COLUMN_SIZE, BUFFER_LENGTH, DECIMAL_DIGITS, "
-            "PSEUDO_COLUMN FROM (" + sql + ") ORDER BY SCOPE, KEY_SEQ",
+            "PSEUDO_COLUMN FROM (" +
+                sql + ") ORDER BY SCOPE, KEY_SEQ",
             {kSmallintColumn, kNameColumn, kSmallintColumn, kNameColumn, kIntegerColumn, kIntegerColumn,
              kSmallintColumn, kSmallintColumn}};
 }
@@ -497,21 +554,22 @@ CatalogueQuery foreign_keys_query(const std::vector<std::string>& schemas, const
                                   const NameArgument& foreign_table)
 {
     // A key that names no parent columns refers to the parent's primary key, column by column.
-    const std::string sql = over_schemas(schemas, [&](const std::string& id, const std::string& name,
-                                                       const std::string& owner) {
-        return "SELECT NULL AS PKTABLE_CAT, " + owner + " AS PKTABLE_SCHEM, f.\"table\" AS PKTABLE_NAME, "
-               "coalesce(f.\"to\", (SELECT p.name FROM pragma_table_info(f.\"table\", " + name +
-               ") AS p WHERE p.pk = f.seq + 1)) AS PKCOLUMN_NAME, NULL AS FKTABLE_CAT, " + owner +
-               " AS FKTABLE_SCHEM, m.name AS FKTABLE_NAME, f.\"from\" AS FKCOLUMN_NAME, f.seq + 1 AS KEY_SEQ, " +
-               rule_code("f.on_update") + " AS UPDATE_RULE, " + rule_code("f.on_delete") +
-               " AS DELETE_RULE, NULL AS FK_NAME, NULL AS PK_NAME, " + std::to_string(SQL_NOT_DEFERRABLE) +
-               " AS DEFERRABILITY FROM " + id + ".sqlite_schema AS m JOIN pragma_foreign_key_list(m.name, " + name +
-               ") AS f WHERE m.type = 'table'" + name_filter(owner, primary_schema) + name_filter(owner, foreign_schema) +
-               name_filter("f.\"table\"", primary_table) + name_filter("m.name", foreign_table);
-    });
-    const std::string order = foreign_table && !primary_table
-        ? " ORDER BY PKTABLE_SCHEM, PKTABLE_NAME, KEY_SEQ"
-        : " ORDER BY FKTABLE_SCHEM, FKTABLE_NAME, KEY_SEQ";
+    const std::string sql =
+        over_schemas(schemas, [&](const std::string& id, const std::string& name, const std::string& owner) {
+            return "SELECT NULL AS PKTABLE_CAT, " + owner +
+                   " AS PKTABLE_SCHEM, f.\"table\" AS PKTABLE_NAME, "
+                   "coalesce(f.\"to\", (SELECT p.name FROM pragma_table_info(f.\"table\", " +
+                   name + ") AS p WHERE p.pk = f.seq + 1)) AS PKCOLUMN_NAME, NULL AS FKTABLE_CAT, " + owner +
+                   " AS FKTABLE_SCHEM, m.name AS FKTABLE_NAME, f.\"from\" AS FKCOLUMN_NAME, f.seq + 1 AS KEY_SEQ, " +
+                   rule_code("f.on_update") + " AS UPDATE_RULE, " + rule_code("f.on_delete") +
+                   " AS DELETE_RULE, NULL AS FK_NAME, NULL AS PK_NAME, " + std::to_string(SQL_NOT_DEFERRABLE) +
+                   " AS DEFERRABILITY FROM " + id + ".sqlite_schema AS m JOIN pragma_foreign_key_list(m.name, " + name +
+                   ") AS f WHERE m.type = 'table'" + name_filter(owner, primary_schema) +
+                   name_filter(owner, foreign_schema) + name_filter("f.\"table\"", primary_table) +
+                   name_filter("m.name", foreign_table);
+        });
+    const std::string order = foreign_table && !primary_table ? " ORDER BY PKTABLE_SCHEM, PKTABLE_NAME, KEY_SEQ"
+                                                              : " ORDER BY FKTABLE_SCHEM, FKTABLE_NAME, KEY_SEQ";
     return {sql + order,
             {kNameColumn, kNameColumn, kNameColumn, kNameColumn, kNameColumn, kNameColumn, kNameColumn, kNameColumn,
              kSmallintColumn, kSmallintColumn, kSmallintColumn, kNameColumn, kNameColumn, kSmallintColumn}};

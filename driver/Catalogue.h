@@ -64,7 +64,6 @@ void register_catalogue_functions(sqlite3* db);
 /// `primary_table`, or the one pair, by which of the two names are given.
 [[nodiscard]] CatalogueQuery foreign_keys_query(const std::vector<std::string>& schemas,
                                                 const NameArgument& primary_schema, const NameArgument& primary_table,
-                                                const NameArgument& foreign_schema,
-                                                const NameArgument& foreign_table);
+                                                const NameArgument& foreign_schema, const NameArgument& foreign_table);
 
 } // namespace qix::lite

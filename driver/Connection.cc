@@ -26,8 +26,7 @@ bool is_identifier(const std::string& name)
 {
     if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front())))
         return false;
-    return std::all_of(name.begin(), name.end(),
-                       [](unsigned char c) { return std::isalnum(c) || c == '_'; });
+    return std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) || c == '_'; });
 }
 
 std::string state_for(int rc, std::string_view message)
@@ -92,8 +91,8 @@ void Connection::connect(const Settings& settings)
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (settings.create ? SQLITE_OPEN_CREATE : 0);
     int rc = sqlite3_open_v2(settings.database.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        std::string message = "Unable to open database file '" + settings.database + "': " +
-                              (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+        std::string message = "Unable to open database file '" + settings.database +
+                              "': " + (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         sqlite3_close_v2(db_);
         db_ = nullptr;
         throw DriverError("08001", message, rc);
@@ -241,9 +240,9 @@ int Connection::on_busy(void* self, int attempt) noexcept
     if (attempt == 0) {
         connection->lock_timed_out_ = false;
         connection->lock_wait_limit_ = connection->has_deadline_ ? connection->deadline_ : now + kDefaultLockWait;
-        connection->lock_wait_seconds_ = connection->has_deadline_
-            ? std::chrono::ceil<std::chrono::seconds>(connection->deadline_ - now).count()
-            : kDefaultLockWait.count();
+        connection->lock_wait_seconds_ =
+            connection->has_deadline_ ? std::chrono::ceil<std::chrono::seconds>(connection->deadline_ - now).count()
+                                      : kDefaultLockWait.count();
     }
     if (now >= connection->lock_wait_limit_ ||
         (connection->cancel_ != nullptr && connection->cancel_->load(std::memory_order_relaxed))) {
@@ -311,11 +310,10 @@ SQLRETURN Connection::set_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLI
     const SQLUINTEGER number = integer_attribute(value);
     switch (attribute) {
     case SQL_ATTR_LOGIN_TIMEOUT:
-        login_timeout_ = number;  // opening a local file does not wait for anything
+        login_timeout_ = number; // opening a local file does not wait for anything
         return SQL_SUCCESS;
     case SQL_ATTR_CONNECTION_TIMEOUT:
-    case SQL_ATTR_QUIET_MODE:
-        return SQL_SUCCESS;
+    case SQL_ATTR_QUIET_MODE: return SQL_SUCCESS;
     case SQL_ATTR_AUTOCOMMIT:
         if (number != SQL_AUTOCOMMIT_ON && number != SQL_AUTOCOMMIT_OFF)
             throw DriverError("HY024", "Invalid attribute value for SQL_ATTR_AUTOCOMMIT");
@@ -331,8 +329,7 @@ SQLRETURN Connection::set_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLI
         if (number != SQL_TXN_SERIALIZABLE)
             throw DriverError("HYC00", "Optional feature not implemented: only serializable transactions");
         return SQL_SUCCESS;
-    default:
-        throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+    default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
     }
 }
 

@@ -85,8 +85,7 @@ public:
     void end_transaction(SQLSMALLINT completion);
 
     SQLRETURN set_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);
-    SQLRETURN get_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER buffer_length,
-                            SQLINTEGER* length) const;
+    SQLRETURN get_attribute(SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER buffer_length, SQLINTEGER* length) const;
 
 private:
     static int on_progress(void* self) noexcept;

@@ -141,7 +141,7 @@ Outcome put_bit(const Number& n, void* buffer)
     const double value = n.is_integer ? static_cast<double>(n.integer) : n.real;
     if (!(value >= 0.0 && value < 2.0))
         out_of_range(n);
-    const unsigned char bit = value >= 1.0 ? 1 : 0;  // a fraction is cut, as for integers
+    const unsigned char bit = value >= 1.0 ? 1 : 0; // a fraction is cut, as for integers
     std::memcpy(buffer, &bit, 1);
     return value == 0.0 || value == 1.0 ? Outcome::ok : Outcome::fraction_truncated;
 }
@@ -156,8 +156,8 @@ Timestamp time_of(const Cell& cell, Parse parse)
         restricted("a number or binary data");
     auto parsed = parse(cell.bytes);
     if (!parsed)
-        throw DriverError("22018", "Invalid character value for cast: '" + std::string(cell.bytes) +
-                                       "' is no date or time");
+        throw DriverError("22018",
+                          "Invalid character value for cast: '" + std::string(cell.bytes) + "' is no date or time");
     return *parsed;
 }
 
@@ -426,14 +426,32 @@ ColumnType column_type_from_value(int sqlite_type)
 bool is_supported_c_type(SQLSMALLINT c_type)
 {
     switch (c_type) {
-    case SQL_C_CHAR: case SQL_C_BINARY: case SQL_C_DOUBLE: case SQL_C_FLOAT: case SQL_C_BIT:
-    case SQL_C_SLONG: case SQL_C_LONG: case SQL_C_ULONG: case SQL_C_SSHORT: case SQL_C_SHORT:
-    case SQL_C_USHORT: case SQL_C_STINYINT: case SQL_C_TINYINT: case SQL_C_UTINYINT: case SQL_C_SBIGINT:
-    case SQL_C_UBIGINT: case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: case SQL_C_DEFAULT: case SQL_C_WCHAR:
-    case SQL_C_TYPE_DATE: case SQL_C_DATE: case SQL_C_TYPE_TIME: case SQL_C_TIME: case SQL_C_NUMERIC:
-        return true;
-    default:
-        return false;
+    case SQL_C_CHAR:
+    case SQL_C_BINARY:
+    case SQL_C_DOUBLE:
+    case SQL_C_FLOAT:
+    case SQL_C_BIT:
+    case SQL_C_SLONG:
+    case SQL_C_LONG:
+    case SQL_C_ULONG:
+    case SQL_C_SSHORT:
+    case SQL_C_SHORT:
+    case SQL_C_USHORT:
+    case SQL_C_STINYINT:
+    case SQL_C_TINYINT:
+    case SQL_C_UTINYINT:
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP:
+    case SQL_C_DEFAULT:
+    case SQL_C_WCHAR:
+    case SQL_C_TYPE_DATE:
+    case SQL_C_DATE:
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TIME:
+    case SQL_C_NUMERIC: return true;
+    default: return false;
     }
 }
 
@@ -444,14 +462,22 @@ SQLSMALLINT default_c_type(SQLSMALLINT sql_type)
     case SQL_SMALLINT: return SQL_C_SSHORT;
     case SQL_TINYINT: return SQL_C_STINYINT;
     case SQL_BIGINT: return SQL_C_SBIGINT;
-    case SQL_DOUBLE: case SQL_FLOAT: return SQL_C_DOUBLE;
+    case SQL_DOUBLE:
+    case SQL_FLOAT: return SQL_C_DOUBLE;
     case SQL_REAL: return SQL_C_FLOAT;
     case SQL_BIT: return SQL_C_BIT;
-    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return SQL_C_BINARY;
-    case SQL_TYPE_TIMESTAMP: case SQL_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
-    case SQL_TYPE_DATE: case SQL_DATE: return SQL_C_TYPE_DATE;
-    case SQL_TYPE_TIME: case SQL_TIME: return SQL_C_TYPE_TIME;
-    case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR: return SQL_C_WCHAR;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY: return SQL_C_BINARY;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP: return SQL_C_TYPE_TIMESTAMP;
+    case SQL_TYPE_DATE:
+    case SQL_DATE: return SQL_C_TYPE_DATE;
+    case SQL_TYPE_TIME:
+    case SQL_TIME: return SQL_C_TYPE_TIME;
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR: return SQL_C_WCHAR;
     default: return SQL_C_CHAR;
     }
 }
@@ -461,13 +487,24 @@ SQLLEN fixed_size(SQLSMALLINT c_type)
     switch (c_type) {
     case SQL_C_DOUBLE: return sizeof(SQLDOUBLE);
     case SQL_C_FLOAT: return sizeof(SQLREAL);
-    case SQL_C_BIT: case SQL_C_STINYINT: case SQL_C_TINYINT: case SQL_C_UTINYINT: return 1;
-    case SQL_C_SSHORT: case SQL_C_SHORT: case SQL_C_USHORT: return 2;
-    case SQL_C_SLONG: case SQL_C_LONG: case SQL_C_ULONG: return 4;
-    case SQL_C_SBIGINT: case SQL_C_UBIGINT: return 8;
-    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
-    case SQL_C_TYPE_DATE: case SQL_C_DATE: return sizeof(SQL_DATE_STRUCT);
-    case SQL_C_TYPE_TIME: case SQL_C_TIME: return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_BIT:
+    case SQL_C_STINYINT:
+    case SQL_C_TINYINT:
+    case SQL_C_UTINYINT: return 1;
+    case SQL_C_SSHORT:
+    case SQL_C_SHORT:
+    case SQL_C_USHORT: return 2;
+    case SQL_C_SLONG:
+    case SQL_C_LONG:
+    case SQL_C_ULONG: return 4;
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT: return 8;
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    case SQL_C_TYPE_DATE:
+    case SQL_C_DATE: return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TIME: return sizeof(SQL_TIME_STRUCT);
     case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
     default: return 0;
     }
@@ -476,8 +513,7 @@ SQLLEN fixed_size(SQLSMALLINT c_type)
 std::string_view cell_bytes(const Cell& cell, bool binary, const TimestampFormat& format, std::string& scratch)
 {
     switch (cell.kind) {
-    case Cell::Kind::text:
-        return cell.bytes;
+    case Cell::Kind::text: return cell.bytes;
     case Cell::Kind::blob: {
         if (binary)
             return cell.bytes;
@@ -501,8 +537,7 @@ std::string_view cell_bytes(const Cell& cell, bool binary, const TimestampFormat
         scratch.clear();
         format.render(cell.time, cell.precision, scratch);
         return scratch;
-    case Cell::Kind::null:
-        break;
+    case Cell::Kind::null: break;
     }
     return {};
 }
@@ -535,11 +570,13 @@ Outcome write_chunk(std::string_view data, std::size_t& offset, std::size_t term
 Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer, int numeric_scale)
 {
     switch (c_type) {
-    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return put_timestamp(cell, buffer);
-    case SQL_C_TYPE_DATE: case SQL_C_DATE: return put_date(cell, buffer);
-    case SQL_C_TYPE_TIME: case SQL_C_TIME: return put_time(cell, buffer);
-    default:
-        break;
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP: return put_timestamp(cell, buffer);
+    case SQL_C_TYPE_DATE:
+    case SQL_C_DATE: return put_date(cell, buffer);
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TIME: return put_time(cell, buffer);
+    default: break;
     }
     const Number n = number_of(cell);
     switch (c_type) {
@@ -557,11 +594,14 @@ Outcome write_fixed(const Cell& cell, SQLSMALLINT c_type, void* buffer, int nume
         return Outcome::ok;
     }
     case SQL_C_BIT: return put_bit(n, buffer);
-    case SQL_C_STINYINT: case SQL_C_TINYINT: return put_integral<signed char>(n, buffer);
+    case SQL_C_STINYINT:
+    case SQL_C_TINYINT: return put_integral<signed char>(n, buffer);
     case SQL_C_UTINYINT: return put_integral<unsigned char>(n, buffer);
-    case SQL_C_SSHORT: case SQL_C_SHORT: return put_integral<short>(n, buffer);
+    case SQL_C_SSHORT:
+    case SQL_C_SHORT: return put_integral<short>(n, buffer);
     case SQL_C_USHORT: return put_integral<unsigned short>(n, buffer);
-    case SQL_C_SLONG: case SQL_C_LONG: return put_integral<std::int32_t>(n, buffer);
+    case SQL_C_SLONG:
+    case SQL_C_LONG: return put_integral<std::int32_t>(n, buffer);
     case SQL_C_ULONG: return put_integral<std::uint32_t>(n, buffer);
     case SQL_C_SBIGINT: return put_integral<std::int64_t>(n, buffer);
     case SQL_C_UBIGINT: return put_integral<std::uint64_t>(n, buffer);
@@ -596,8 +636,8 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
         return;
     }
     if (indicator == SQL_DATA_AT_EXEC || indicator <= SQL_LEN_DATA_AT_EXEC_OFFSET)
-        throw DriverError("HYC00", "Parameter " + std::to_string(index) +
-                                       ": data at execution is not supported by this driver");
+        throw DriverError("HYC00",
+                          "Parameter " + std::to_string(index) + ": data at execution is not supported by this driver");
     if (indicator == SQL_DEFAULT_PARAM)
         throw DriverError("07S01", "Invalid use of default parameter (parameter " + std::to_string(index) + ")");
     if (variable && indicator < 0 && (indicator != SQL_NTS || c_type == SQL_C_BINARY))
@@ -627,9 +667,9 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
         return;
     }
     case SQL_C_BINARY:
-        check_bind(sqlite3_bind_blob64(statement, index, buffer, static_cast<sqlite3_uint64>(indicator),
-                                       SQLITE_TRANSIENT),
-                   statement);
+        check_bind(
+            sqlite3_bind_blob64(statement, index, buffer, static_cast<sqlite3_uint64>(indicator), SQLITE_TRANSIENT),
+            statement);
         return;
     case SQL_C_DOUBLE: {
         double value;
@@ -643,9 +683,12 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
         check_bind(sqlite3_bind_double(statement, index, value), statement);
         return;
     }
-    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: bind_text(timestamp_struct_text(buffer)); return;
-    case SQL_C_TYPE_DATE: case SQL_C_DATE: bind_text(date_struct_text(buffer, p.sql_type)); return;
-    case SQL_C_TYPE_TIME: case SQL_C_TIME: bind_text(time_struct_text(buffer)); return;
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP: bind_text(timestamp_struct_text(buffer)); return;
+    case SQL_C_TYPE_DATE:
+    case SQL_C_DATE: bind_text(date_struct_text(buffer, p.sql_type)); return;
+    case SQL_C_TYPE_TIME:
+    case SQL_C_TIME: bind_text(time_struct_text(buffer)); return;
     case SQL_C_NUMERIC: {
         // Whole numbers that fit go in as integers; others as their exact decimal text, which a
         // numeric column turns into a number.
@@ -666,16 +709,19 @@ void bind_parameter_value(sqlite3_stmt* statement, int index, const ParameterBin
         check_bind(sqlite3_bind_int64(statement, index, static_cast<sqlite3_int64>(value)), statement);
         return;
     }
-    default:
-        break;
+    default: break;
     }
     std::int64_t value = 0;
     switch (c_type) {
-    case SQL_C_BIT: case SQL_C_UTINYINT: value = read_integral<unsigned char>(buffer); break;
-    case SQL_C_STINYINT: case SQL_C_TINYINT: value = read_integral<signed char>(buffer); break;
-    case SQL_C_SSHORT: case SQL_C_SHORT: value = read_integral<short>(buffer); break;
+    case SQL_C_BIT:
+    case SQL_C_UTINYINT: value = read_integral<unsigned char>(buffer); break;
+    case SQL_C_STINYINT:
+    case SQL_C_TINYINT: value = read_integral<signed char>(buffer); break;
+    case SQL_C_SSHORT:
+    case SQL_C_SHORT: value = read_integral<short>(buffer); break;
     case SQL_C_USHORT: value = read_integral<unsigned short>(buffer); break;
-    case SQL_C_SLONG: case SQL_C_LONG: value = read_integral<std::int32_t>(buffer); break;
+    case SQL_C_SLONG:
+    case SQL_C_LONG: value = read_integral<std::int32_t>(buffer); break;
     case SQL_C_ULONG: value = read_integral<std::uint32_t>(buffer); break;
     case SQL_C_SBIGINT: value = read_integral<std::int64_t>(buffer); break;
     default:

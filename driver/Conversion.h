@@ -19,7 +19,7 @@ struct Cell {
     Kind kind = Kind::null;
     std::int64_t integer = 0;
     double real = 0.0;
-    std::string_view bytes;  // text or blob, owned by SQLite until the next step
+    std::string_view bytes; // text or blob, owned by SQLite until the next step
     Timestamp time;
     int precision = kDefaultTimestampPrecision;
 };
@@ -27,8 +27,8 @@ struct Cell {
 /// How a conversion went when it did not fail.
 enum class Outcome {
     ok,
-    truncated,           // 01004: character or binary data cut
-    fraction_truncated,  // 01S07: fractional part of a number cut
+    truncated,          // 01004: character or binary data cut
+    fraction_truncated, // 01S07: fractional part of a number cut
 };
 
 /// The SQL type, size, digits and nullability SQLDescribeCol reports, the precision of a DATE or
@@ -38,7 +38,7 @@ struct ColumnType {
     SQLULEN size = 255;
     SQLSMALLINT digits = 0;
     int timestamp_precision = -1;
-    int numeric_scale = -1;  // -1: each value keeps its own scale
+    int numeric_scale = -1; // -1: each value keeps its own scale
     SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
 };
 

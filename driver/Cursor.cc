@@ -114,7 +114,8 @@ void Statement::make_plan()
                 case SQL_C_CHAR: plan.route = Route::text; break;
                 case SQL_C_DOUBLE: plan.route = Route::real; break;
                 case SQL_C_USHORT: plan.route = Route::unsigned16; break;
-                case SQL_C_SLONG: case SQL_C_LONG: plan.route = Route::signed32; break;
+                case SQL_C_SLONG:
+                case SQL_C_LONG: plan.route = Route::signed32; break;
                 case SQL_C_SBIGINT: plan.route = Route::signed64; break;
                 default: break;
                 }
@@ -152,7 +153,7 @@ bool Statement::deliver_directly(const ColumnPlan& plan, char* target, SQLLEN* i
     const int type = sqlite3_value_type(value);
     if (type == SQLITE_NULL) {
         if (indicator == nullptr)
-            return false;  // error 22002
+            return false; // error 22002
         *indicator = SQL_NULL_DATA;
         outcome = Outcome::ok;
         return true;
@@ -259,10 +260,11 @@ Cell Statement::cell(int index) const
         if (precision >= 0) {
             const auto time = parse_stored_timestamp(cell.bytes);
             if (!time)
-                throw DriverError("22007", "Invalid datetime format: " +
-                                               column_text(static_cast<SQLUSMALLINT>(index + 1)) + " holds '" +
-                                               std::string(cell.bytes) + "', not a timestamp 'YYYY-MM-DD HH:MM:SS' "
-                                                                         "with up to nine fraction digits");
+                throw DriverError("22007",
+                                  "Invalid datetime format: " + column_text(static_cast<SQLUSMALLINT>(index + 1)) +
+                                      " holds '" + std::string(cell.bytes) +
+                                      "', not a timestamp 'YYYY-MM-DD HH:MM:SS' "
+                                      "with up to nine fraction digits");
             cell.kind = Cell::Kind::timestamp;
             cell.time = *time;
             cell.precision = precision;
@@ -276,8 +278,7 @@ Cell Statement::cell(int index) const
             std::string_view(static_cast<const char*>(blob), static_cast<std::size_t>(sqlite3_value_bytes(value)));
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return cell;
 }
@@ -296,7 +297,7 @@ Outcome Statement::deliver(int index, SQLSMALLINT c_type, void* buffer, SQLLEN b
     if (is_variable_length(c_type)) {
         std::string_view bytes;
         if (c_type == SQL_C_WCHAR && offset > 0) {
-            bytes = wide;  // converted by the call that delivered the first piece
+            bytes = wide; // converted by the call that delivered the first piece
         } else {
             bytes = cell_bytes(value, c_type == SQL_C_BINARY, connection_.session_format(), scratch);
             if (c_type == SQL_C_WCHAR) {
@@ -363,7 +364,7 @@ void Statement::bind_column(SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER 
         throw DriverError("HY003", "Invalid application buffer type " + std::to_string(c_type));
     if (buffer_length < 0)
         throw DriverError("HY090", "Invalid string or buffer length");
-    if (buffer == nullptr) {  // a null buffer unbinds the column
+    if (buffer == nullptr) { // a null buffer unbinds the column
         if (column <= bindings_.size())
             bindings_[column - 1u] = {};
         plan_ready_ = false;

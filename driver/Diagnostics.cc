@@ -12,8 +12,8 @@ bool is_odbc_state(std::string_view state, bool subclass)
     if (!subclass)
         return false;
     static constexpr std::string_view kOdbcSubclasses[] = {"01S00", "01S01", "01S02", "01S06", "01S07", "07S01",
-                                                            "08S01", "21S01", "21S02", "25S01", "25S02", "25S03",
-                                                            "42S01", "42S02", "42S11", "42S12", "42S21", "42S22"};
+                                                           "08S01", "21S01", "21S02", "25S01", "25S02", "25S03",
+                                                           "42S01", "42S02", "42S11", "42S12", "42S21", "42S22"};
     return std::find(std::begin(kOdbcSubclasses), std::end(kOdbcSubclasses), state) != std::end(kOdbcSubclasses);
 }
 
@@ -62,21 +62,15 @@ SQLRETURN Diagnostics::get_record(SQLSMALLINT number, SQLCHAR* sqlstate, SQLINTE
 SQLRETURN Diagnostics::get_field(bool statement, SQLSMALLINT number, SQLSMALLINT identifier, SQLPOINTER info,
                                  SQLSMALLINT buffer_length, SQLSMALLINT* string_length) const
 {
-    switch (identifier) {  // header fields ignore the record number
-    case SQL_DIAG_NUMBER:
-        return put_value<SQLINTEGER>(info, static_cast<SQLINTEGER>(records_.size()));
-    case SQL_DIAG_RETURNCODE:
-        return put_value<SQLRETURN>(info, return_code_);
-    case SQL_DIAG_ROW_COUNT:
-        return statement ? put_value<SQLLEN>(info, row_count_) : SQL_ERROR;
-    case SQL_DIAG_CURSOR_ROW_COUNT:
-        return statement ? put_value<SQLLEN>(info, 0) : SQL_ERROR;
-    case SQL_DIAG_DYNAMIC_FUNCTION:
-        return statement ? put_text("", info, buffer_length, string_length) : SQL_ERROR;
+    switch (identifier) { // header fields ignore the record number
+    case SQL_DIAG_NUMBER: return put_value<SQLINTEGER>(info, static_cast<SQLINTEGER>(records_.size()));
+    case SQL_DIAG_RETURNCODE: return put_value<SQLRETURN>(info, return_code_);
+    case SQL_DIAG_ROW_COUNT: return statement ? put_value<SQLLEN>(info, row_count_) : SQL_ERROR;
+    case SQL_DIAG_CURSOR_ROW_COUNT: return statement ? put_value<SQLLEN>(info, 0) : SQL_ERROR;
+    case SQL_DIAG_DYNAMIC_FUNCTION: return statement ? put_text("", info, buffer_length, string_length) : SQL_ERROR;
     case SQL_DIAG_DYNAMIC_FUNCTION_CODE:
         return statement ? put_value<SQLINTEGER>(info, SQL_DIAG_UNKNOWN_STATEMENT) : SQL_ERROR;
-    default:
-        break;
+    default: break;
     }
     if (number <= 0)
         return SQL_ERROR;
@@ -84,12 +78,9 @@ SQLRETURN Diagnostics::get_field(bool statement, SQLSMALLINT number, SQLSMALLINT
         return SQL_NO_DATA;
     const DiagRecord& record = records_[static_cast<std::size_t>(number) - 1];
     switch (identifier) {
-    case SQL_DIAG_SQLSTATE:
-        return put_text(record.sqlstate, info, buffer_length, string_length);
-    case SQL_DIAG_NATIVE:
-        return put_value<SQLINTEGER>(info, record.native);
-    case SQL_DIAG_MESSAGE_TEXT:
-        return put_text(record.message, info, buffer_length, string_length);
+    case SQL_DIAG_SQLSTATE: return put_text(record.sqlstate, info, buffer_length, string_length);
+    case SQL_DIAG_NATIVE: return put_value<SQLINTEGER>(info, record.native);
+    case SQL_DIAG_MESSAGE_TEXT: return put_text(record.message, info, buffer_length, string_length);
     case SQL_DIAG_CLASS_ORIGIN:
         return put_text(is_odbc_state(record.sqlstate, false) ? "ODBC 3.0" : "ISO 9075", info, buffer_length,
                         string_length);
@@ -97,14 +88,10 @@ SQLRETURN Diagnostics::get_field(bool statement, SQLSMALLINT number, SQLSMALLINT
         return put_text(is_odbc_state(record.sqlstate, true) ? "ODBC 3.0" : "ISO 9075", info, buffer_length,
                         string_length);
     case SQL_DIAG_CONNECTION_NAME:
-    case SQL_DIAG_SERVER_NAME:
-        return put_text("", info, buffer_length, string_length);
-    case SQL_DIAG_COLUMN_NUMBER:
-        return statement ? put_value<SQLINTEGER>(info, record.column) : SQL_ERROR;
-    case SQL_DIAG_ROW_NUMBER:
-        return statement ? put_value<SQLLEN>(info, record.row) : SQL_ERROR;
-    default:
-        return SQL_ERROR;
+    case SQL_DIAG_SERVER_NAME: return put_text("", info, buffer_length, string_length);
+    case SQL_DIAG_COLUMN_NUMBER: return statement ? put_value<SQLINTEGER>(info, record.column) : SQL_ERROR;
+    case SQL_DIAG_ROW_NUMBER: return statement ? put_value<SQLLEN>(info, record.row) : SQL_ERROR;
+    default: return SQL_ERROR;
     }
 }
 

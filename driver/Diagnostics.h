@@ -35,7 +35,7 @@ private:
 /// One diagnostic record as SQLGetDiagRec and SQLGetDiagField report it.
 struct DiagRecord {
     std::string sqlstate;
-    std::string message;  // with kMessagePrefix
+    std::string message; // with kMessagePrefix
     SQLINTEGER native = 0;
     SQLLEN row = SQL_NO_ROW_NUMBER;
     SQLINTEGER column = SQL_NO_COLUMN_NUMBER;
@@ -51,8 +51,8 @@ public:
         return_code_ = SQL_SUCCESS;
     }
     /// Adds a record; the message gets the driver's prefix.
-    void add(std::string_view sqlstate, std::string_view message, SQLINTEGER native = 0,
-             SQLLEN row = SQL_NO_ROW_NUMBER, SQLINTEGER column = SQL_NO_COLUMN_NUMBER);
+    void add(std::string_view sqlstate, std::string_view message, SQLINTEGER native = 0, SQLLEN row = SQL_NO_ROW_NUMBER,
+             SQLINTEGER column = SQL_NO_COLUMN_NUMBER);
     void add(const DriverError& error, SQLLEN row = SQL_NO_ROW_NUMBER, SQLINTEGER column = SQL_NO_COLUMN_NUMBER)
     {
         add(error.sqlstate(), error.message(), error.native(), row, column);

@@ -14,8 +14,8 @@ namespace {
 // reads timestamp texts in.
 OracleAction alter_session(std::string_view sql)
 {
-    const std::string expected = "Expected ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '<format>', got: " +
-                                 std::string(sql);
+    const std::string expected =
+        "Expected ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '<format>', got: " + std::string(sql);
     SqlTokens tokens(sql);
     if (tokens.word() != "ALTER" || tokens.word() != "SESSION" || tokens.word() != "SET")
         throw DriverError("42000", expected);

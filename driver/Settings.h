@@ -11,8 +11,8 @@ namespace qix::lite {
 /// has no accounts.
 struct Settings {
     std::string dsn;
-    std::string database;              // path of the main SQLite file
-    std::vector<std::string> schemas;  // attached from "<folder of database>/<schema>.db"
+    std::string database;             // path of the main SQLite file
+    std::vector<std::string> schemas; // attached from "<folder of database>/<schema>.db"
     bool create = false;
 
     /// Reads the attributes Database, Schemas and Create of the data source `dsn` from the

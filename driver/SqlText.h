@@ -8,10 +8,10 @@ namespace qix::lite {
 
 /// What the driver needs to know about a statement SQLite runs.
 enum class StatementKind {
-    other,   // queries, DDL and everything else SQLite runs as it is
-    insert,  // INSERT or REPLACE
-    update,  // searched UPDATE: no changed row means SQL_NO_DATA
-    remove,  // searched DELETE: no changed row means SQL_NO_DATA
+    other,  // queries, DDL and everything else SQLite runs as it is
+    insert, // INSERT or REPLACE
+    update, // searched UPDATE: no changed row means SQL_NO_DATA
+    remove, // searched DELETE: no changed row means SQL_NO_DATA
 };
 
 /// Reads a statement text token by token: words (upper-cased), quoted literals and single

@@ -31,11 +31,14 @@ SQLLEN display_size(const ColumnType& type)
 bool is_numeric(SQLSMALLINT sql_type)
 {
     switch (sql_type) {
-    case SQL_BIGINT: case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: case SQL_DOUBLE: case SQL_NUMERIC:
-    case SQL_BIT:
-        return true;
-    default:
-        return false;
+    case SQL_BIGINT:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_DOUBLE:
+    case SQL_NUMERIC:
+    case SQL_BIT: return true;
+    default: return false;
     }
 }
 
@@ -66,7 +69,7 @@ void Statement::prepare(const SQLCHAR* text, SQLINTEGER length)
     row_count_ = -1;
     kind_ = classify_statement(sql);
     oracle_action_ = nullptr;
-    oracle_action_ = prepare_oracle_statement(sql);  // reports a malformed statement at once
+    oracle_action_ = prepare_oracle_statement(sql); // reports a malformed statement at once
     if (oracle_action_) {
         sql_ = std::move(sql);
         state_ = State::prepared;
@@ -112,8 +115,7 @@ void Statement::bind_parameters(SQLULEN row)
         if (index >= parameters_.size() || !parameters_[index].bound)
             throw DriverError("07002", "COUNT field incorrect: the statement has " + std::to_string(count) +
                                            " parameters, parameter " + std::to_string(i) + " is not bound");
-        bind_parameter_value(stmt_, i, parameters_[index], connection_.session_format(), row, param_bind_type_,
-                             offset);
+        bind_parameter_value(stmt_, i, parameters_[index], connection_.session_format(), row, param_bind_type_, offset);
     }
 }
 
@@ -137,7 +139,7 @@ SQLRETURN Statement::execute()
     rows_delivered_ = 0;
     data_column_ = 0;
     row_count_ = -1;
-    plan_ready_ = false;  // column types may come from the first row
+    plan_ready_ = false; // column types may come from the first row
     state_ = State::prepared;
     if (oracle_action_) {
         oracle_action_(connection_);
@@ -151,7 +153,7 @@ SQLRETURN Statement::execute()
         *params_processed_ = 1;
     if (param_status_ == nullptr)
         return execute_once();
-    *param_status_ = SQL_PARAM_ERROR;  // until the execution succeeds
+    *param_status_ = SQL_PARAM_ERROR; // until the execution succeeds
     const SQLRETURN rc = execute_once();
     *param_status_ = SQL_PARAM_SUCCESS;
     return rc;
@@ -204,8 +206,9 @@ SQLRETURN Statement::execute_catalogue(const std::string& sql, const std::vector
     prepare(reinterpret_cast<const SQLCHAR*>(sql.data()), static_cast<SQLINTEGER>(sql.size()));
     for (std::size_t i = 0; i < columns_.size() && i < types.size(); ++i) {
         columns_[i].type = types[i];
-        columns_[i].declared_type = types[i].sql_type == SQL_VARCHAR ? "VARCHAR"
-                                    : types[i].sql_type == SQL_SMALLINT ? "SMALLINT" : "INTEGER";
+        columns_[i].declared_type = types[i].sql_type == SQL_VARCHAR    ? "VARCHAR"
+                                    : types[i].sql_type == SQL_SMALLINT ? "SMALLINT"
+                                                                        : "INTEGER";
     }
     return execute();
 }
@@ -290,13 +293,13 @@ void Statement::bind_parameter(SQLUSMALLINT number, SQLSMALLINT io_type, SQLSMAL
     if (number == 0)
         throw DriverError("07009", "Invalid descriptor index: parameters are numbered from 1");
     switch (io_type) {
-    case SQL_PARAM_INPUT:
-        break;
-    case SQL_PARAM_OUTPUT: case SQL_PARAM_INPUT_OUTPUT: case SQL_PARAM_OUTPUT_STREAM:
+    case SQL_PARAM_INPUT: break;
+    case SQL_PARAM_OUTPUT:
+    case SQL_PARAM_INPUT_OUTPUT:
+    case SQL_PARAM_OUTPUT_STREAM:
     case SQL_PARAM_INPUT_OUTPUT_STREAM:
         throw DriverError("HYC00", "Optional feature not implemented: output parameters (SQLite has no procedures)");
-    default:
-        throw DriverError("HY105", "Invalid parameter type " + std::to_string(io_type));
+    default: throw DriverError("HY105", "Invalid parameter type " + std::to_string(io_type));
     }
     if (!is_supported_c_type(c_type))
         throw DriverError("HY003", "Invalid application buffer type " + std::to_string(c_type));
@@ -376,30 +379,40 @@ SQLRETURN Statement::column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, S
     const ColumnType& t = info.type;
     const bool character = !is_numeric(t.sql_type) && t.sql_type != SQL_TYPE_TIMESTAMP;
     switch (field) {
-    case SQL_DESC_NAME: case SQL_DESC_LABEL: case SQL_COLUMN_NAME: case SQL_DESC_BASE_COLUMN_NAME:
-        return string(info.name);
+    case SQL_DESC_NAME:
+    case SQL_DESC_LABEL:
+    case SQL_COLUMN_NAME:
+    case SQL_DESC_BASE_COLUMN_NAME: return string(info.name);
     case SQL_DESC_TYPE_NAME: return string(info.declared_type);
-    case SQL_DESC_TABLE_NAME: case SQL_DESC_BASE_TABLE_NAME: case SQL_DESC_SCHEMA_NAME: case SQL_DESC_CATALOG_NAME:
-    case SQL_DESC_LOCAL_TYPE_NAME:
-        return string("");
-    case SQL_DESC_LITERAL_PREFIX: case SQL_DESC_LITERAL_SUFFIX: return string(character ? "'" : "");
+    case SQL_DESC_TABLE_NAME:
+    case SQL_DESC_BASE_TABLE_NAME:
+    case SQL_DESC_SCHEMA_NAME:
+    case SQL_DESC_CATALOG_NAME:
+    case SQL_DESC_LOCAL_TYPE_NAME: return string("");
+    case SQL_DESC_LITERAL_PREFIX:
+    case SQL_DESC_LITERAL_SUFFIX: return string(character ? "'" : "");
     case SQL_DESC_CONCISE_TYPE: return put_value<SQLLEN>(number, t.sql_type);
     case SQL_DESC_TYPE: return put_value<SQLLEN>(number, t.sql_type == SQL_TYPE_TIMESTAMP ? SQL_DATETIME : t.sql_type);
-    case SQL_DESC_LENGTH: case SQL_DESC_PRECISION: case SQL_COLUMN_LENGTH: case SQL_COLUMN_PRECISION:
-    case SQL_DESC_OCTET_LENGTH:
-        return put_value<SQLLEN>(number, static_cast<SQLLEN>(t.size));
-    case SQL_DESC_SCALE: case SQL_COLUMN_SCALE: return put_value<SQLLEN>(number, t.digits);
+    case SQL_DESC_LENGTH:
+    case SQL_DESC_PRECISION:
+    case SQL_COLUMN_LENGTH:
+    case SQL_COLUMN_PRECISION:
+    case SQL_DESC_OCTET_LENGTH: return put_value<SQLLEN>(number, static_cast<SQLLEN>(t.size));
+    case SQL_DESC_SCALE:
+    case SQL_COLUMN_SCALE: return put_value<SQLLEN>(number, t.digits);
     case SQL_DESC_DISPLAY_SIZE:
         // A timestamp is shown in the session's format, whose width the format decides.
         if (t.timestamp_precision >= 0)
-            return put_value<SQLLEN>(number, static_cast<SQLLEN>(
-                                           connection_.session_format().rendered_length(t.timestamp_precision)));
+            return put_value<SQLLEN>(
+                number, static_cast<SQLLEN>(connection_.session_format().rendered_length(t.timestamp_precision)));
         return put_value<SQLLEN>(number, display_size(t));
-    case SQL_DESC_NULLABLE: case SQL_COLUMN_NULLABLE: return put_value<SQLLEN>(number, nullability(column));
+    case SQL_DESC_NULLABLE:
+    case SQL_COLUMN_NULLABLE: return put_value<SQLLEN>(number, nullability(column));
     case SQL_DESC_UNSIGNED: return put_value<SQLLEN>(number, is_numeric(t.sql_type) ? SQL_FALSE : SQL_TRUE);
     case SQL_DESC_SEARCHABLE: return put_value<SQLLEN>(number, SQL_PRED_SEARCHABLE);
     case SQL_DESC_UPDATABLE: return put_value<SQLLEN>(number, SQL_ATTR_READWRITE_UNKNOWN);
-    case SQL_DESC_AUTO_UNIQUE_VALUE: case SQL_DESC_FIXED_PREC_SCALE: return put_value<SQLLEN>(number, SQL_FALSE);
+    case SQL_DESC_AUTO_UNIQUE_VALUE:
+    case SQL_DESC_FIXED_PREC_SCALE: return put_value<SQLLEN>(number, SQL_FALSE);
     case SQL_DESC_CASE_SENSITIVE: return put_value<SQLLEN>(number, character ? SQL_TRUE : SQL_FALSE);
     case SQL_DESC_NUM_PREC_RADIX: return put_value<SQLLEN>(number, is_numeric(t.sql_type) ? 10 : 0);
     case SQL_DESC_UNNAMED: return put_value<SQLLEN>(number, SQL_NAMED);
@@ -418,7 +431,7 @@ bool Statement::interrupt() noexcept
 {
     if (!running_.load())
         return false;
-    cancel_requested_ = true;  // seen by the progress handler of the running statement
+    cancel_requested_ = true; // seen by the progress handler of the running statement
     return true;
 }
 

@@ -49,9 +49,8 @@ public:
 
     [[nodiscard]] SQLSMALLINT result_column_count() const;
     [[nodiscard]] SQLSMALLINT parameter_count() const;
-    SQLRETURN describe_column(SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length,
-                              SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
-                              SQLSMALLINT* nullable) const;
+    SQLRETURN describe_column(SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT buffer_length, SQLSMALLINT* name_length,
+                              SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) const;
     SQLRETURN column_attribute(SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER text, SQLSMALLINT buffer_length,
                                SQLSMALLINT* length, SQLLEN* number) const;
     [[nodiscard]] SQLLEN row_count() const;
@@ -77,10 +76,10 @@ private:
         std::string name;
         std::string declared_type;
         ColumnType type;
-        bool constraints_read = false;  // nullability is looked up when first asked for
+        bool constraints_read = false; // nullability is looked up when first asked for
     };
     struct ColumnBinding {
-        SQLSMALLINT c_type = 0;  // 0: not bound
+        SQLSMALLINT c_type = 0; // 0: not bound
         SQLPOINTER buffer = nullptr;
         SQLLEN buffer_length = 0;
         SQLLEN* indicator = nullptr;
@@ -95,10 +94,10 @@ private:
         Route route = Route::general;
         char* buffer = nullptr;
         SQLLEN buffer_length = 0;
-        SQLLEN stride = 0;  // from one row's element to the next
+        SQLLEN stride = 0; // from one row's element to the next
         char* indicator = nullptr;
         SQLLEN indicator_stride = 0;
-        SQLLEN size = 0;  // of a fixed-size element
+        SQLLEN size = 0; // of a fixed-size element
     };
 
     // Marks a statement as running for the whole of an execute or fetch, so that SQLCancel from
@@ -137,7 +136,7 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
     std::string sql_;
     StatementKind kind_ = StatementKind::other;
-    OracleAction oracle_action_;  // set for a statement the driver carries out itself
+    OracleAction oracle_action_; // set for a statement the driver carries out itself
     State state_ = State::allocated;
     mutable std::vector<Column> columns_;
     std::vector<ColumnBinding> bindings_;
@@ -159,7 +158,7 @@ private:
     std::size_t data_offset_ = 0;
     bool data_done_ = false;
     std::string data_text_;
-    std::string data_wide_;  // UTF-16 of the column SQLGetData is reading as wide characters
+    std::string data_wide_; // UTF-16 of the column SQLGetData is reading as wide characters
     std::string scratch_;
     std::string wide_scratch_;
 

@@ -34,8 +34,9 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
     case SQL_ATTR_ROWS_FETCHED_PTR: rows_fetched_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_STATUS_PTR: row_status_ = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_BIND_OFFSET_PTR: row_bind_offset_ = static_cast<SQLLEN*>(value); return SQL_SUCCESS;
-    case SQL_ATTR_NOSCAN: case SQL_ATTR_SIMULATE_CURSOR: case SQL_ATTR_METADATA_ID:
-        return SQL_SUCCESS;
+    case SQL_ATTR_NOSCAN:
+    case SQL_ATTR_SIMULATE_CURSOR:
+    case SQL_ATTR_METADATA_ID: return SQL_SUCCESS;
     case SQL_ATTR_MAX_LENGTH: return number == 0 ? SQL_SUCCESS : changed("SQL_ATTR_MAX_LENGTH stays 0");
     case SQL_ATTR_CURSOR_TYPE:
         return number == SQL_CURSOR_FORWARD_ONLY ? SQL_SUCCESS : changed("the cursor stays forward-only");
@@ -45,8 +46,10 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
         return number == SQL_NONSCROLLABLE ? SQL_SUCCESS : changed("the cursor stays non-scrollable");
     case SQL_ATTR_CURSOR_SENSITIVITY:
         return number == SQL_UNSPECIFIED || number == SQL_INSENSITIVE ? SQL_SUCCESS
-                                                                       : changed("the cursor stays insensitive");
-    case SQL_ATTR_ASYNC_ENABLE: case SQL_ATTR_USE_BOOKMARKS: case SQL_ATTR_ENABLE_AUTO_IPD:
+                                                                      : changed("the cursor stays insensitive");
+    case SQL_ATTR_ASYNC_ENABLE:
+    case SQL_ATTR_USE_BOOKMARKS:
+    case SQL_ATTR_ENABLE_AUTO_IPD:
         if (number == 0)
             return SQL_SUCCESS;
         break;
@@ -59,8 +62,7 @@ SQLRETURN Statement::set_attribute(SQLINTEGER attribute, SQLPOINTER value)
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR: param_bind_offset_ = static_cast<SQLLEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_PARAMS_PROCESSED_PTR: params_processed_ = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
     case SQL_ATTR_PARAM_STATUS_PTR: param_status_ = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
-    default:
-        throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+    default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
     }
     throw DriverError("HYC00", "Optional feature not implemented: value " + std::to_string(number) +
                                    " of statement attribute " + std::to_string(attribute));
@@ -87,11 +89,14 @@ SQLRETURN Statement::get_attribute(SQLINTEGER attribute, SQLPOINTER value) const
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR: return put_value<SQLPOINTER>(value, param_bind_offset_);
     case SQL_ATTR_PARAMS_PROCESSED_PTR: return put_value<SQLPOINTER>(value, params_processed_);
     case SQL_ATTR_PARAM_STATUS_PTR: return put_value<SQLPOINTER>(value, param_status_);
-    case SQL_ATTR_NOSCAN: case SQL_ATTR_MAX_LENGTH: case SQL_ATTR_ASYNC_ENABLE: case SQL_ATTR_USE_BOOKMARKS:
-    case SQL_ATTR_ENABLE_AUTO_IPD: case SQL_ATTR_SIMULATE_CURSOR: case SQL_ATTR_METADATA_ID:
-        return put_value<SQLULEN>(value, 0);
-    default:
-        throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
+    case SQL_ATTR_NOSCAN:
+    case SQL_ATTR_MAX_LENGTH:
+    case SQL_ATTR_ASYNC_ENABLE:
+    case SQL_ATTR_USE_BOOKMARKS:
+    case SQL_ATTR_ENABLE_AUTO_IPD:
+    case SQL_ATTR_SIMULATE_CURSOR:
+    case SQL_ATTR_METADATA_ID: return put_value<SQLULEN>(value, 0);
+    default: throw DriverError("HY092", "Invalid attribute identifier " + std::to_string(attribute));
     }
 }
 

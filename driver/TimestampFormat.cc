@@ -13,8 +13,7 @@ namespace {
 constexpr std::array<std::string_view, 12> kMonthNames = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                           "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 constexpr std::string_view kPunctuation = " -/,.;:";
-constexpr std::uint32_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
-                                          1000000000};
+constexpr std::uint32_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
 bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -27,8 +26,8 @@ int days_in_month(int year, int month)
 bool is_valid(const Timestamp& t)
 {
     return t.year >= 1 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
-           t.day <= days_in_month(t.year, t.month) && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
-           t.minute <= 59 && t.second >= 0 && t.second <= 59;
+           t.day <= days_in_month(t.year, t.month) && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
+           t.second >= 0 && t.second <= 59;
 }
 
 // Appends `value` with at least `width` digits, zero-filled.
@@ -196,10 +195,10 @@ TimestampFormat TimestampFormat::parse_model(std::string_view format, bool allow
     };
     // Longer words first where one is a prefix of another (HH24 before HH).
     static constexpr Word kWords[] = {
-        {"YYYY", Kind::year4, false}, {"HH24", Kind::hour24, false}, {"MM", Kind::month, false},
-        {"DD", Kind::day, false},     {"MI", Kind::minute, false},   {"SS", Kind::second, false},
-        {"MON", Kind::month_name, true}, {"RR", Kind::year_rr, true}, {"HH", Kind::hour12, true},
-        {"AM", Kind::meridian, true}, {"X", Kind::literal, true}};
+        {"YYYY", Kind::year4, false},    {"HH24", Kind::hour24, false}, {"MM", Kind::month, false},
+        {"DD", Kind::day, false},        {"MI", Kind::minute, false},   {"SS", Kind::second, false},
+        {"MON", Kind::month_name, true}, {"RR", Kind::year_rr, true},   {"HH", Kind::hour12, true},
+        {"AM", Kind::meridian, true},    {"X", Kind::literal, true}};
     TimestampFormat result;
     std::size_t pos = 0;
     while (pos < format.size()) {
@@ -276,18 +275,46 @@ Timestamp TimestampFormat::read(std::string_view text) const
     for (const Element& e : elements_) {
         std::optional<int> value;
         switch (e.kind) {
-        case Kind::year4: value = read_number(text, pos, 1, 4); if (value) t.year = *value; break;
+        case Kind::year4:
+            value = read_number(text, pos, 1, 4);
+            if (value)
+                t.year = *value;
+            break;
         case Kind::year_rr:
             value = read_number(text, pos, 2, 2);
             if (value)
                 t.year = *value < 50 ? 2000 + *value : 1900 + *value;
             break;
-        case Kind::month: value = read_number(text, pos, 1, 2); if (value) t.month = *value; break;
-        case Kind::day: value = read_number(text, pos, 1, 2); if (value) t.day = *value; break;
-        case Kind::hour24: value = read_number(text, pos, 1, 2); if (value) t.hour = *value; break;
-        case Kind::hour12: value = read_number(text, pos, 1, 2); if (value) hour12 = *value; break;
-        case Kind::minute: value = read_number(text, pos, 1, 2); if (value) t.minute = *value; break;
-        case Kind::second: value = read_number(text, pos, 1, 2); if (value) t.second = *value; break;
+        case Kind::month:
+            value = read_number(text, pos, 1, 2);
+            if (value)
+                t.month = *value;
+            break;
+        case Kind::day:
+            value = read_number(text, pos, 1, 2);
+            if (value)
+                t.day = *value;
+            break;
+        case Kind::hour24:
+            value = read_number(text, pos, 1, 2);
+            if (value)
+                t.hour = *value;
+            break;
+        case Kind::hour12:
+            value = read_number(text, pos, 1, 2);
+            if (value)
+                hour12 = *value;
+            break;
+        case Kind::minute:
+            value = read_number(text, pos, 1, 2);
+            if (value)
+                t.minute = *value;
+            break;
+        case Kind::second:
+            value = read_number(text, pos, 1, 2);
+            if (value)
+                t.second = *value;
+            break;
         case Kind::fraction: {
             int count = 0;
             value = read_number(text, pos, 1, e.digits != 0 ? e.digits : 9, &count);

@@ -63,12 +63,24 @@ public:
     [[nodiscard]] Timestamp read(std::string_view text) const;
 
 private:
-    enum class Kind { year4, year_rr, month, month_name, day, hour24, hour12, minute, second, fraction, meridian,
-                      literal };
+    enum class Kind {
+        year4,
+        year_rr,
+        month,
+        month_name,
+        day,
+        hour24,
+        hour12,
+        minute,
+        second,
+        fraction,
+        meridian,
+        literal
+    };
     struct Element {
         Kind kind;
-        int digits = 0;     // fraction digits of FFn; 0 for FF
-        std::string text;   // literal text
+        int digits = 0;   // fraction digits of FFn; 0 for FF
+        std::string text; // literal text
     };
     static TimestampFormat parse_model(std::string_view format, bool allow_default_elements);
 

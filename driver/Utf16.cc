@@ -79,7 +79,7 @@ void append_utf16(std::string_view utf8, std::string& out)
     std::size_t i = 0;
     while (i < utf8.size()) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
-        if (lead < 0x80) {  // the common case first: ASCII needs no decoding
+        if (lead < 0x80) { // the common case first: ASCII needs no decoding
             append_unit(out, lead);
             ++i;
             continue;

@@ -47,8 +47,8 @@ bool copy_wide_out(std::string_view text, SQLPOINTER buffer, SQLLEN capacity, Le
 // answered with a number; it is repeated on the application's own buffer, which then gets it.
 // `diagnostics` receives the 01004 of a cut answer (none for the diagnostic functions).
 template <typename Length, typename Call>
-SQLRETURN narrow_to_wide(Call call, SQLPOINTER buffer, SQLLEN capacity, Length* length, Unit unit,
-                         Handle* handle, const char* what)
+SQLRETURN narrow_to_wide(Call call, SQLPOINTER buffer, SQLLEN capacity, Length* length, Unit unit, Handle* handle,
+                         const char* what)
 {
     std::string narrow(kFirstTry, '\0');
     Length narrow_length = -1;
@@ -76,7 +76,7 @@ SQLRETURN narrow_to_wide(Call call, SQLPOINTER buffer, SQLLEN capacity, Length* 
 
 Handle* handle_of(SQLSMALLINT type, SQLHANDLE handle) noexcept
 {
-    return Handle::find(handle, type == SQL_HANDLE_STMT ? HandleKind::statement
+    return Handle::find(handle, type == SQL_HANDLE_STMT  ? HandleKind::statement
                                 : type == SQL_HANDLE_DBC ? HandleKind::connection
                                                          : HandleKind::environment);
 }
@@ -139,9 +139,8 @@ SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsn_len
                       secret.small_length());
 }
 
-SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in, SQLSMALLINT in_length,
-                                    SQLWCHAR* out, SQLSMALLINT out_max, SQLSMALLINT* out_length,
-                                    SQLUSMALLINT completion)
+SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in, SQLSMALLINT in_length, SQLWCHAR* out,
+                                    SQLSMALLINT out_max, SQLSMALLINT* out_length, SQLUSMALLINT completion)
 {
     NarrowText text(in, in_length);
     if (!text.fits_small())
@@ -151,9 +150,9 @@ SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND window, SQLWCHAR* in
     // Connecting twice is not possible: the completed string is read into a buffer sized once.
     std::string narrow(4096, '\0');
     SQLSMALLINT narrow_length = 0;
-    SQLRETURN rc = SQLDriverConnect(handle, window, text.data(), text.small_length(),
-                                    reinterpret_cast<SQLCHAR*>(narrow.data()), static_cast<SQLSMALLINT>(narrow.size()),
-                                    &narrow_length, completion);
+    SQLRETURN rc =
+        SQLDriverConnect(handle, window, text.data(), text.small_length(), reinterpret_cast<SQLCHAR*>(narrow.data()),
+                         static_cast<SQLSMALLINT>(narrow.size()), &narrow_length, completion);
     if (!SQL_SUCCEEDED(rc))
         return rc;
     narrow.resize(std::min(static_cast<std::size_t>(narrow_length), narrow.size() - 1));
@@ -245,8 +244,8 @@ SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPO
     return SQLSetConnectAttr(handle, attribute, value, length);
 }
 
-SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
-                                     SQLINTEGER buffer_length, SQLINTEGER* length)
+SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER buffer_length,
+                                     SQLINTEGER* length)
 {
     return SQLGetConnectAttr(handle, attribute, value, buffer_length, length);
 }
@@ -315,16 +314,16 @@ SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT handle, SQLUSMALLINT identifier_ty
     NarrowText c(catalog, catalog_length), s(schema, schema_length), t(table, table_length);
     if (!all_fit_small(c, s, t))
         return invalid_length(SQL_HANDLE_STMT, handle);
-    return SQLSpecialColumns(handle, identifier_type, c.data(), c.small_length(), s.data(), s.small_length(),
-                             t.data(), t.small_length(), scope, nullable);
+    return SQLSpecialColumns(handle, identifier_type, c.data(), c.small_length(), s.data(), s.small_length(), t.data(),
+                             t.small_length(), scope, nullable);
 }
 
 SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT handle, SQLWCHAR* primary_catalog, SQLSMALLINT primary_catalog_length,
-                                  SQLWCHAR* primary_schema, SQLSMALLINT primary_schema_length,
-                                  SQLWCHAR* primary_table, SQLSMALLINT primary_table_length,
-                                  SQLWCHAR* foreign_catalog, SQLSMALLINT foreign_catalog_length,
-                                  SQLWCHAR* foreign_schema, SQLSMALLINT foreign_schema_length,
-                                  SQLWCHAR* foreign_table, SQLSMALLINT foreign_table_length)
+                                  SQLWCHAR* primary_schema, SQLSMALLINT primary_schema_length, SQLWCHAR* primary_table,
+                                  SQLSMALLINT primary_table_length, SQLWCHAR* foreign_catalog,
+                                  SQLSMALLINT foreign_catalog_length, SQLWCHAR* foreign_schema,
+                                  SQLSMALLINT foreign_schema_length, SQLWCHAR* foreign_table,
+                                  SQLSMALLINT foreign_table_length)
 {
     NarrowText pc(primary_catalog, primary_catalog_length), ps(primary_schema, primary_schema_length),
         pt(primary_table, primary_table_length), fc(foreign_catalog, foreign_catalog_length),

@@ -41,8 +41,8 @@ const DriverApi& driver_api()
             std::fprintf(stderr, "cannot load the driver: %s\n", dlerror());
             std::abort();
         }
-#define QIX_DRIVER_FIND(name)                                                                                        \
-    found.name = reinterpret_cast<decltype(found.name)>(dlsym(library, #name));                                      \
+#define QIX_DRIVER_FIND(name)                                                                                          \
+    found.name = reinterpret_cast<decltype(found.name)>(dlsym(library, #name));                                        \
     require(found.name != nullptr, "the driver exports " #name);
 #else
 #define QIX_DRIVER_FIND(name) found.name = &::name;
@@ -66,16 +66,14 @@ bool ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 // Guards on the SQLite connections the driver opens: inputs run arbitrary SQL, which must not
 // reach files outside the work folder, run unbounded, or depend on chance.
 
-bool g_connecting = false;  // ATTACH is allowed only while the driver attaches the schemas
+bool g_connecting = false; // ATTACH is allowed only while the driver attaches the schemas
 
 int authorize(void*, int action, const char* first, const char*, const char*, const char*)
 {
     switch (action) {
     case SQLITE_ATTACH:
-    case SQLITE_DETACH:
-        return g_connecting ? SQLITE_OK : SQLITE_DENY;
-    case SQLITE_RECURSIVE:
-        return SQLITE_DENY;
+    case SQLITE_DETACH: return g_connecting ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_RECURSIVE: return SQLITE_DENY;
     case SQLITE_FUNCTION:
         for (const char* name : {"random", "randomblob", "load_extension", "sqlite_offset"})
             if (first != nullptr && sqlite3_stricmp(first, name) == 0)
@@ -88,8 +86,7 @@ int authorize(void*, int action, const char* first, const char*, const char*, co
             if (first != nullptr && sqlite3_stricmp(first, name) == 0)
                 return SQLITE_DENY;
         return SQLITE_OK;
-    default:
-        return SQLITE_OK;
+    default: return SQLITE_OK;
     }
 }
 
@@ -294,10 +291,10 @@ const Workspace& workspace()
 // One connection with up to two statements, as an application drives them.
 
 struct RowLayout {
-    SQLULEN size = 1;              // rows or parameter sets per call
-    SQLULEN bind_type = 0;         // 0: column-wise, else the row size in bytes
-    SQLLEN offset = 0;             // value of the bind offset variable
-    bool offset_bound = false;     // the bind offset pointer is set
+    SQLULEN size = 1;          // rows or parameter sets per call
+    SQLULEN bind_type = 0;     // 0: column-wise, else the row size in bytes
+    SQLLEN offset = 0;         // value of the bind offset variable
+    bool offset_bound = false; // the bind offset pointer is set
 };
 
 struct ColumnBind {
@@ -314,11 +311,11 @@ struct ParameterBind {
     SQLSMALLINT sql_type = SQL_VARCHAR;
     SQLULEN column_size = 0;
     SQLSMALLINT digits = 0;
-    std::string value;  // one element, terminators included
+    std::string value; // one element, terminators included
     bool null_buffer = false;
     SQLLEN buffer_length = 0;
     bool with_indicator = false;
-    SQLLEN indicator = 0;  // the same in every set
+    SQLLEN indicator = 0; // the same in every set
 };
 
 struct Slot {
@@ -331,6 +328,7 @@ struct Slot {
     SQLULEN parameters_processed = 0;
 };
 
+// clang-format off
 constexpr SQLSMALLINT kCTypes[] = {
     SQL_C_CHAR,    SQL_C_BINARY,  SQL_C_SBIGINT, SQL_C_UBIGINT,  SQL_C_SLONG,         SQL_C_ULONG, SQL_C_LONG,
     SQL_C_SSHORT,  SQL_C_USHORT,  SQL_C_SHORT,   SQL_C_STINYINT, SQL_C_UTINYINT,      SQL_C_TINYINT,
@@ -345,6 +343,7 @@ constexpr SQLSMALLINT kSqlTypes[] = {
     SQL_REAL,     SQL_BIT,        SQL_VARBINARY,   SQL_BINARY,   SQL_LONGVARBINARY, SQL_TYPE_TIMESTAMP,
     SQL_TIMESTAMP, SQL_TYPE_DATE, SQL_TYPE_TIME,   SQL_GUID,     SQL_INTERVAL_DAY, 0, 77,
 };
+// clang-format on
 
 // Bytes the driver writes for one value of a C type; for the character and binary types the
 // buffer length decides, and where the driver chooses the type itself the largest it may choose.
@@ -352,12 +351,25 @@ std::size_t element_size(SQLSMALLINT c_type, SQLLEN buffer_length)
 {
     const auto length = static_cast<std::size_t>(std::max<SQLLEN>(buffer_length, 0));
     switch (c_type) {
-    case SQL_C_CHAR: case SQL_C_BINARY: case SQL_C_WCHAR: return length;
-    case SQL_C_SBIGINT: case SQL_C_UBIGINT: case SQL_C_DOUBLE: return 8;
-    case SQL_C_SLONG: case SQL_C_ULONG: case SQL_C_LONG: case SQL_C_FLOAT: return 4;
-    case SQL_C_SSHORT: case SQL_C_USHORT: case SQL_C_SHORT: return 2;
-    case SQL_C_STINYINT: case SQL_C_UTINYINT: case SQL_C_TINYINT: case SQL_C_BIT: return 1;
-    case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    case SQL_C_CHAR:
+    case SQL_C_BINARY:
+    case SQL_C_WCHAR: return length;
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+    case SQL_C_DOUBLE: return 8;
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_LONG:
+    case SQL_C_FLOAT: return 4;
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT:
+    case SQL_C_SHORT: return 2;
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT:
+    case SQL_C_TINYINT:
+    case SQL_C_BIT: return 1;
+    case SQL_C_TYPE_TIMESTAMP:
+    case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
     case SQL_C_TYPE_DATE: return sizeof(SQL_DATE_STRUCT);
     case SQL_C_TYPE_TIME: return sizeof(SQL_TIME_STRUCT);
     case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
@@ -369,9 +381,9 @@ std::size_t element_size(SQLSMALLINT c_type, SQLLEN buffer_length)
 std::string format_model(Input& in)
 {
     static constexpr const char* kElements[] = {
-        "YYYY", "MM", "DD", "HH24", "HH", "HH12", "MI", "SS", "FF", "FF1", "FF3", "FF6", "FF9", "FF0", "FF10",
-        "AM", "PM", "A.M.", "MON", "RR", "X", "\"at\"", "\"", "-", ":", ".", " ", "/", ",", "''", "yyyy", "ff",
-        "DY", "Y", "SSSSS",
+        "YYYY", "MM",  "DD",   "HH24", "HH", "HH12", "MI",   "SS", "FF", "FF1",    "FF3",   "FF6",
+        "FF9",  "FF0", "FF10", "AM",   "PM", "A.M.", "MON",  "RR", "X",  "\"at\"", "\"",    "-",
+        ":",    ".",   " ",    "/",    ",",  "''",   "yyyy", "ff", "DY", "Y",      "SSSSS",
     };
     std::string model;
     for (int count = in.byte() % 14; count > 0; --count) {
@@ -427,21 +439,22 @@ std::string statement_text(Input& in)
 {
     switch (in.byte() % 8) {
     case 0:
-    case 1:
-        return in.pick(kStatements);
+    case 1: return in.pick(kStatements);
     case 2: {
         std::string text = in.pick(kStatements);
         const std::size_t at = text.empty() ? 0 : in.byte() % (text.size() + 1);
         text.insert(at, in.chunk());
         return text;
     }
-    case 3:
-        return in.chunk(4);
+    case 3: return in.chunk(4);
     case 4: {
         static constexpr const char* kPrefixes[] = {
-            "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '", "alter   session\nset nls_timestamp_format='",
-            "ALTER SESSION SET NLS_DATE_FORMAT = '", "ALTER SESSION SET NLS_TIMESTAMP_FORMAT '",
-            "/* c */ ALTER SESSION SET NLS_TIMESTAMP_FORMAT = \"", "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = ",
+            "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '",
+            "alter   session\nset nls_timestamp_format='",
+            "ALTER SESSION SET NLS_DATE_FORMAT = '",
+            "ALTER SESSION SET NLS_TIMESTAMP_FORMAT '",
+            "/* c */ ALTER SESSION SET NLS_TIMESTAMP_FORMAT = \"",
+            "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = ",
         };
         static constexpr const char* kSuffixes[] = {"'", "';", "' -- done", "", "''", "' '", "'; SELECT 1"};
         return std::string(in.pick(kPrefixes)) + format_model(in) + in.pick(kSuffixes);
@@ -470,8 +483,18 @@ std::string statement_text(Input& in)
     default: {
         // Schema-qualified and quoted names of the data dictionary and the tables.
         static constexpr const char* kNames[] = {
-            "OTHER.items", "\"OTHER\".\"ITEMS\"", "other.ITEMS", "main.t_all", "\"t_all\"", "ALL_TAB_COLUMNS",
-            "temp.ALL_TAB_COLUMNS", "v_base", "OTHER.cheap", "\"OTHER\".\"cheap\"", "\"\"", "nosuch.t",
+            "OTHER.items",
+            "\"OTHER\".\"ITEMS\"",
+            "other.ITEMS",
+            "main.t_all",
+            "\"t_all\"",
+            "ALL_TAB_COLUMNS",
+            "temp.ALL_TAB_COLUMNS",
+            "v_base",
+            "OTHER.cheap",
+            "\"OTHER\".\"cheap\"",
+            "\"\"",
+            "nosuch.t",
         };
         return "SELECT * FROM " + std::string(in.pick(kNames)) + (in.flag() ? " WHERE 1 = ?" : "");
     }
@@ -559,9 +582,9 @@ bool Session::connect(const std::string& connection_string)
     SQLCHAR out[64];
     SQLSMALLINT out_length = 0;
     g_connecting = true;
-    const SQLRETURN rc = odbc().SQLDriverConnect(
-        dbc_, nullptr, reinterpret_cast<SQLCHAR*>(connection_string_.data()), SQL_NTS, out,
-        static_cast<SQLSMALLINT>(in_.byte() % sizeof out), &out_length, SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc =
+        odbc().SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(connection_string_.data()), SQL_NTS, out,
+                                static_cast<SQLSMALLINT>(in_.byte() % sizeof out), &out_length, SQL_DRIVER_NOPROMPT);
     g_connecting = false;
     connected_ = ok(rc);
     if (connected_)
@@ -590,7 +613,10 @@ SQLRETURN Session::run_text(Slot& slot, bool direct)
     case 0: length = static_cast<SQLINTEGER>(text.size()); break;
     case 1: length = static_cast<SQLINTEGER>(text.size() - std::min<std::size_t>(text.size(), in_.byte() % 8)); break;
     case 2: length = -static_cast<SQLINTEGER>(2 + in_.byte() % 8); break;
-    case 3: pointer = nullptr; length = in_.flag() ? 0 : SQL_NTS; break;
+    case 3:
+        pointer = nullptr;
+        length = in_.flag() ? 0 : SQL_NTS;
+        break;
     default: break;
     }
     // The text is handed over in a block of exactly its size (plus the NUL that SQL_NTS needs).
@@ -606,8 +632,8 @@ void Session::bind_parameter(Slot& slot)
 {
     ParameterBind p;
     p.number = static_cast<SQLUSMALLINT>(in_.byte() % 14);
-    static constexpr SQLSMALLINT kIoTypes[] = {SQL_PARAM_INPUT, SQL_PARAM_INPUT, SQL_PARAM_INPUT, SQL_PARAM_OUTPUT,
-                                               SQL_PARAM_INPUT_OUTPUT, 9};
+    static constexpr SQLSMALLINT kIoTypes[] = {SQL_PARAM_INPUT,  SQL_PARAM_INPUT,        SQL_PARAM_INPUT,
+                                               SQL_PARAM_OUTPUT, SQL_PARAM_INPUT_OUTPUT, 9};
     p.io_type = in_.pick(kIoTypes);
     p.c_type = in_.pick(kCTypes);
     p.sql_type = in_.pick(kSqlTypes);
@@ -621,7 +647,7 @@ void Session::bind_parameter(Slot& slot)
         p.value.resize(fixed, '\0');
     const bool terminate = in_.flag();
     const std::size_t content = p.value.size();
-    if (terminate)  // whole UTF-16 units, then a NUL of either width
+    if (terminate) // whole UTF-16 units, then a NUL of either width
         p.value.append(2 + p.value.size() % 2, '\0');
     p.null_buffer = in_.byte() % 16 == 0;
     p.buffer_length = static_cast<SQLLEN>(p.value.size());
@@ -635,18 +661,16 @@ void Session::bind_parameter(Slot& slot)
     case 1: p.indicator = terminate ? SQL_NTS : static_cast<SQLLEN>(content); break;
     case 2: p.indicator = SQL_NULL_DATA; break;
     case 3: {
-        static constexpr SQLLEN kSpecials[] = {SQL_DATA_AT_EXEC, SQL_DEFAULT_PARAM, SQL_LEN_DATA_AT_EXEC(10),
-                                               SQL_NO_TOTAL, -7, -1000000};
+        static constexpr SQLLEN kSpecials[] = {
+            SQL_DATA_AT_EXEC, SQL_DEFAULT_PARAM, SQL_LEN_DATA_AT_EXEC(10), SQL_NO_TOTAL, -7, -1000000};
         p.indicator = in_.pick(kSpecials);
         break;
     }
-    default:
-        p.indicator = static_cast<SQLLEN>(content == 0 ? 0 : in_.byte() % (content + 1));
-        break;
+    default: p.indicator = static_cast<SQLLEN>(content == 0 ? 0 : in_.byte() % (content + 1)); break;
     }
     // Without an indicator a character value is read up to its NUL: give it one.
-    if (!p.with_indicator && !terminate && (p.c_type == SQL_C_CHAR || p.c_type == SQL_C_WCHAR ||
-                                            p.c_type == SQL_C_DEFAULT))
+    if (!p.with_indicator && !terminate &&
+        (p.c_type == SQL_C_CHAR || p.c_type == SQL_C_WCHAR || p.c_type == SQL_C_DEFAULT))
         p.null_buffer = true;
     // A binding that fails leaves the previous one of the parameter in place.
     if (bind_in_layout(slot, p)) {
@@ -679,8 +703,8 @@ bool Session::bind_in_layout(Slot& slot, const ParameterBind& p)
         for (std::size_t set = 0; set < sets.size; ++set)
             std::memcpy(indicator + offset + set * indicator_stride, &p.indicator, sizeof p.indicator);
     }
-    return ok(odbc().SQLBindParameter(slot.handle, p.number, p.io_type, p.c_type, p.sql_type, p.column_size,
-                                      p.digits, buffer, p.buffer_length, reinterpret_cast<SQLLEN*>(indicator)));
+    return ok(odbc().SQLBindParameter(slot.handle, p.number, p.io_type, p.c_type, p.sql_type, p.column_size, p.digits,
+                                      buffer, p.buffer_length, reinterpret_cast<SQLLEN*>(indicator)));
 }
 
 // Changes the parameter set size, bind type and offset as an application must: with no parameter
@@ -727,7 +751,7 @@ void Session::bind_column(Slot& slot)
     default: bind.buffer_length = -static_cast<SQLLEN>(in_.byte() % 3); break;
     }
     auto forget = [&] { std::erase_if(slot.columns, [&](const ColumnBind& b) { return b.column == bind.column; }); };
-    if (in_.byte() % 8 == 0) {  // a null buffer unbinds the column
+    if (in_.byte() % 8 == 0) { // a null buffer unbinds the column
         if (ok(odbc().SQLBindCol(slot.handle, bind.column, bind.c_type, nullptr, bind.buffer_length, nullptr)))
             forget();
         return;
@@ -766,8 +790,8 @@ void Session::set_row_layout(Slot& slot)
     const SQLULEN size = in_.pick(kSizes);
     // The status array goes first, sized for both the old and the new rowset, so that no fetch
     // can ever see a rowset larger than its array.
-    auto* status = reinterpret_cast<SQLUSMALLINT*>(
-        arena_.allocate(std::max(size, slot.rows.size) * sizeof(SQLUSMALLINT)));
+    auto* status =
+        reinterpret_cast<SQLUSMALLINT*>(arena_.allocate(std::max(size, slot.rows.size) * sizeof(SQLUSMALLINT)));
     const bool with_status = in_.flag();
     api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROW_STATUS_PTR, with_status ? status : nullptr, 0);
     if (ok(api.SQLSetStmtAttr(slot.handle, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(size), 0)))
@@ -831,11 +855,11 @@ void Session::describe(Slot& slot)
     SQLULEN size = 0;
     api.SQLDescribeCol(slot.handle, column, name, length, &name_length, &type, &size, &digits, &nullable);
     static constexpr SQLUSMALLINT kFields[] = {
-        SQL_DESC_NAME,          SQL_DESC_LABEL,        SQL_DESC_TYPE_NAME,    SQL_DESC_CONCISE_TYPE,
-        SQL_DESC_TYPE,          SQL_DESC_LENGTH,       SQL_DESC_PRECISION,    SQL_DESC_SCALE,
-        SQL_DESC_DISPLAY_SIZE,  SQL_DESC_NULLABLE,     SQL_DESC_UNSIGNED,     SQL_DESC_OCTET_LENGTH,
-        SQL_DESC_LITERAL_PREFIX, SQL_DESC_TABLE_NAME,  SQL_DESC_BASE_COLUMN_NAME, SQL_DESC_COUNT,
-        SQL_COLUMN_NAME,        SQL_DESC_CASE_SENSITIVE, SQL_DESC_NUM_PREC_RADIX, 9999,
+        SQL_DESC_NAME,           SQL_DESC_LABEL,          SQL_DESC_TYPE_NAME,        SQL_DESC_CONCISE_TYPE,
+        SQL_DESC_TYPE,           SQL_DESC_LENGTH,         SQL_DESC_PRECISION,        SQL_DESC_SCALE,
+        SQL_DESC_DISPLAY_SIZE,   SQL_DESC_NULLABLE,       SQL_DESC_UNSIGNED,         SQL_DESC_OCTET_LENGTH,
+        SQL_DESC_LITERAL_PREFIX, SQL_DESC_TABLE_NAME,     SQL_DESC_BASE_COLUMN_NAME, SQL_DESC_COUNT,
+        SQL_COLUMN_NAME,         SQL_DESC_CASE_SENSITIVE, SQL_DESC_NUM_PREC_RADIX,   9999,
     };
     const SQLUSMALLINT field = in_.pick(kFields);
     const auto text_length = static_cast<SQLSMALLINT>(in_.byte() % 40);
@@ -855,10 +879,11 @@ void Session::statement_attribute(Slot& slot)
     // Only attributes holding numbers: the pointer-valued ones are set with real variables by
     // set_row_layout, and the row layout ones are kept in step with the bound columns there.
     static constexpr SQLINTEGER kAttributes[] = {
-        SQL_ATTR_MAX_ROWS,        SQL_ATTR_NOSCAN,           SQL_ATTR_MAX_LENGTH,   SQL_ATTR_CURSOR_TYPE,
-        SQL_ATTR_CONCURRENCY,     SQL_ATTR_CURSOR_SCROLLABLE, SQL_ATTR_CURSOR_SENSITIVITY, SQL_ATTR_ASYNC_ENABLE,
-        SQL_ATTR_USE_BOOKMARKS,   SQL_ATTR_RETRIEVE_DATA,    SQL_ATTR_SIMULATE_CURSOR,
-        SQL_ATTR_METADATA_ID,     SQL_ATTR_ENABLE_AUTO_IPD,  SQL_ATTR_ROW_NUMBER,   1234,
+        SQL_ATTR_MAX_ROWS,           SQL_ATTR_NOSCAN,          SQL_ATTR_MAX_LENGTH,
+        SQL_ATTR_CURSOR_TYPE,        SQL_ATTR_CONCURRENCY,     SQL_ATTR_CURSOR_SCROLLABLE,
+        SQL_ATTR_CURSOR_SENSITIVITY, SQL_ATTR_ASYNC_ENABLE,    SQL_ATTR_USE_BOOKMARKS,
+        SQL_ATTR_RETRIEVE_DATA,      SQL_ATTR_SIMULATE_CURSOR, SQL_ATTR_METADATA_ID,
+        SQL_ATTR_ENABLE_AUTO_IPD,    SQL_ATTR_ROW_NUMBER,      1234,
     };
     const SQLINTEGER attribute = in_.pick(kAttributes);
     if (in_.flag()) {
@@ -877,8 +902,14 @@ void Session::diagnostics(Slot& slot)
     SQLSMALLINT type = SQL_HANDLE_STMT;
     SQLHANDLE handle = slot.handle;
     switch (in_.byte() % 4) {
-    case 0: type = SQL_HANDLE_ENV; handle = env_; break;
-    case 1: type = SQL_HANDLE_DBC; handle = dbc_; break;
+    case 0:
+        type = SQL_HANDLE_ENV;
+        handle = env_;
+        break;
+    case 1:
+        type = SQL_HANDLE_DBC;
+        handle = dbc_;
+        break;
     default: break;
     }
     const auto record = static_cast<SQLSMALLINT>(static_cast<std::int8_t>(in_.byte()) % 4);
@@ -889,10 +920,13 @@ void Session::diagnostics(Slot& slot)
     auto* text = reinterpret_cast<SQLCHAR*>(in_.byte() % 8 == 0 ? nullptr : arena_.allocate(length));
     api.SQLGetDiagRec(type, handle, record, state, &native, text, length, &text_length);
     static constexpr SQLSMALLINT kFields[] = {
-        SQL_DIAG_NUMBER,        SQL_DIAG_RETURNCODE, SQL_DIAG_ROW_COUNT,      SQL_DIAG_SQLSTATE,
-        SQL_DIAG_NATIVE,        SQL_DIAG_MESSAGE_TEXT, SQL_DIAG_CLASS_ORIGIN, SQL_DIAG_SUBCLASS_ORIGIN,
-        SQL_DIAG_ROW_NUMBER,    SQL_DIAG_COLUMN_NUMBER, SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_CURSOR_ROW_COUNT,
-        SQL_DIAG_SERVER_NAME,   77,
+        SQL_DIAG_NUMBER,           SQL_DIAG_RETURNCODE,
+        SQL_DIAG_ROW_COUNT,        SQL_DIAG_SQLSTATE,
+        SQL_DIAG_NATIVE,           SQL_DIAG_MESSAGE_TEXT,
+        SQL_DIAG_CLASS_ORIGIN,     SQL_DIAG_SUBCLASS_ORIGIN,
+        SQL_DIAG_ROW_NUMBER,       SQL_DIAG_COLUMN_NUMBER,
+        SQL_DIAG_DYNAMIC_FUNCTION, SQL_DIAG_CURSOR_ROW_COUNT,
+        SQL_DIAG_SERVER_NAME,      77,
     };
     std::byte* info = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(length), sizeof(SQLLEN)));
     api.SQLGetDiagField(type, handle, record, in_.pick(kFields), info, length, &text_length);
@@ -913,10 +947,10 @@ void Session::connection_calls()
         break;
     }
     case 2: {
-        static constexpr SQLUSMALLINT kInfo[] = {SQL_DRIVER_NAME, SQL_DBMS_VER, SQL_DATABASE_NAME, SQL_KEYWORDS,
-                                                 SQL_IDENTIFIER_QUOTE_CHAR, SQL_TXN_CAPABLE, SQL_GETDATA_EXTENSIONS,
-                                                 SQL_MAX_COLUMN_NAME_LEN, SQL_SCHEMA_USAGE, SQL_DATA_SOURCE_NAME,
-                                                 SQL_CONVERT_FUNCTIONS, 4321};
+        static constexpr SQLUSMALLINT kInfo[] = {
+            SQL_DRIVER_NAME,           SQL_DBMS_VER,         SQL_DATABASE_NAME,      SQL_KEYWORDS,
+            SQL_IDENTIFIER_QUOTE_CHAR, SQL_TXN_CAPABLE,      SQL_GETDATA_EXTENSIONS, SQL_MAX_COLUMN_NAME_LEN,
+            SQL_SCHEMA_USAGE,          SQL_DATA_SOURCE_NAME, SQL_CONVERT_FUNCTIONS,  4321};
         const auto length = static_cast<SQLSMALLINT>(in_.byte() % 24);
         // Numeric answers take their full size whatever the length; text answers must respect it.
         std::byte* value = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(length), 8));
@@ -925,9 +959,9 @@ void Session::connection_calls()
         break;
     }
     default: {
-        static constexpr SQLINTEGER kAttributes[] = {SQL_ATTR_AUTOCOMMIT, SQL_ATTR_LOGIN_TIMEOUT,
+        static constexpr SQLINTEGER kAttributes[] = {SQL_ATTR_AUTOCOMMIT,    SQL_ATTR_LOGIN_TIMEOUT,
                                                      SQL_ATTR_TXN_ISOLATION, SQL_ATTR_CONNECTION_DEAD,
-                                                     SQL_ATTR_ACCESS_MODE, 555};
+                                                     SQL_ATTR_ACCESS_MODE,   555};
         alignas(8) std::array<std::byte, 8> value{};
         SQLINTEGER length = 0;
         api.SQLGetConnectAttr(dbc_, in_.pick(kAttributes), value.data(), sizeof value, &length);
@@ -991,16 +1025,18 @@ void Session::step()
         return;
     }
     switch (op % 23) {
-    case 0:  // as applications do before reusing a statement
+    case 0: // as applications do before reusing a statement
         odbc().SQLFreeStmt(s.handle, SQL_CLOSE);
         run_text(s, true);
         break;
     case 1: run_text(s, true); break;
     case 2: run_text(s, false); break;
     case 3: odbc().SQLExecute(s.handle); break;
-    case 4: case 5: bind_parameter(s); break;
+    case 4:
+    case 5: bind_parameter(s); break;
     case 6: bind_column(s); break;
-    case 7: case 8: fetch(s); break;
+    case 7:
+    case 8: fetch(s); break;
     case 9: get_data(s); break;
     case 10: set_row_layout(s); break;
     case 11: {
@@ -1039,9 +1075,31 @@ void Session::step()
 Session::Name Session::name()
 {
     static constexpr const char* kNames[] = {
-        "", "%", "T_ALL", "t_all", "OTHER", "other", "MAIN", "ITEMS", "%A%", "_", "\\%", "V\\_BASE", "V_BASE",
-        "SQLITE_SCHEMA", "'; DROP TABLE t_all; --", "\"OTHER\"", "NOSUCH", "temp", "CHEAP", "TABLE", "'TABLE','VIEW'",
-        "VIEW, SYSTEM TABLE", "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%_", "CHILD", "BASE",
+        "",
+        "%",
+        "T_ALL",
+        "t_all",
+        "OTHER",
+        "other",
+        "MAIN",
+        "ITEMS",
+        "%A%",
+        "_",
+        "\\%",
+        "V\\_BASE",
+        "V_BASE",
+        "SQLITE_SCHEMA",
+        "'; DROP TABLE t_all; --",
+        "\"OTHER\"",
+        "NOSUCH",
+        "temp",
+        "CHEAP",
+        "TABLE",
+        "'TABLE','VIEW'",
+        "VIEW, SYSTEM TABLE",
+        "%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%%_",
+        "CHILD",
+        "BASE",
     };
     const std::uint8_t how = in_.byte();
     if (how % 8 == 0)
@@ -1123,9 +1181,9 @@ void Session::wide_calls(Slot& slot)
         break;
     }
     case 3: {
-        static constexpr SQLUSMALLINT kFields[] = {SQL_DESC_NAME, SQL_DESC_TYPE_NAME, SQL_DESC_LITERAL_PREFIX,
-                                                   SQL_DESC_BASE_COLUMN_NAME, SQL_DESC_TABLE_NAME, SQL_DESC_LENGTH,
-                                                   SQL_DESC_NULLABLE, SQL_DESC_COUNT};
+        static constexpr SQLUSMALLINT kFields[] = {
+            SQL_DESC_NAME,       SQL_DESC_TYPE_NAME, SQL_DESC_LITERAL_PREFIX, SQL_DESC_BASE_COLUMN_NAME,
+            SQL_DESC_TABLE_NAME, SQL_DESC_LENGTH,    SQL_DESC_NULLABLE,       SQL_DESC_COUNT};
         const SQLSMALLINT bytes = length();
         std::byte* text = arena_.allocate(static_cast<std::size_t>(bytes));
         SQLSMALLINT written = 0;
@@ -1135,9 +1193,15 @@ void Session::wide_calls(Slot& slot)
         break;
     }
     case 4: {
-        static constexpr SQLUSMALLINT kInfo[] = {SQL_DRIVER_NAME, SQL_DBMS_VER, SQL_DATABASE_NAME,
-                                                 SQL_IDENTIFIER_QUOTE_CHAR, SQL_TXN_CAPABLE, SQL_DATA_SOURCE_NAME,
-                                                 SQL_MAX_COLUMN_NAME_LEN, SQL_SEARCH_PATTERN_ESCAPE, 4321};
+        static constexpr SQLUSMALLINT kInfo[] = {SQL_DRIVER_NAME,
+                                                 SQL_DBMS_VER,
+                                                 SQL_DATABASE_NAME,
+                                                 SQL_IDENTIFIER_QUOTE_CHAR,
+                                                 SQL_TXN_CAPABLE,
+                                                 SQL_DATA_SOURCE_NAME,
+                                                 SQL_MAX_COLUMN_NAME_LEN,
+                                                 SQL_SEARCH_PATTERN_ESCAPE,
+                                                 4321};
         const SQLSMALLINT bytes = length();
         // Numeric answers take their full size whatever the length; text answers must respect it.
         std::byte* value = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(bytes), 8));
@@ -1155,7 +1219,7 @@ void Session::wide_calls(Slot& slot)
         api.SQLGetDiagRecW(statement ? SQL_HANDLE_STMT : SQL_HANDLE_DBC, statement ? h : dbc_,
                            static_cast<SQLSMALLINT>(in_.byte() % 3), state, &native, text, characters, &text_length);
         static constexpr SQLSMALLINT kFields[] = {SQL_DIAG_SQLSTATE, SQL_DIAG_MESSAGE_TEXT, SQL_DIAG_CLASS_ORIGIN,
-                                                  SQL_DIAG_NUMBER, SQL_DIAG_ROW_NUMBER, SQL_DIAG_DYNAMIC_FUNCTION};
+                                                  SQL_DIAG_NUMBER,   SQL_DIAG_ROW_NUMBER,   SQL_DIAG_DYNAMIC_FUNCTION};
         const SQLSMALLINT bytes = length();
         std::byte* info = arena_.allocate(std::max<std::size_t>(static_cast<std::size_t>(bytes), 8));
         api.SQLGetDiagFieldW(SQL_HANDLE_STMT, h, static_cast<SQLSMALLINT>(in_.byte() % 3), in_.pick(kFields), info,
@@ -1184,8 +1248,7 @@ void Session::wide_calls(Slot& slot)
                             last.text, last.length);
             break;
         case 2:
-            api.SQLPrimaryKeysW(h, catalog.text, catalog.length, schema.text, schema.length, table.text,
-                                table.length);
+            api.SQLPrimaryKeysW(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length);
             break;
         default:
             api.SQLStatisticsW(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
@@ -1227,8 +1290,8 @@ void Session::catalogue(Slot& slot)
     switch (in_.byte() % 7) {
     case 0: {
         const Name catalog = name(), schema = name(), table = name(), types = name();
-        api.SQLTables(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length,
-                      types.text, types.length);
+        api.SQLTables(h, catalog.text, catalog.length, schema.text, schema.length, table.text, table.length, types.text,
+                      types.length);
         break;
     }
     case 1: {
@@ -1238,8 +1301,9 @@ void Session::catalogue(Slot& slot)
         break;
     }
     case 2: {
-        static constexpr SQLSMALLINT kTypes[] = {SQL_ALL_TYPES, SQL_TYPE_TIMESTAMP, SQL_TIMESTAMP, SQL_VARCHAR,
-                                                 SQL_WVARCHAR, SQL_NUMERIC, SQL_BIGINT, SQL_TYPE_DATE, -150, 12345};
+        static constexpr SQLSMALLINT kTypes[] = {
+            SQL_ALL_TYPES, SQL_TYPE_TIMESTAMP, SQL_TIMESTAMP, SQL_VARCHAR, SQL_WVARCHAR,
+            SQL_NUMERIC,   SQL_BIGINT,         SQL_TYPE_DATE, -150,        12345};
         api.SQLGetTypeInfo(h, in_.pick(kTypes));
         break;
     }
@@ -1265,8 +1329,8 @@ void Session::catalogue(Slot& slot)
     }
     default: {
         const Name pc = name(), ps = name(), pt = name(), fc = name(), fs = name(), ft = name();
-        api.SQLForeignKeys(h, pc.text, pc.length, ps.text, ps.length, pt.text, pt.length, fc.text, fc.length,
-                           fs.text, fs.length, ft.text, ft.length);
+        api.SQLForeignKeys(h, pc.text, pc.length, ps.text, ps.length, pt.text, pt.length, fc.text, fc.length, fs.text,
+                           fs.length, ft.text, ft.length);
         break;
     }
     }
@@ -1376,7 +1440,7 @@ void read_in_pieces(Probe& probe, SQLSMALLINT c_type, std::size_t piece, std::st
         std::size_t count = std::min(piece, remaining);
         if (c_type == SQL_C_WCHAR && count < remaining) {
             count -= count % 2;
-            if (count >= 2) {  // a high surrogate stays with its pair
+            if (count >= 2) { // a high surrogate stays with its pair
                 const auto high = static_cast<unsigned char>(expected[done + count - 1]);
                 if (high >= 0xD8 && high <= 0xDB)
                     count -= 2;
@@ -1389,7 +1453,7 @@ void read_in_pieces(Probe& probe, SQLSMALLINT c_type, std::size_t piece, std::st
                         buffer.begin() + static_cast<std::ptrdiff_t>(count + terminator), [](char c) { return c; }))
             probe.broken("a piece read back differs from the value written");
         done += count;
-        if ((rc == SQL_SUCCESS && expected.empty()) || count == 0)  // nothing more fits in the piece
+        if ((rc == SQL_SUCCESS && expected.empty()) || count == 0) // nothing more fits in the piece
             return;
     }
 }
@@ -1403,7 +1467,7 @@ std::string some_utf16(Input& in)
         if (code >= 0xD800 && code <= 0xDFFF)
             code -= 0x800;
         if (in.byte() % 2 == 0)
-            code %= 0x800;  // mostly short sequences
+            code %= 0x800; // mostly short sequences
         auto put = [&](std::uint32_t unit) {
             units.push_back(static_cast<char>(unit & 0xFF));
             units.push_back(static_cast<char>(unit >> 8));
@@ -1422,7 +1486,7 @@ void Session::round_trip()
 {
     Probe probe;
     const auto& api = odbc();
-    if (in_.flag()) {  // a session format must not change what structs and text carry
+    if (in_.flag()) { // a session format must not change what structs and text carry
         const std::string alter = "ALTER SESSION SET NLS_TIMESTAMP_FORMAT = '" + format_model(in_) + "'";
         probe.run(alter);
     }
@@ -1432,11 +1496,15 @@ void Session::round_trip()
         SQLSMALLINT sql_type;
     };
     static constexpr Case kCases[] = {
-        {"TEXT", SQL_C_CHAR, SQL_VARCHAR},         {"BLOB", SQL_C_BINARY, SQL_VARBINARY},
-        {"INTEGER", SQL_C_SBIGINT, SQL_BIGINT},    {"REAL", SQL_C_DOUBLE, SQL_DOUBLE},
+        {"TEXT", SQL_C_CHAR, SQL_VARCHAR},
+        {"BLOB", SQL_C_BINARY, SQL_VARBINARY},
+        {"INTEGER", SQL_C_SBIGINT, SQL_BIGINT},
+        {"REAL", SQL_C_DOUBLE, SQL_DOUBLE},
         {"TIMESTAMP", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP},
-        {"VARCHAR2(4000)", SQL_C_WCHAR, SQL_WVARCHAR}, {"NUMBER", SQL_C_NUMERIC, SQL_NUMERIC},
-        {"DATE", SQL_C_TYPE_DATE, SQL_TYPE_DATE},  {"TIME", SQL_C_TYPE_TIME, SQL_TYPE_TIME},
+        {"VARCHAR2(4000)", SQL_C_WCHAR, SQL_WVARCHAR},
+        {"NUMBER", SQL_C_NUMERIC, SQL_NUMERIC},
+        {"DATE", SQL_C_TYPE_DATE, SQL_TYPE_DATE},
+        {"TIME", SQL_C_TYPE_TIME, SQL_TYPE_TIME},
     };
     const std::size_t which = in_.byte() % (std::size(kCases) + 2);
     if (which == std::size(kCases)) {
@@ -1462,13 +1530,14 @@ void Session::round_trip()
     std::string written;
     auto write = [&](const auto& value) { written.assign(reinterpret_cast<const char*>(&value), sizeof value); };
     switch (c.c_type) {
-    case SQL_C_CHAR: case SQL_C_BINARY: written = in_.chunk(in_.flag() ? 16 : 1); break;
+    case SQL_C_CHAR:
+    case SQL_C_BINARY: written = in_.chunk(in_.flag() ? 16 : 1); break;
     case SQL_C_SBIGINT: write(static_cast<std::int64_t>(in_.u64())); break;
     case SQL_C_DOUBLE: {
         double value;
         const std::uint64_t bits = in_.u64();
         std::memcpy(&value, &bits, sizeof value);
-        write(value != value ? 0.5 : value);  // SQLite stores NaN as NULL
+        write(value != value ? 0.5 : value); // SQLite stores NaN as NULL
         break;
     }
     case SQL_C_WCHAR: written = some_utf16(in_); break;
@@ -1501,8 +1570,8 @@ void Session::round_trip()
     std::memcpy(buffer, written.data(), written.size());
     SQLLEN indicator = static_cast<SQLLEN>(written.size());
     api.SQLFreeStmt(probe.statement(), SQL_CLOSE);
-    if (!ok(api.SQLPrepare(probe.statement(), reinterpret_cast<SQLCHAR*>(const_cast<char*>("INSERT INTO rt VALUES (?)")),
-                           SQL_NTS)) ||
+    if (!ok(api.SQLPrepare(probe.statement(),
+                           reinterpret_cast<SQLCHAR*>(const_cast<char*>("INSERT INTO rt VALUES (?)")), SQL_NTS)) ||
         !ok(api.SQLBindParameter(probe.statement(), 1, SQL_PARAM_INPUT, c.c_type, c.sql_type, 0,
                                  static_cast<SQLSMALLINT>(precision), buffer, static_cast<SQLLEN>(written.size()),
                                  &indicator)) ||
@@ -1521,12 +1590,12 @@ void Session::round_trip()
         length != static_cast<SQLLEN>(written.size()))
         probe.broken("a fixed-size value cannot be read back: " + declared);
     bool same = std::string_view(value.data(), value.size()) == written;
-    if (c.c_type == SQL_C_DOUBLE) {  // -0.0 may come back as 0.0
+    if (c.c_type == SQL_C_DOUBLE) { // -0.0 may come back as 0.0
         double a, b;
         std::memcpy(&a, written.data(), sizeof a);
         std::memcpy(&b, value.data(), sizeof b);
         same = a == b;
-    } else if (c.c_type == SQL_C_NUMERIC) {  // the precision read back counts the digits there are
+    } else if (c.c_type == SQL_C_NUMERIC) { // the precision read back counts the digits there are
         SQL_NUMERIC_STRUCT a, b;
         std::memcpy(&a, written.data(), sizeof a);
         std::memcpy(&b, value.data(), sizeof b);
@@ -1549,7 +1618,7 @@ void Session::round_trip_array(Probe& probe)
         text = in_.chunk();
         longest = std::max(longest, text.size());
     }
-    const auto length = static_cast<SQLLEN>(longest + 1);  // room for the NUL of the read
+    const auto length = static_cast<SQLLEN>(longest + 1); // room for the NUL of the read
     // One row of a row-wise array: the number, the text's indicator, the text.
     const std::size_t row_size = (2 * sizeof(SQLLEN) + static_cast<std::size_t>(length) + 7) / 8 * 8;
     auto layout = [&](bool row_wise, std::byte*& numbers, std::byte*& indicators, std::byte*& chars) {
@@ -1643,8 +1712,8 @@ void Session::round_trip_session_text(Probe& probe)
     SQLLEN size = sizeof written;
     api.SQLFreeStmt(h, SQL_CLOSE);
     if (!ok(api.SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("INSERT INTO rt VALUES (?)")), SQL_NTS)) ||
-        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &written,
-                                 size, &size)) ||
+        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &written, size,
+                                 &size)) ||
         !ok(api.SQLExecute(h)))
         probe.broken("a timestamp cannot be stored");
     probe.must("SELECT v FROM rt");
@@ -1660,8 +1729,8 @@ void Session::round_trip_session_text(Probe& probe)
 
     api.SQLFreeStmt(h, SQL_CLOSE);
     if (!ok(api.SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>("UPDATE rt SET v = ?")), SQL_NTS)) ||
-        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 29, 9, text.data(),
-                                 length, &length)) ||
+        !ok(api.SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_TYPE_TIMESTAMP, 29, 9, text.data(), length,
+                                 &length)) ||
         !ok(api.SQLExecute(h)))
         probe.broken("the text '" + std::string(text.data()) + "' does not read in its own format " + model);
     probe.must("SELECT v FROM rt");
@@ -1683,14 +1752,13 @@ void Workspace::build_template() const
     api.SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
     std::string text = connection_string(root_ / "template");
     g_connecting = true;
-    require(ok(api.SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0,
-                                    nullptr, SQL_DRIVER_NOPROMPT)),
+    require(ok(api.SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr, 0, nullptr,
+                                    SQL_DRIVER_NOPROMPT)),
             "the template database is created");
     g_connecting = false;
     api.SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
     for (const char* statement : kSchemaStatements) {
-        const SQLRETURN rc =
-            api.SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement)), SQL_NTS);
+        const SQLRETURN rc = api.SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement)), SQL_NTS);
         if (!ok(rc)) {
             SQLCHAR message[512] = "";
             SQLSMALLINT length = 0;

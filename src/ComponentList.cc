@@ -91,8 +91,8 @@ public:
           numbers_(kPositions.size() * kRowsetSize), flags_(flag_count * kRowsetSize)
     {
         for (std::size_t i = 0; i < kTextColumns.size(); ++i)
-            text_indicators_.push_back(block.bind(kTextColumns[i].number, CDataType::c_char, text(i, 0),
-                                                  static_cast<SQLLEN>(kTextCapacity)));
+            text_indicators_.push_back(
+                block.bind(kTextColumns[i].number, CDataType::c_char, text(i, 0), static_cast<SQLLEN>(kTextCapacity)));
         for (std::size_t i = 0; i < kPositions.size(); ++i)
             number_indicators_.push_back(block.bind(component_fields::kFirstPositionColumn + static_cast<int>(i),
                                                     CDataType::c_double, &numbers_[i * kRowsetSize], sizeof(double)));
@@ -109,8 +109,7 @@ public:
             const SQLLEN length = text_indicators_[i][row];
             if (length != SQL_NULL_DATA && static_cast<unsigned long>(length) >= kTextCapacity)
                 throw Error(tessel::cat("Value of column ", kTextColumns[i].name, " of component ", text_value(0, row),
-                                        " is longer than ",
-                                        std::to_string(kTextCapacity - 1), " bytes"));
+                                        " is longer than ", std::to_string(kTextCapacity - 1), " bytes"));
         }
     }
 
@@ -164,21 +163,17 @@ bool same_component(const Component& a, const Component& b) noexcept
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) noexcept
 {
     const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-               return fold(x) == fold(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 // Position key of a sort order; null for orders that have none.
 double Component::*position_key(SortOrder sort_order) noexcept
 {
     switch (sort_order) {
-    case SortOrder::z:
-        return &Component::z_;
-    case SortOrder::s:
-        return &Component::s_;
-    default:
-        return nullptr;
+    case SortOrder::z: return &Component::z_;
+    case SortOrder::s: return &Component::s_;
+    default: return nullptr;
     }
 }
 
@@ -276,12 +271,8 @@ PatternCost pattern_cost(std::string_view pattern) noexcept
         std::size_t length = 1;
         std::size_t size = 1;
         switch (pattern[i]) {
-        case '\\':
-            length = size = 2;
-            break;
-        case '[':
-            length = size = bracket_length(pattern, i);
-            break;
+        case '\\': length = size = 2; break;
+        case '[': length = size = bracket_length(pattern, i); break;
         case '(':
             groups.push_back(1);
             depth = std::max(depth, groups.size() - 1);
@@ -307,8 +298,7 @@ PatternCost pattern_cost(std::string_view pattern) noexcept
             groups.back() = capped(groups.back() + 1);
             ++i;
             continue;
-        default:
-            break;
+        default: break;
         }
         groups.back() = capped(groups.back() + size);
         last = size;
@@ -410,10 +400,9 @@ std::vector<ComponentPtr> create_cell_from_range(const std::vector<ComponentPtr>
 }
 
 template <typename ComponentPtr>
-std::vector<std::vector<ComponentPtr>> extract_cells_around_components(const std::vector<ComponentPtr>& component_ptrs,
-                                                                       const std::string& name_regex,
-                                                                       ComponentList::SortOrder sort_order,
-                                                                       double meters_before, double meters_after)
+std::vector<std::vector<ComponentPtr>>
+extract_cells_around_components(const std::vector<ComponentPtr>& component_ptrs, const std::string& name_regex,
+                                ComponentList::SortOrder sort_order, double meters_before, double meters_after)
 {
     if (!(meters_before <= 0.0))
         throw Error("meters_before must be negative or zero");
@@ -443,14 +432,14 @@ std::vector<std::vector<ComponentPtr>> extract_cells_around_components(const std
     return cells;
 }
 
-#define QIX_INSTANTIATE_COMPONENT_QUERIES(Ptr)                                                                        \
-    template Ptr find_component_by_name<Ptr>(const_like_t<Ptr, std::vector<Component>>&, std::string_view) noexcept; \
-    template void sort_component_pointers<Ptr>(std::vector<Ptr>&, ComponentList::SortOrder);                        \
-    template std::vector<Ptr> find_components_with_flag<Ptr>(const_like_t<Ptr, ComponentList>&, const std::string&, \
-                                                             ComponentList::SortOrder);                             \
-    template std::vector<Ptr> extract_beamline<Ptr>(const_like_t<Ptr, ComponentList>&, const std::string&, double,  \
-                                                    double, ComponentList::SortOrder);                              \
-    template std::vector<std::vector<Ptr>> extract_cells_around_components<Ptr>(                                    \
+#define QIX_INSTANTIATE_COMPONENT_QUERIES(Ptr)                                                                         \
+    template Ptr find_component_by_name<Ptr>(const_like_t<Ptr, std::vector<Component>>&, std::string_view) noexcept;   \
+    template void sort_component_pointers<Ptr>(std::vector<Ptr>&, ComponentList::SortOrder);                           \
+    template std::vector<Ptr> find_components_with_flag<Ptr>(const_like_t<Ptr, ComponentList>&, const std::string&,    \
+                                                             ComponentList::SortOrder);                                \
+    template std::vector<Ptr> extract_beamline<Ptr>(const_like_t<Ptr, ComponentList>&, const std::string&, double,     \
+                                                    double, ComponentList::SortOrder);                                 \
+    template std::vector<std::vector<Ptr>> extract_cells_around_components<Ptr>(                                       \
         const std::vector<Ptr>&, const std::string&, ComponentList::SortOrder, double, double);
 
 QIX_INSTANTIATE_COMPONENT_QUERIES(Component*)
@@ -466,8 +455,8 @@ void ComponentList::clear() noexcept
     flag_names_.clear();
 }
 
-std::vector<Component*> ComponentList::extract_beamline(const std::string& flag, double z_or_s_start,
-                                                        double z_or_s_end, SortOrder sort_order)
+std::vector<Component*> ComponentList::extract_beamline(const std::string& flag, double z_or_s_start, double z_or_s_end,
+                                                        SortOrder sort_order)
 {
     return detail::extract_beamline<Component*>(*this, flag, z_or_s_start, z_or_s_end, sort_order);
 }
@@ -483,8 +472,7 @@ ComponentList::extract_cells_around_components(const std::vector<Component*>& co
                                                const std::string& name_regex, SortOrder sort_order,
                                                double meters_before, double meters_after)
 {
-    return detail::extract_cells_around_components(component_ptrs, name_regex, sort_order, meters_before,
-                                                   meters_after);
+    return detail::extract_cells_around_components(component_ptrs, name_regex, sort_order, meters_before, meters_after);
 }
 
 std::vector<std::vector<const Component*>>
@@ -492,8 +480,7 @@ ComponentList::extract_cells_around_components(const std::vector<const Component
                                                const std::string& name_regex, SortOrder sort_order,
                                                double meters_before, double meters_after)
 {
-    return detail::extract_cells_around_components(component_ptrs, name_regex, sort_order, meters_before,
-                                                   meters_after);
+    return detail::extract_cells_around_components(component_ptrs, name_regex, sort_order, meters_before, meters_after);
 }
 
 Component* ComponentList::find_component_by_name(std::string_view name) noexcept

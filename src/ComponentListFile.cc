@@ -281,8 +281,8 @@ std::vector<bool> parse_flags(std::string_view flags_line, const std::string& na
     flags.reserve(flags_line.size());
     for (const char c : flags_line) {
         if (c != '0' && c != '1')
-            throw Error(tessel::cat("Flag format error for component ", name, ": Expected '0' or '1', found '", c,
-                                    "'"));
+            throw Error(
+                tessel::cat("Flag format error for component ", name, ": Expected '0' or '1', found '", c, "'"));
         flags.push_back(c == '1');
     }
     return flags;
@@ -448,8 +448,8 @@ std::filesystem::path resolve_links(const std::string& filename)
 std::string temporary_name(const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
-    return tessel::cat(std::string_view(name).substr(0, kTemporaryNamePrefix), ".tmp", std::to_string(::getpid()),
-                       "_", std::to_string(counter++));
+    return tessel::cat(std::string_view(name).substr(0, kTemporaryNamePrefix), ".tmp", std::to_string(::getpid()), "_",
+                       std::to_string(counter++));
 }
 
 bool write_all(int fd, std::string_view text) noexcept
@@ -472,8 +472,8 @@ class AtomicReplacement {
 public:
     // `mode`: the permission bits of the file replaced, which the new file takes over.
     AtomicReplacement(const std::filesystem::path& target, std::optional<mode_t> mode)
-        : folder_(::open(target.has_parent_path() ? target.parent_path().c_str() : ".",
-                         O_PATH | O_DIRECTORY | O_CLOEXEC)),
+        : folder_(
+              ::open(target.has_parent_path() ? target.parent_path().c_str() : ".", O_PATH | O_DIRECTORY | O_CLOEXEC)),
           name_(target.filename().string()), mode_(mode)
     {
     }
@@ -545,8 +545,7 @@ private:
 
 // Opens `path` as a plain output stream would (created or truncated) and writes `text` into
 // it; for a regular file the text is flushed to disk as well.
-void write_in_place(const std::filesystem::path& path, const std::string& filename, std::string_view text,
-                    bool regular)
+void write_in_place(const std::filesystem::path& path, const std::string& filename, std::string_view text, bool regular)
 {
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!file.is_open())

@@ -57,10 +57,9 @@ bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 // An unquoted Oracle identifier: the schema name goes into every statement text as it is.
 bool is_schema_name(const std::string& name)
 {
-    return !name.empty() && is_ascii_letter(name.front()) &&
-           std::all_of(name.begin(), name.end(), [](char c) {
-               return is_ascii_letter(c) || is_ascii_digit(c) || c == '_' || c == '$' || c == '#';
-           });
+    return !name.empty() && is_ascii_letter(name.front()) && std::all_of(name.begin(), name.end(), [](char c) {
+        return is_ascii_letter(c) || is_ascii_digit(c) || c == '_' || c == '$' || c == '#';
+    });
 }
 
 std::vector<std::string> field_names(const ConfigurationFieldMap& fields)
@@ -96,17 +95,12 @@ DataColumn data_column(const ConfigurationField& field)
 {
     switch (field.data_type_) {
     case 'I':
-    case 'R':
-        return {field.name_, ColumnKind::integer, {}};
-    case 'F':
-        return {field.name_, ColumnKind::real, {}};
-    case 'T':
-        return {field.name_, ColumnKind::time, {}};
+    case 'R': return {field.name_, ColumnKind::integer, {}};
+    case 'F': return {field.name_, ColumnKind::real, {}};
+    case 'T': return {field.name_, ColumnKind::time, {}};
     case 'B':
-    case 'C':
-        return {field.name_, ColumnKind::text, {}};
-    default:
-        return {field.name_, ColumnKind::failing, "Data type not implemented"};
+    case 'C': return {field.name_, ColumnKind::text, {}};
+    default: return {field.name_, ColumnKind::failing, "Data type not implemented"};
     }
 }
 
@@ -185,8 +179,7 @@ ConfigurationFieldMap ConfigurationInterface::read_fields(const std::string& typ
 
 // ---- items --------------------------------------------------------------------------------
 
-ConfigurationItemList ConfigurationInterface::read_items(const std::string& type_name,
-                                                         const std::string& item_facility)
+ConfigurationItemList ConfigurationInterface::read_items(const std::string& type_name, const std::string& item_facility)
 {
     if (type_name.empty())
         throw Error(kTypeNameEmpty);
@@ -211,8 +204,8 @@ ConfigurationItem ConfigurationInterface::read_item(const std::string& type_name
         throw Error(kTypeNameEmpty);
     if (item_name.empty())
         throw Error("Item name cannot be empty.");
-    Query query = database_.get_query(tessel::cat(kItemSelect, view_name("CM_VIEW_ITEMS"),
-                                                  " WHERE TYPE_NAME = ? AND ITEM_NAME = ?"));
+    Query query = database_.get_query(
+        tessel::cat(kItemSelect, view_name("CM_VIEW_ITEMS"), " WHERE TYPE_NAME = ? AND ITEM_NAME = ?"));
     detail::validate_field_name(type_name);
     bind_text(query, 1, type_name);
     bind_text(query, 2, item_name);
@@ -225,8 +218,8 @@ ConfigurationItem ConfigurationInterface::read_item(const std::string& type_name
         throw Error(kTypeNameEmpty);
     if (public_id < 0)
         return {};
-    Query query = database_.get_query(tessel::cat(kItemSelect, view_name("CM_VIEW_ITEMS"),
-                                                  " WHERE TYPE_NAME = ? AND PUBLIC_ID = ?"));
+    Query query = database_.get_query(
+        tessel::cat(kItemSelect, view_name("CM_VIEW_ITEMS"), " WHERE TYPE_NAME = ? AND PUBLIC_ID = ?"));
     detail::validate_field_name(type_name);
     bind_text(query, 1, type_name);
     bind_int(query, 2, public_id);

@@ -15,15 +15,13 @@ auto members(const ConfigurationType& t)
 
 auto members(const ConfigurationField& f)
 {
-    return std::tie(f.type_id_, f.type_name_, f.id_, f.name_, f.descr_, f.data_type_, f.ref_type_id_,
-                    f.ref_type_name_, f.unit_name_, f.hidden_flag_, f.name_flag_, f.facility_flag_,
-                    f.allow_null_flag_);
+    return std::tie(f.type_id_, f.type_name_, f.id_, f.name_, f.descr_, f.data_type_, f.ref_type_id_, f.ref_type_name_,
+                    f.unit_name_, f.hidden_flag_, f.name_flag_, f.facility_flag_, f.allow_null_flag_);
 }
 
 auto members(const ConfigurationItem& i)
 {
-    return std::tie(i.type_id_, i.type_name_, i.id_, i.name_, i.descr_, i.facility_, i.last_seen_,
-                    i.last_modified_);
+    return std::tie(i.type_id_, i.type_name_, i.id_, i.name_, i.descr_, i.facility_, i.last_seen_, i.last_modified_);
 }
 
 template <typename T>
@@ -32,10 +30,7 @@ void put(std::ostream& os, const T& value)
     os << value;
 }
 
-void put(std::ostream& os, const time_point& value)
-{
-    os << value.time_since_epoch().count();
-}
+void put(std::ostream& os, const time_point& value) { os << value.time_since_epoch().count(); }
 
 void put(std::ostream&, const null_value&) {}
 

@@ -42,12 +42,12 @@ std::vector<std::string> connection_diagnostics(SQLHDBC handle)
     SQLCHAR message[1024];
     SQLSMALLINT text_length = 0;
     for (SQLSMALLINT record = 1; record <= kMaxConnectDiagnostics; ++record) {
-        const SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_DBC, handle, record, state, &native_error, message,
-                                           sizeof message, &text_length);
+        const SQLRETURN rc =
+            SQLGetDiagRec(SQL_HANDLE_DBC, handle, record, state, &native_error, message, sizeof message, &text_length);
         if (!SQL_SUCCEEDED(rc))
             break;
-        records.push_back(tessel::cat("[", reinterpret_cast<const char*>(state), "] ",
-                                      reinterpret_cast<const char*>(message)));
+        records.push_back(
+            tessel::cat("[", reinterpret_cast<const char*>(state), "] ", reinterpret_cast<const char*>(message)));
     }
     return records;
 }
@@ -65,11 +65,11 @@ std::string connect_argument_too_long(const std::string& data_source, const std:
                                       const std::string& password)
 {
     constexpr auto kMaxLength = static_cast<std::size_t>(std::numeric_limits<SQLSMALLINT>::max());
-    for (const auto& [what, text] : {std::pair{"data source name", &data_source}, {"user", &user},
-                                     {"password", &password}})
+    for (const auto& [what, text] :
+         {std::pair{"data source name", &data_source}, {"user", &user}, {"password", &password}})
         if (text->size() > kMaxLength)
-            return tessel::cat("The ", what, " is ", std::to_string(text->size()),
-                               " bytes long; ODBC takes at most ", std::to_string(kMaxLength));
+            return tessel::cat("The ", what, " is ", std::to_string(text->size()), " bytes long; ODBC takes at most ",
+                               std::to_string(kMaxLength));
     return {};
 }
 
@@ -87,8 +87,7 @@ void check_result_column_count(int available, int wanted)
 {
     if (available < wanted)
         throw Error(tessel::cat("Result has no column ", std::to_string(available + 1), ": the statement returns ",
-                                std::to_string(available), " columns but ", std::to_string(wanted),
-                                " were requested"));
+                                std::to_string(available), " columns but ", std::to_string(wanted), " were requested"));
 }
 
 } // namespace detail
@@ -98,10 +97,7 @@ Database::Database(const std::string& data_source, const std::string& user, cons
 {
 }
 
-Database::~Database()
-{
-    disconnect();
-}
+Database::~Database() { disconnect(); }
 
 void Database::connect()
 {
@@ -113,10 +109,9 @@ void Database::connect()
         env_handle_.alloc();
     if (!conn_handle_.is_allocated())
         conn_handle_.alloc(env_handle_);
-    const SQLRETURN rc = SQLConnect(conn_handle_(), text_or_null(data_source_),
-                                    static_cast<SQLSMALLINT>(data_source_.size()), text_or_null(user_),
-                                    static_cast<SQLSMALLINT>(user_.size()), text_or_null(password_),
-                                    static_cast<SQLSMALLINT>(password_.size()));
+    const SQLRETURN rc = SQLConnect(
+        conn_handle_(), text_or_null(data_source_), static_cast<SQLSMALLINT>(data_source_.size()), text_or_null(user_),
+        static_cast<SQLSMALLINT>(user_.size()), text_or_null(password_), static_cast<SQLSMALLINT>(password_.size()));
     if (SQL_SUCCEEDED(rc)) {
         connected_ = true;
         return;
@@ -155,10 +150,10 @@ Procedure Database::get_procedure(std::string procedure)
 
 std::vector<std::string> Database::read_column_names(std::string_view table_name, std::string_view owner)
 {
-    const std::string statement = tessel::cat(
-        "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = '",
-        quote_literal_content(tessel::uppercase_ascii(owner)), "' AND UPPER(TABLE_NAME) = '",
-        quote_literal_content(tessel::uppercase_ascii(table_name)), "'");
+    const std::string statement =
+        tessel::cat("SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = '",
+                    quote_literal_content(tessel::uppercase_ascii(owner)), "' AND UPPER(TABLE_NAME) = '",
+                    quote_literal_content(tessel::uppercase_ascii(table_name)), "'");
     Query query = send_query(statement);
     char buffer[kColumnNameBuffer];
     query.bind_column<char>(1, buffer, kColumnNameBuffer);

@@ -12,15 +12,30 @@ namespace {
 template <typename DataType>
 constexpr CDataType column_buffer_type();
 template <>
-constexpr CDataType column_buffer_type<char>() { return CDataType::c_char; }
+constexpr CDataType column_buffer_type<char>()
+{
+    return CDataType::c_char;
+}
 template <>
-constexpr CDataType column_buffer_type<unsigned short>() { return CDataType::c_ushort; }
+constexpr CDataType column_buffer_type<unsigned short>()
+{
+    return CDataType::c_ushort;
+}
 template <>
-constexpr CDataType column_buffer_type<double>() { return CDataType::c_double; }
+constexpr CDataType column_buffer_type<double>()
+{
+    return CDataType::c_double;
+}
 template <>
-constexpr CDataType column_buffer_type<int>() { return CDataType::c_slong; }
+constexpr CDataType column_buffer_type<int>()
+{
+    return CDataType::c_slong;
+}
 template <>
-constexpr CDataType column_buffer_type<long long>() { return CDataType::c_sbigint; }
+constexpr CDataType column_buffer_type<long long>()
+{
+    return CDataType::c_sbigint;
+}
 
 // Buffer type, SQL type and column size of a typed input parameter.
 struct ParameterTypes {
@@ -31,11 +46,20 @@ struct ParameterTypes {
 template <typename DataType>
 constexpr ParameterTypes parameter_types();
 template <>
-constexpr ParameterTypes parameter_types<char>() { return {CDataType::c_char, SqlDataType::s_varchar, 0}; }
+constexpr ParameterTypes parameter_types<char>()
+{
+    return {CDataType::c_char, SqlDataType::s_varchar, 0};
+}
 template <>
-constexpr ParameterTypes parameter_types<int>() { return {CDataType::c_slong, SqlDataType::s_integer, 10}; }
+constexpr ParameterTypes parameter_types<int>()
+{
+    return {CDataType::c_slong, SqlDataType::s_integer, 10};
+}
 template <>
-constexpr ParameterTypes parameter_types<double>() { return {CDataType::c_double, SqlDataType::s_double, 53}; }
+constexpr ParameterTypes parameter_types<double>()
+{
+    return {CDataType::c_double, SqlDataType::s_double, 53};
+}
 
 } // namespace
 
@@ -47,8 +71,8 @@ Query::Query(const std::string& query, const ConnectionHandle& connection_handle
 // The records travel with the statement: map nodes keep their addresses when the map is
 // moved, so the driver's pointers to the length/indicator cells stay valid.
 Query::Query(Query&& ori) noexcept
-    : statement_(std::move(ori.statement_)), query_(std::move(ori.query_)),
-      column_info_(std::move(ori.column_info_)), param_info_(std::move(ori.param_info_)), is_sent_(ori.is_sent_)
+    : statement_(std::move(ori.statement_)), query_(std::move(ori.query_)), column_info_(std::move(ori.column_info_)),
+      param_info_(std::move(ori.param_info_)), is_sent_(ori.is_sent_)
 {
     ori.query_.clear();
     ori.is_sent_ = false;

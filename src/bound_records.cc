@@ -7,10 +7,9 @@ BoundRecord& record_for(BoundRecords& records, int number)
     return records.try_emplace(number, BoundRecord{CDataType::c_char, nullptr, 0, 0}).first->second;
 }
 
-void bind_parameter_record(BoundRecords& records, StatementHandle& statement, int param_idx,
-                           ParameterType param_type, CDataType c_data_type, SqlDataType sql_data_type,
-                           SQLULEN sql_data_type_length_or_precision, SQLSMALLINT decimal_digits, SQLPOINTER buf,
-                           SQLLEN buf_len, ParameterOption param_option)
+void bind_parameter_record(BoundRecords& records, StatementHandle& statement, int param_idx, ParameterType param_type,
+                           CDataType c_data_type, SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
+                           SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len, ParameterOption param_option)
 {
     BoundRecord& record = record_for(records, param_idx);
     record.buf_len = buf_len;
@@ -23,8 +22,8 @@ void bind_parameter_record(BoundRecords& records, StatementHandle& statement, in
 
 void bind_null_parameter(BoundRecords& records, StatementHandle& statement, int param_idx)
 {
-    bind_parameter_record(records, statement, param_idx, ParameterType::in, CDataType::c_slong,
-                          SqlDataType::s_integer, 10, 0, nullptr, 0, ParameterOption::null_data);
+    bind_parameter_record(records, statement, param_idx, ParameterType::in, CDataType::c_slong, SqlDataType::s_integer,
+                          10, 0, nullptr, 0, ParameterOption::null_data);
 }
 
 unsigned long bytes_read_of(const BoundRecords& records, int number)

@@ -15,10 +15,9 @@ BoundRecord& record_for(BoundRecords& records, int number);
 
 /// Stores the parameter's record (indicator = `param_option`, or `buf_len` for none) and binds
 /// it on `statement` with the record's cell as length/indicator.
-void bind_parameter_record(BoundRecords& records, StatementHandle& statement, int param_idx,
-                           ParameterType param_type, CDataType c_data_type, SqlDataType sql_data_type,
-                           SQLULEN sql_data_type_length_or_precision, SQLSMALLINT decimal_digits, SQLPOINTER buf,
-                           SQLLEN buf_len, ParameterOption param_option);
+void bind_parameter_record(BoundRecords& records, StatementHandle& statement, int param_idx, ParameterType param_type,
+                           CDataType c_data_type, SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
+                           SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len, ParameterOption param_option);
 
 /// Binds an input parameter that carries a database NULL. The indicator says NULL explicitly:
 /// not every driver takes a missing buffer for NULL.

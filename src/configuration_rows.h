@@ -47,7 +47,7 @@ struct WrittenFields {
 };
 
 [[nodiscard]] WrittenFields pick_written_fields(const ConfigurationFieldMap& fields,
-                                              const ConfigurationDataValueMap& data);
+                                                const ConfigurationDataValueMap& data);
 
 [[nodiscard]] ConfigurationType read_type_row(Query& query);
 [[nodiscard]] ConfigurationField read_field_row(Query& query);

@@ -22,17 +22,16 @@ namespace {
 // Texts up to this size come with the fetch; a longer one is read again with SQLGetData.
 constexpr SQLLEN kTextCapacity = 4096;
 constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
-constexpr std::uint32_t kPowersOfTen[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000,
-                                          1'000'000'000};
+constexpr std::uint32_t kPowersOfTen[] = {1,       10,        100,        1'000,       10'000,
+                                          100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
 // Years whose every instant fits 64-bit nanoseconds since 1970.
 constexpr int kFirstSafeYear = 1678;
 constexpr int kLastSafeYear = 2261;
 
 bool contains_nocase(const std::string& text, std::string_view word)
 {
-    return std::search(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
-               return std::toupper(static_cast<unsigned char>(a)) == b;
-           }) != text.end();
+    return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }) != text.end();
 }
 
 // A timestamp column without a time zone can come as a timestamp structure: the same instant as
@@ -140,10 +139,8 @@ private:
             }
             break;
         }
-        case ColumnKind::text:
-            break;
-        case ColumnKind::failing:
-            return; // reported by value()
+        case ColumnKind::text: break;
+        case ColumnKind::failing: return; // reported by value()
         }
         b.text = std::make_unique_for_overwrite<char[]>(kTextCapacity);
         indicators_[index] = fetch_.bind(number, CDataType::c_char, b.text.get(), kTextCapacity);
@@ -180,16 +177,15 @@ private:
                 return b.timestamp_struct ? time_of(b.time, b.fraction_digits)
                                           : ConfigurationInterface::convert_string_to_time(value);
             } catch (const std::runtime_error&) {
-                throw std::runtime_error(time_parse_failure(
-                    index, b.timestamp_struct ? session_text(b.time, b.fraction_digits) : value));
+                throw std::runtime_error(
+                    time_parse_failure(index, b.timestamp_struct ? session_text(b.time, b.fraction_digits) : value));
             }
         }
         case ColumnKind::text: {
             std::string value = text(index);
             return value.empty() ? ConfigurationDataValue{} : ConfigurationDataValue{std::move(value)};
         }
-        case ColumnKind::failing:
-            break;
+        case ColumnKind::failing: break;
         }
         throw Error(columns_[index].error);
     }
@@ -200,16 +196,15 @@ private:
     {
         constexpr std::size_t kShownBytes = 200;
         return tessel::cat("Failed to parse time string \"", tessel::escape(text.substr(0, kShownBytes)),
-                           text.size() > kShownBytes ? "\u2026" : "", "\" of field ", columns_[index].name,
-                           " of type ", type_name_, ", public id ",
-                           std::to_string(id_indicator_ == SQL_NULL_DATA ? 0 : id_));
+                           text.size() > kShownBytes ? "\u2026" : "", "\" of field ", columns_[index].name, " of type ",
+                           type_name_, ", public id ", std::to_string(id_indicator_ == SQL_NULL_DATA ? 0 : id_));
     }
 
     BlockFetch fetch_;
     StatementHandle& statement_;
     const std::string& type_name_;
     const std::vector<DataColumn>& columns_;
-    std::vector<BoundColumn> bound_; // never resized: the driver holds pointers into it
+    std::vector<BoundColumn> bound_;                  // never resized: the driver holds pointers into it
     std::vector<std::span<const SQLLEN>> indicators_; // per column; empty for a failing one
     std::int32_t id_ = 0;
     std::span<const SQLLEN> id_indicators_;

@@ -264,8 +264,8 @@ std::string StatementHandle::get_data_as_string(int column, bool* was_null)
     char buffer[kStringChunk];
     SQLLEN indicator = 0;
     SQLRETURN rc;
-    while (succeeded(rc = SQLGetData(handle_, static_cast<SQLUSMALLINT>(column), SQL_C_CHAR, buffer, kStringChunk,
-                                     &indicator))) {
+    while (succeeded(
+        rc = SQLGetData(handle_, static_cast<SQLUSMALLINT>(column), SQL_C_CHAR, buffer, kStringChunk, &indicator))) {
         if (indicator == SQL_NULL_DATA) {
             if (was_null != nullptr)
                 *was_null = true;
@@ -308,14 +308,14 @@ std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool*
             return result;
         }
         offset += (indicator > kBinaryChunk || indicator == SQL_NO_TOTAL) ? kBinaryChunk
-                                                                            : static_cast<std::size_t>(indicator);
+                                                                          : static_cast<std::size_t>(indicator);
     }
     if (rc == SQL_NO_DATA) {
         result.resize(offset);
         return result;
     }
-    throw Error(tessel::cat("Error while retrieving data from column ", std::to_string(column), ": ",
-                            get_error_message()));
+    throw Error(
+        tessel::cat("Error while retrieving data from column ", std::to_string(column), ": ", get_error_message()));
 }
 
 std::string StatementHandle::get_error_message() const
@@ -327,8 +327,8 @@ std::string StatementHandle::get_error_message() const
     SQLSMALLINT text_length = 0;
     for (SQLSMALLINT record = 1; record <= kMaxDiagnosticRecords; ++record) {
         message[0] = '\0';
-        const SQLRETURN rc =
-            SQLGetDiagRec(SQL_HANDLE_STMT, handle_, record, state, &native_error, message, sizeof message, &text_length);
+        const SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_STMT, handle_, record, state, &native_error, message,
+                                           sizeof message, &text_length);
         if (rc == SQL_NO_DATA || rc < 0)
             break;
         result += reinterpret_cast<const char*>(message);

@@ -37,8 +37,7 @@ Examples:
 const CLI::App& reached_command(const CLI::App& app)
 {
     const CLI::App* command = &app;
-    for (auto subcommands = command->get_subcommands(); !subcommands.empty();
-         subcommands = command->get_subcommands())
+    for (auto subcommands = command->get_subcommands(); !subcommands.empty(); subcommands = command->get_subcommands())
         command = subcommands.front();
     return *command;
 }

@@ -103,10 +103,7 @@ ComponentList load(Context& context, const Options& options)
     return list;
 }
 
-std::string source_name(const Options& options)
-{
-    return options.file.empty() ? options.machine : options.file;
-}
+std::string source_name(const Options& options) { return options.file.empty() ? options.machine : options.file; }
 
 void check_flag(const ComponentList& list, const Options& options)
 {

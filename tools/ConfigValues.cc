@@ -122,10 +122,7 @@ Value to_cell(const ConfigurationDataValue& value)
     return std::visit(Visitor{}, value);
 }
 
-Value to_cell(const std::optional<std::string>& text)
-{
-    return text ? Value(*text) : Value(std::monostate{});
-}
+Value to_cell(const std::optional<std::string>& text) { return text ? Value(*text) : Value(std::monostate{}); }
 
 Value to_cell(const std::optional<qix::sql::time_point>& time)
 {

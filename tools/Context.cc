@@ -25,10 +25,7 @@ public:
     Secret() = default;
     Secret(const Secret&) = delete;
     Secret& operator=(const Secret&) = delete;
-    ~Secret()
-    {
-        ::explicit_bzero(text.data(), text.size());
-    }
+    ~Secret() { ::explicit_bzero(text.data(), text.size()); }
 
     std::string text;
 };
@@ -62,10 +59,7 @@ qix::sql::Database& Context::database()
     return *database_;
 }
 
-void Context::print(const Table& table) const
-{
-    print_table(table, format, std::cout, limit);
-}
+void Context::print(const Table& table) const { print_table(table, format, std::cout, limit); }
 
 void add_common_options(CLI::App& app, Context& context)
 {
@@ -76,9 +70,7 @@ void add_common_options(CLI::App& app, Context& context)
     app.add_option("--format", context.format, "Output format: table (aligned, default), csv or json")
         ->transform(choice_of<Format>({{"table", Format::table}, {"csv", Format::csv}, {"json", Format::json}}))
         ->option_text("table|csv|json");
-    app.add_option("--limit", context.limit, "Show at most N rows (0: all)")
-        ->check(count_check())
-        ->option_text("N");
+    app.add_option("--limit", context.limit, "Show at most N rows (0: all)")->check(count_check())->option_text("N");
 }
 
 void report(const std::string& message)

@@ -17,7 +17,7 @@ enum class Format { table, csv, json };
 using Value = std::variant<std::monostate, std::int64_t, double, bool, std::string, std::vector<std::string>>;
 
 struct Table {
-    std::vector<std::string> columns;  // every format shows them in capitals
+    std::vector<std::string> columns; // every format shows them in capitals
     std::vector<std::vector<Value>> rows;
 };
 

@@ -147,10 +147,22 @@ std::string unescape(std::string_view text)
         }
         const char next = text[i + 1];
         switch (next) {
-        case '\\': out += '\\'; ++i; continue;
-        case 'n': out += '\n'; ++i; continue;
-        case 'r': out += '\r'; ++i; continue;
-        case 't': out += '\t'; ++i; continue;
+        case '\\':
+            out += '\\';
+            ++i;
+            continue;
+        case 'n':
+            out += '\n';
+            ++i;
+            continue;
+        case 'r':
+            out += '\r';
+            ++i;
+            continue;
+        case 't':
+            out += '\t';
+            ++i;
+            continue;
         case 'x':
             if (i + 3 < text.size() && hex_value(text[i + 2]) >= 0 && hex_value(text[i + 3]) >= 0) {
                 out += static_cast<char>(hex_value(text[i + 2]) * 16 + hex_value(text[i + 3]));
@@ -158,8 +170,7 @@ std::string unescape(std::string_view text)
                 continue;
             }
             break;
-        default:
-            break;
+        default: break;
         }
         // A malformed sequence stays as it stands.
         out += c;

@@ -95,8 +95,8 @@ TEST_F(UnreachableDatabase, TakesTheDefaultBackupNameFromTheFacility)
 
 TEST_F(UnreachableDatabase, RefusesInvalidFacilityNamesBeforeAnythingElse)
 {
-    for (const std::string machine : {"", "  ", ".sim", "lumen;drop", "LU MEN", "a/../b", "lu\tmen", "\xC3\x84",
-                                      "x' OR '1'='1"}) {
+    for (const std::string machine :
+         {"", "  ", ".sim", "lumen;drop", "LU MEN", "a/../b", "lu\tmen", "\xC3\x84", "x' OR '1'='1"}) {
         const std::string refusal = "Invalid facility name: " + qix::sql::standardize_facility_name(machine);
         ComponentList list = expected_lumen();
         EXPECT_EQ(message_of([&] { list.read_from_db(db_, machine); }), refusal);

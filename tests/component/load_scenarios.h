@@ -114,7 +114,8 @@ inline std::vector<std::string> facility_fixture()
 /// Schema veduv and an Oracle-like dictionary view over PostgreSQL's information_schema, then `more`.
 inline std::vector<std::string> with_dictionary(std::vector<std::string> more)
 {
-    more.insert(more.begin(), {"CREATE SCHEMA veduv", "CREATE VIEW all_tab_columns AS SELECT table_schema AS owner, "
+    more.insert(more.begin(), {"CREATE SCHEMA veduv",
+                               "CREATE VIEW all_tab_columns AS SELECT table_schema AS owner, "
                                "table_name, column_name FROM information_schema.columns ORDER BY table_schema, "
                                "table_name, ordinal_position"});
     return more;

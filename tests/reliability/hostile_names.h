@@ -13,11 +13,24 @@
 namespace qix::test::reliability {
 
 inline const std::vector<std::string> kHostileNames = {
-    "LUMEN'; DROP TABLE VEDUV.SENTINEL; --", "LUMEN\"; DROP TABLE VEDUV.SENTINEL; --",
-    "LUMEN_VIEW_COMPONENTS; DROP TABLE VEDUV.SENTINEL", "X' OR '1'='1", "X' UNION SELECT 'ID' FROM VEDUV.SENTINEL --",
-    "LUMEN/*", "*/ DROP TABLE VEDUV.SENTINEL /*", "LUMEN -- comment", "LUMEN\nDROP TABLE VEDUV.SENTINEL",
-    "X\\'; DROP TABLE VEDUV.SENTINEL; --", std::string("X\0'; DROP TABLE VEDUV.SENTINEL; --", 34),
-    "X'||(SELECT COUNT(*) FROM VEDUV.SENTINEL)||'", "{fn USER()}", "?", "LU MEN", " LUMEN ", "\t", "",
+    "LUMEN'; DROP TABLE VEDUV.SENTINEL; --",
+    "LUMEN\"; DROP TABLE VEDUV.SENTINEL; --",
+    "LUMEN_VIEW_COMPONENTS; DROP TABLE VEDUV.SENTINEL",
+    "X' OR '1'='1",
+    "X' UNION SELECT 'ID' FROM VEDUV.SENTINEL --",
+    "LUMEN/*",
+    "*/ DROP TABLE VEDUV.SENTINEL /*",
+    "LUMEN -- comment",
+    "LUMEN\nDROP TABLE VEDUV.SENTINEL",
+    "X\\'; DROP TABLE VEDUV.SENTINEL; --",
+    std::string("X\0'; DROP TABLE VEDUV.SENTINEL; --", 34),
+    "X'||(SELECT COUNT(*) FROM VEDUV.SENTINEL)||'",
+    "{fn USER()}",
+    "?",
+    "LU MEN",
+    " LUMEN ",
+    "\t",
+    "",
 };
 
 /// Rows in VEDUV.SENTINEL, read through the library. Throws when the table is gone.
@@ -63,9 +76,8 @@ inline void check_hostile_component_names(sql::Database& db)
         SCOPED_TRACE("dictionary name [" + name + "]");
         for (const auto& [table, owner] : {std::pair{name, std::string("VEDUV")}, {"LUMEN_VIEW_COMPONENTS", name}}) {
             // Either nothing matches or the driver rejects the text (a NUL ends it early).
-            const std::string message = message_of([&, &table = table, &owner = owner] {
-                EXPECT_TRUE(db.read_column_names(table, owner).empty());
-            });
+            const std::string message = message_of(
+                [&, &table = table, &owner = owner] { EXPECT_TRUE(db.read_column_names(table, owner).empty()); });
             EXPECT_TRUE(message == "(no qix::Error thrown)" || message.starts_with("Query failed: ")) << message;
         }
         EXPECT_EQ(sentinel_rows(db), 3);

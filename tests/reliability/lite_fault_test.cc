@@ -28,7 +28,8 @@ protected:
         source_.execute(facility_fixture());
         // Plain tables under the names of the configuration views suffice here.
         source_.execute({
-            "CREATE TABLE VEDUV.SENTINEL (ID INTEGER)", "INSERT INTO VEDUV.SENTINEL VALUES (1), (2), (3)",
+            "CREATE TABLE VEDUV.SENTINEL (ID INTEGER)",
+            "INSERT INTO VEDUV.SENTINEL VALUES (1), (2), (3)",
             "CREATE TABLE CFG.CM_MVIEW_FIELDS (TYPE_ID INTEGER, TYPE_NAME TEXT, FIELD_ID INTEGER, FIELD_NAME TEXT, "
             "FIELD_DESCR TEXT, DATA_TYPE TEXT, REF_TYPE_ID INTEGER, REF_TYPE_NAME TEXT, UNIT_NAME TEXT, "
             "HIDDEN_FLAG INTEGER, NAME_FLAG INTEGER, FACILITY_FLAG INTEGER, ALLOW_NULL_FLAG INTEGER)",
@@ -64,11 +65,12 @@ TEST_F(LiteFaults, AnUnwritableBackupStaysAsItWasWithItsErrorReturned)
     previous.flag_names_[0] = "OLD";
     previous.write_to_file(backup_);
     // Writable by its owner only: an unprivileged writer could rewrite it in place otherwise.
-    fs::permissions(backup_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                 fs::perms::others_read);
+    fs::permissions(backup_,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     const std::string before = slurp(backup_);
     const rlimit disk{100, RLIM_INFINITY}; // a disk full after 100 bytes
-    const std::pair<std::function<bool()>, std::string> faults[] = { // armed in the child once connected
+    const std::pair<std::function<bool()>, std::string> faults[] = {
+        // armed in the child once connected
         {[] { return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0); },
          "Unable to open " + backup_ + " for writing"},
         {[&disk] { return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &disk) == 0; },
@@ -119,13 +121,16 @@ TEST_F(LiteFaults, ConfigurationNamesAreRefusedBeforeAnyStatement)
     const ConfigurationDataValueMap values{{"NOTES", "x"s}};
     // Every call with a type name, as it would be called with a real one.
     const std::vector<std::function<void(const std::string&)>> calls = {
-        [&](const auto& type) { (void)ci.read_fields(type); }, [&](const auto& type) { (void)ci.read_item(type, 1); },
+        [&](const auto& type) { (void)ci.read_fields(type); },
+        [&](const auto& type) { (void)ci.read_item(type, 1); },
         [&](const auto& type) { (void)ci.read_items(type, "NORTH"); },
         [&](const auto& type) { (void)ci.read_item(type, "Q1"); },
         [&](const auto& type) { (void)ci.read_data(type, "PUBLIC_ID > ?", {0}); },
         [&](const auto& type) { (void)ci.read_data(type, values); },
-        [&](const auto& type) { (void)ci.read_data(type, 1, -1); }, [&](const auto& type) { ci.add_data(type, values); },
-        [&](const auto& type) { ci.update_data(type, 1, values); }, [&](const auto& type) { ci.delete_data(type, 1); },
+        [&](const auto& type) { (void)ci.read_data(type, 1, -1); },
+        [&](const auto& type) { ci.add_data(type, values); },
+        [&](const auto& type) { ci.update_data(type, 1, values); },
+        [&](const auto& type) { ci.delete_data(type, 1); },
         [&](const auto& type) { (void)ci.make_item_name(values, type); },
     };
     std::vector<std::string> names = kHostileNames;
@@ -138,7 +143,10 @@ TEST_F(LiteFaults, ConfigurationNamesAreRefusedBeforeAnyStatement)
             EXPECT_EQ(message_of([&] { calls[i](name); }),
                       name.empty() ? "Type name cannot be empty." : "Invalid field name")
                 << "call " << i;
-        EXPECT_EQ(message_of([&] { (void)ci.read_data("MAGNET", {{name, 1}}); }), "Invalid field name")
+        EXPECT_EQ(message_of([&] {
+                      (void)ci.read_data("MAGNET", {{name, 1}});
+                  }),
+                  "Invalid field name")
             << "as a field of the equality filter";
     }
     for (const std::string& name : kHostileNames) {
@@ -160,16 +168,25 @@ TEST_F(LiteFaults, FieldNamesFromTheFieldsViewAreCheckedBeforeAnyStatement)
     // commented out), or insert and drop.
     const std::vector<std::function<void()>> calls = {
         [&] { (void)ci.read_data("HOSTILE", -1, -1); },
-        [&] { (void)ci.read_data("HOSTILE", ConfigurationDataValueMap{{"NAME", "a"s}}); },
-        [&] { ci.update_data("HOSTILE", 1, {{"NAME", "z"s}, {comment_out, "x"s}}); },
-        [&] { ci.update_data("HOSTILE", 1, {{"NAME", "z"s}}); },
-        [&] { ci.add_data("HOSTILE", {{"NAME", "c"s}, {comment_out, "x"s}}); },
+        [&] {
+            (void)ci.read_data("HOSTILE", ConfigurationDataValueMap{{"NAME", "a"s}});
+        },
+        [&] {
+            ci.update_data("HOSTILE", 1, {{"NAME", "z"s}, {comment_out, "x"s}});
+        },
+        [&] {
+            ci.update_data("HOSTILE", 1, {{"NAME", "z"s}});
+        },
+        [&] {
+            ci.add_data("HOSTILE", {{"NAME", "c"s}, {comment_out, "x"s}});
+        },
     };
     for (std::size_t i = 0; i < calls.size(); ++i)
         EXPECT_EQ(message_of(calls[i]), "Invalid field name") << "call " << i;
     EXPECT_EQ(sentinel_rows(db_), 3);
-    EXPECT_EQ((db_.execute_query<std::string, int>("SELECT NAME, NUMBER FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID")),
-              (std::vector<std::tuple<std::string, int>>{{"a", 7}, {"b", 8}}));
+    EXPECT_EQ(
+        (db_.execute_query<std::string, int>("SELECT NAME, NUMBER FROM CFG.CM_VIEW_DATA_HOSTILE ORDER BY PUBLIC_ID")),
+        (std::vector<std::tuple<std::string, int>>{{"a", 7}, {"b", 8}}));
 }
 
 TEST_F(LiteFaults, ValuesTravelAsParametersWithQuotesAndNulBytes)

@@ -106,7 +106,9 @@ struct OwnServer {
 
 std::string postgres_dsn(const std::string& port)
 {
-    return qix::test::register_dsn("PostgreSQL", {{"Servername", "127.0.0.1"}, {"Port", port}, {"Database", "postgres"},
+    return qix::test::register_dsn("PostgreSQL", {{"Servername", "127.0.0.1"},
+                                                  {"Port", port},
+                                                  {"Database", "postgres"},
                                                   {"Username", qix::test::PostgresServer::from_environment().user}});
 }
 

@@ -124,8 +124,7 @@ namespace {
 
 std::map<std::string, std::string> pg_attributes(const PostgresServer& server, const std::string& database)
 {
-    return {{"Servername", server.host}, {"Port", server.port}, {"Database", database},
-            {"Username", server.user}};
+    return {{"Servername", server.host}, {"Port", server.port}, {"Database", database}, {"Username", server.user}};
 }
 
 } // namespace

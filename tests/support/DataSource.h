@@ -83,7 +83,6 @@ private:
 
 /// Runs statements through raw ODBC on a data source, outside the library under test, to
 /// set up fixtures. Throws std::runtime_error with the driver's diagnostics on failure.
-void run_raw_statements(const std::string& dsn, const std::string& user,
-                        const std::vector<std::string>& statements);
+void run_raw_statements(const std::string& dsn, const std::string& user, const std::vector<std::string>& statements);
 
 } // namespace qix::test

@@ -62,8 +62,9 @@ std::optional<Update> next_update()
     using qix::sql::ConfigurationDataValueMap;
     qix::sql::Database db(demo::kDataSource, "", "");
     qix::sql::ConfigurationInterface config(db, demo::kConfigSchema);
-    auto rows = config.read_data("MAGNET_PS", ConfigurationDataValueMap{{"SECTION", std::string("S07")},
-                                                                       {"FAMILY", std::string("QF")}})
+    auto rows = config
+                    .read_data("MAGNET_PS", ConfigurationDataValueMap{{"SECTION", std::string("S07")},
+                                                                      {"FAMILY", std::string("QF")}})
                     .first;
     if (rows.empty())
         rows = config.read_data("MAGNET_PS", -1, -1).first;
@@ -81,8 +82,7 @@ std::vector<Step> update_steps(const std::optional<Update>& update)
     if (!update)
         return {};
     return {
-        {"A power supply before an update ...",
-         {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", update->id}},
+        {"A power supply before an update ...", {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", update->id}},
         {"... an update: a quarter ampere more on every run ...",
          {"config", "--schema", "CFG", "update", "MAGNET_PS", update->id, "CURRENT_A=" + update->current}},
         {"... read back", {"config", "--schema", "CFG", "data", "MAGNET_PS", "--id", update->id}},

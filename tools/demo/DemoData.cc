@@ -131,10 +131,7 @@ void insert_rows(qix::sql::Database& db, const std::string& table, const std::ve
     }
 }
 
-std::string section_name(int section)
-{
-    return fmt::format("S{:02d}", section);
-}
+std::string section_name(int section) { return fmt::format("S{:02d}", section); }
 
 void run_statements(qix::sql::Database& db, const std::vector<std::string>& statements)
 {

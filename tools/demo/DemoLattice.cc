@@ -34,10 +34,10 @@ struct Family {
     const char* prefix;
     const char* class_name;
     const char* type;
-    double offset;  // metres from the start of the cell or section
+    double offset; // metres from the start of the cell or section
     Flag flag;
     const char* description;
-    const char* power_supply;  // family of the power supply item, or nullptr
+    const char* power_supply; // family of the power supply item, or nullptr
 };
 
 constexpr Family kCellFamilies[] = {
@@ -59,10 +59,7 @@ constexpr Family kSectionFamilies[] = {
     {"VG", "VACUUM", "GAUGE", 10.05, vacuum, "Vacuum gauge", nullptr},
 };
 
-double millimetres(double metres)
-{
-    return std::round(metres * 1000.0) / 1000.0;
-}
+double millimetres(double metres) { return std::round(metres * 1000.0) / 1000.0; }
 
 bool is_rf_cell(int section, int cell)
 {
@@ -73,10 +70,7 @@ bool is_rf_cell(int section, int cell)
 }
 
 // About one element in forty is switched off, the same ones on every run.
-bool is_active(int section, int cell, int family)
-{
-    return (section * 7 + cell * 3 + family * 5) % 41 != 0;
-}
+bool is_active(int section, int cell, int family) { return (section * 7 + cell * 3 + family * 5) % 41 != 0; }
 
 std::string link_name(const Family& family, const std::string& section, int cell, const std::string& name)
 {

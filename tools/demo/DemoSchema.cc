@@ -25,7 +25,7 @@ struct FieldDef {
     char code;
     const char* description;
     const char* unit;
-    int ref_type;  // 0: none
+    int ref_type; // 0: none
     bool name_field;
     bool hidden;
     bool allow_null;
@@ -45,6 +45,8 @@ constexpr int kCrateType = 10;
 
 const std::vector<TypeDef>& types()
 {
+    // One type per block, its fields below it.
+    // clang-format off
     static const std::vector<TypeDef> all{
         {kCrateType, "CRATE", "VME crate of the control system", nullptr, "HARDWARE", "CONTROLS",
          {{101, "NAME", 'C', "Crate name", nullptr, 0, true, false, false},
@@ -80,6 +82,7 @@ const std::vector<TypeDef>& types()
           {406, "CONDITIONED", 'T', "Last conditioning", nullptr, 0, false, false, true},
           {407, "NOTES", 'B', "Free text notes", nullptr, 0, false, true, true}}},
     };
+    // clang-format on
     return all;
 }
 
@@ -103,7 +106,7 @@ public:
     {
         state_ = state_ * 1664525u + 1013904223u;
         const double scale = std::pow(10.0, decimals);
-        return std::round((low + (high - low) * (state_ >> 8) / double(1u << 24)) * scale) / scale + 0.0;  // no -0
+        return std::round((low + (high - low) * (state_ >> 8) / double(1u << 24)) * scale) / scale + 0.0; // no -0
     }
     int below(int n) { return static_cast<int>(uniform(0, n - 1, 0)); }
     // Timestamp text within `days` days after 1 January of `year` (2023 to 2025).
@@ -120,10 +123,7 @@ private:
     std::uint32_t state_;
 };
 
-SqlValue text_or_null(bool present, std::string text)
-{
-    return present ? SqlValue(std::move(text)) : SqlValue();
-}
+SqlValue text_or_null(bool present, std::string text) { return present ? SqlValue(std::move(text)) : SqlValue(); }
 
 std::vector<Item> crates()
 {
@@ -134,8 +134,12 @@ std::vector<Item> crates()
         const std::string name = simulated ? fmt::format("CR.SIM{}", s - kSections) : "CR." + section_name(s);
         const std::string location = simulated ? fmt::format("Simulation server room, rack {}", s - kSections)
                                                : fmt::format("Tunnel {}, rack {}", section_name(s), 1 + s % 3);
-        items.push_back({1000 + s, name, std::nullopt, simulated ? "LUMEN_SIM" : "LUMEN",
-                         random.time(2025, 150), random.time(2024, 300),
+        items.push_back({1000 + s,
+                         name,
+                         std::nullopt,
+                         simulated ? "LUMEN_SIM" : "LUMEN",
+                         random.time(2025, 150),
+                         random.time(2024, 300),
                          {name, location, s % 4 == 0 ? 12 : 21, random.time(2023, 200),
                           text_or_null(s % 5 == 0, "Slot 14 reserved for the new timing receiver")}});
     }
@@ -158,13 +162,15 @@ std::vector<Item> power_supplies()
     for (int s = 1; s <= kSections; ++s)
         for (std::size_t f = 0; f < kPowerSupplyFamilies.size(); ++f) {
             const std::string family = kPowerSupplyFamilies[f];
-            items.push_back({power_supply_id(s, f), section_name(s) + "/" + family,
-                             fmt::format("Power supply of the {} magnets of section {}", family, section_name(s)),
-                             "LUMEN", random.time(2025, 150), random.time(2024, 300),
-                             {section_name(s), family, 1000 + s, random.uniform(kCurrent[f] - 4, kCurrent[f] + 4, 2),
-                              kLimit[f],
-                              f % 2 == 0 ? 1 : -1, random.time(2024, 360),
-                              text_or_null(f == 4, "ramp_rate=2.0 A/s; filter=on")}});
+            items.push_back(
+                {power_supply_id(s, f),
+                 section_name(s) + "/" + family,
+                 fmt::format("Power supply of the {} magnets of section {}", family, section_name(s)),
+                 "LUMEN",
+                 random.time(2025, 150),
+                 random.time(2024, 300),
+                 {section_name(s), family, 1000 + s, random.uniform(kCurrent[f] - 4, kCurrent[f] + 4, 2), kLimit[f],
+                  f % 2 == 0 ? 1 : -1, random.time(2024, 360), text_or_null(f == 4, "ramp_rate=2.0 A/s; filter=on")}});
         }
     return items;
 }
@@ -176,14 +182,17 @@ std::vector<Item> monitors()
     for (int s = 1; s <= kSections; ++s)
         for (int cell = 1; cell <= kCellsPerSection; ++cell) {
             const bool seen = (s + cell) % 11 != 0;
-            items.push_back({3000 + (s - 1) * kCellsPerSection + cell, fmt::format("{}/{}", section_name(s), cell),
-                             std::nullopt, "LUMEN", seen ? std::optional(random.time(2025, 150)) : std::nullopt,
-                             random.time(2024, 300),
-                             {section_name(s), cell, 1000 + s, random.uniform(18.5, 21.5, 2),
-                              random.uniform(-0.4, 0.4, 3), random.uniform(-0.4, 0.4, 3),
-                              random.time(2023, 300), s < 20 ? "3.2.1" : "3.3.0",
-                              text_or_null(cell == 1, fmt::format("kx={:.2f};ky={:.2f}", random.uniform(9.8, 10.4, 2),
-                                                                  random.uniform(9.8, 10.4, 2)))}});
+            items.push_back(
+                {3000 + (s - 1) * kCellsPerSection + cell,
+                 fmt::format("{}/{}", section_name(s), cell),
+                 std::nullopt,
+                 "LUMEN",
+                 seen ? std::optional(random.time(2025, 150)) : std::nullopt,
+                 random.time(2024, 300),
+                 {section_name(s), cell, 1000 + s, random.uniform(18.5, 21.5, 2), random.uniform(-0.4, 0.4, 3),
+                  random.uniform(-0.4, 0.4, 3), random.time(2023, 300), s < 20 ? "3.2.1" : "3.3.0",
+                  text_or_null(cell == 1, fmt::format("kx={:.2f};ky={:.2f}", random.uniform(9.8, 10.4, 2),
+                                                      random.uniform(9.8, 10.4, 2)))}});
         }
     return items;
 }
@@ -196,11 +205,15 @@ std::vector<Item> cavities()
     for (int s : kRfSections)
         for (int cell = kFirstRfCell; cell <= kLastRfCell; ++cell) {
             const std::string name = fmt::format("CAV.{}.{}", section_name(s), cell);
-            items.push_back({id++, name, "Normal-conducting 500 MHz cavity", "LUMEN", random.time(2025, 150),
-                             random.time(2024, 300),
-                             {name, 499.654, random.uniform(575, 625, 1), random.uniform(-10, 10, 1),
-                              random.below(4000) - 2000, random.time(2024, 300),
-                              text_or_null(cell == 4, "Window temperature watched since March")}});
+            items.push_back(
+                {id++,
+                 name,
+                 "Normal-conducting 500 MHz cavity",
+                 "LUMEN",
+                 random.time(2025, 150),
+                 random.time(2024, 300),
+                 {name, 499.654, random.uniform(575, 625, 1), random.uniform(-10, 10, 1), random.below(4000) - 2000,
+                  random.time(2024, 300), text_or_null(cell == 4, "Window temperature watched since March")}});
         }
     return items;
 }
@@ -281,10 +294,7 @@ std::vector<std::string> data_statements(const TypeDef& type)
     };
 }
 
-SqlValue optional_text(const char* text)
-{
-    return text != nullptr ? SqlValue(std::string(text)) : SqlValue();
-}
+SqlValue optional_text(const char* text) { return text != nullptr ? SqlValue(std::string(text)) : SqlValue(); }
 
 void write_type(qix::sql::Database& db, const TypeDef& type, const std::vector<Item>& items)
 {
@@ -295,10 +305,11 @@ void write_type(qix::sql::Database& db, const TypeDef& type, const std::vector<I
     std::vector<std::vector<SqlValue>> fields;
     for (const auto& f : type.fields)
         fields.push_back({f.id, type.id, f.name, f.description, std::string(1, f.code),
-                          f.ref_type != 0 ? SqlValue(f.ref_type) : SqlValue(), optional_text(f.unit),
-                          int{f.hidden}, int{f.name_field}, 0, int{f.allow_null}});
-    insert_rows(db, "CFG.CM_FIELDS", {"FIELD_ID", "TYPE_ID", "FIELD_NAME", "FIELD_DESCR", "DATA_TYPE", "REF_TYPE_ID",
-                                      "UNIT_NAME", "HIDDEN_FLAG", "NAME_FLAG", "FACILITY_FLAG", "ALLOW_NULL_FLAG"},
+                          f.ref_type != 0 ? SqlValue(f.ref_type) : SqlValue(), optional_text(f.unit), int{f.hidden},
+                          int{f.name_field}, 0, int{f.allow_null}});
+    insert_rows(db, "CFG.CM_FIELDS",
+                {"FIELD_ID", "TYPE_ID", "FIELD_NAME", "FIELD_DESCR", "DATA_TYPE", "REF_TYPE_ID", "UNIT_NAME",
+                 "HIDDEN_FLAG", "NAME_FLAG", "FACILITY_FLAG", "ALLOW_NULL_FLAG"},
                 fields);
     std::vector<std::vector<SqlValue>> item_rows, data_rows;
     std::vector<std::string> data_columns{"PUBLIC_ID", "VERSION_ID"};
@@ -311,8 +322,8 @@ void write_type(qix::sql::Database& db, const TypeDef& type, const std::vector<I
         auto& row = data_rows.emplace_back(std::vector<SqlValue>{item.id, 1});
         row.insert(row.end(), item.values.begin(), item.values.end());
     }
-    insert_rows(db, "CFG.CM_ITEMS", {"PUBLIC_ID", "TYPE_ID", "ITEM_NAME", "ITEM_DESCR", "ITEM_FACILITY", "LAST_SEEN",
-                                     "LAST_MODIFIED"},
+    insert_rows(db, "CFG.CM_ITEMS",
+                {"PUBLIC_ID", "TYPE_ID", "ITEM_NAME", "ITEM_DESCR", "ITEM_FACILITY", "LAST_SEEN", "LAST_MODIFIED"},
                 item_rows);
     insert_rows(db, "CFG.CM_DATA_" + std::string(type.name), data_columns, data_rows);
 }

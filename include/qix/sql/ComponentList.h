@@ -65,9 +65,8 @@ public:
                                     SortOrder sort_order, double meters_before, double meters_after);
     /// As the overload for Component*, on pointers to const.
     [[nodiscard]] static std::vector<std::vector<const Component*>>
-    extract_cells_around_components(const std::vector<const Component*>& component_ptrs,
-                                    const std::string& name_regex, SortOrder sort_order, double meters_before,
-                                    double meters_after);
+    extract_cells_around_components(const std::vector<const Component*>& component_ptrs, const std::string& name_regex,
+                                    SortOrder sort_order, double meters_before, double meters_after);
 
     /// The first component whose name equals `name` apart from ASCII letter case, or null.
     [[nodiscard]] Component* find_component_by_name(std::string_view name) noexcept;
@@ -77,8 +76,7 @@ public:
     /// The components whose flag `flag_name` (looked up as by get_flag_idx) is set, ordered by
     /// `sort_order`; empty for an unknown flag. A component without that flag bit counts as
     /// not having the flag.
-    [[nodiscard]] std::vector<Component*> find_components_with_flag(const std::string& flag_name,
-                                                                    SortOrder sort_order);
+    [[nodiscard]] std::vector<Component*> find_components_with_flag(const std::string& flag_name, SortOrder sort_order);
     /// As the non-const overload, handing out pointers to const.
     [[nodiscard]] std::vector<const Component*> find_components_with_flag(const std::string& flag_name,
                                                                           SortOrder sort_order) const;

@@ -23,9 +23,11 @@ namespace qix::sql {
 namespace detail {
 
 template <typename T>
-struct is_optional : std::false_type {};
+struct is_optional : std::false_type {
+};
 template <typename T>
-struct is_optional<std::optional<T>> : std::true_type {};
+struct is_optional<std::optional<T>> : std::true_type {
+};
 
 [[noreturn]] QIX_SQL_API void throw_null_in_column(int column);
 QIX_SQL_API void check_result_column_count(int available, int wanted);

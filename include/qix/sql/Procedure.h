@@ -25,10 +25,9 @@ public:
     Procedure& operator=(Procedure&& ori) noexcept;
     ~Procedure();
 
-    void bind_parameter(int param_idx, ParameterType param_type, CDataType c_data_type,
-                        SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
-                        SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len,
-                        ParameterOption param_option);
+    void bind_parameter(int param_idx, ParameterType param_type, CDataType c_data_type, SqlDataType sql_data_type,
+                        SQLULEN sql_data_type_length_or_precision, SQLSMALLINT decimal_digits, SQLPOINTER buf,
+                        SQLLEN buf_len, ParameterOption param_option);
     /// Binds an input parameter that carries a database NULL (as Query does).
     void bind_input_parameter(int param_idx, std::nullptr_t);
 

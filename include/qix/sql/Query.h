@@ -38,15 +38,13 @@ public:
     template <typename DataType>
     void bind_column(int column, DataType* buf, std::size_t num_elements);
 
-    void bind_parameter(int param_idx, ParameterType param_type, CDataType c_data_type,
-                        SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
-                        SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len,
-                        ParameterOption param_option);
+    void bind_parameter(int param_idx, ParameterType param_type, CDataType c_data_type, SqlDataType sql_data_type,
+                        SQLULEN sql_data_type_length_or_precision, SQLSMALLINT decimal_digits, SQLPOINTER buf,
+                        SQLLEN buf_len, ParameterOption param_option);
     /// Binds an input parameter of type char (varchar, column size 0), int (integer, 10)
     /// or double (double, 53). For text pass the length and ParameterOption::none.
     template <typename DataType>
-    void bind_parameter(int param_idx, const DataType* buf, std::size_t num_elements,
-                        ParameterOption param_option);
+    void bind_parameter(int param_idx, const DataType* buf, std::size_t num_elements, ParameterOption param_option);
     /// Binds an input parameter that carries a database NULL.
     void bind_parameter(int param_idx, std::nullptr_t);
 
