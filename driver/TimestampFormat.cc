@@ -274,47 +274,25 @@ Timestamp TimestampFormat::read(std::string_view text) const
     bool pm = false;
     for (const Element& e : elements_) {
         std::optional<int> value;
-        switch (e.kind) {
-        case Kind::year4:
-            value = read_number(text, pos, 1, 4);
+        // Reads a number of one to `digits` digits into `field`.
+        const auto number_into = [&](int& field, int digits) {
+            value = read_number(text, pos, 1, digits);
             if (value)
-                t.year = *value;
-            break;
+                field = *value;
+        };
+        switch (e.kind) {
+        case Kind::year4: number_into(t.year, 4); break;
         case Kind::year_rr:
             value = read_number(text, pos, 2, 2);
             if (value)
                 t.year = *value < 50 ? 2000 + *value : 1900 + *value;
             break;
-        case Kind::month:
-            value = read_number(text, pos, 1, 2);
-            if (value)
-                t.month = *value;
-            break;
-        case Kind::day:
-            value = read_number(text, pos, 1, 2);
-            if (value)
-                t.day = *value;
-            break;
-        case Kind::hour24:
-            value = read_number(text, pos, 1, 2);
-            if (value)
-                t.hour = *value;
-            break;
-        case Kind::hour12:
-            value = read_number(text, pos, 1, 2);
-            if (value)
-                hour12 = *value;
-            break;
-        case Kind::minute:
-            value = read_number(text, pos, 1, 2);
-            if (value)
-                t.minute = *value;
-            break;
-        case Kind::second:
-            value = read_number(text, pos, 1, 2);
-            if (value)
-                t.second = *value;
-            break;
+        case Kind::month: number_into(t.month, 2); break;
+        case Kind::day: number_into(t.day, 2); break;
+        case Kind::hour24: number_into(t.hour, 2); break;
+        case Kind::hour12: number_into(hour12, 2); break;
+        case Kind::minute: number_into(t.minute, 2); break;
+        case Kind::second: number_into(t.second, 2); break;
         case Kind::fraction: {
             int count = 0;
             value = read_number(text, pos, 1, e.digits != 0 ? e.digits : 9, &count);
