@@ -1,6 +1,7 @@
 // The component list model, its queries and its loading from the database. The list file
 // format lives in ComponentListFile.cc.
 
+#include <qix/sql/ComponentFields.h>
 #include <qix/sql/ComponentList.h>
 #include <qix/sql/Database.h>
 #include <qix/sql/functions.h>
@@ -8,7 +9,6 @@
 #include <qix/util/tessel.h>
 
 #include "block_fetch.h"
-#include <qix/sql/ComponentFields.h>
 
 #include <algorithm>
 #include <array>
