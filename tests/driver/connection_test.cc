@@ -1,6 +1,7 @@
 // Our driver through the driver manager: the test data source itself, connecting and its
 // failures, the dictionary view, errors and their diagnostic records, row counts, time-outs,
 // cancel and disconnect, the catalogue functions, and connections sharing one file.
+#include "DriverCases.h"
 #include "LiteSource.h"
 #include "RawOdbc.h"
 #include "TestUtil.h"
@@ -13,8 +14,6 @@
 
 namespace qix::test {
 namespace {
-
-using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
 // An ODBC 3 connection handle before its connect; disconnected and freed on destruction.
 struct Unconnected {
@@ -167,18 +166,7 @@ TEST_F(Statements, DictionaryViewListsTablesAndViewsOfEveryFileInUpperCase)
     const std::string sql =
         "SELECT OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, NULLABLE FROM ALL_TAB_COLUMNS "
         "WHERE TABLE_NAME <> 'CM_VIEW_DATA_MAGNET' ORDER BY OWNER, TABLE_NAME, COLUMN_ID";
-    Rows expected = {{"CFG", "CM_DATA_MAGNET", "PUBLIC_ID", "1", "INTEGER", "N"},
-                     {"CFG", "CM_DATA_MAGNET", "CURRENT", "2", "DOUBLE", "Y"},
-                     {"CFG", "CM_DATA_MAGNET", "NAME", "3", "VARCHAR2", "Y"},
-                     {"CFG", "CM_DATA_MAGNET", "LAST_SEEN", "4", "TIMESTAMP(6)", "Y"},
-                     {"CFG", "CM_DATA_MAGNET", "SHOT", "5", "TIMESTAMP(9)", "Y"},
-                     {"MAIN", "LOCAL_ONLY", "A", "1", "INTEGER", "Y"},
-                     {"VEDUV", "LUMEN_COMPONENTS", "NAME", "1", "TEXT", "N"},
-                     {"VEDUV", "LUMEN_COMPONENTS", "REAL_NAME", "2", "TEXT", "Y"},
-                     {"VEDUV", "LUMEN_COMPONENTS", "X", "3", "DOUBLE", "Y"},
-                     {"VEDUV", "LUMEN_COMPONENTS", "FLAG_QUAD", "4", "INTEGER", "Y"},
-                     {"VEDUV", "LUMEN_VIEW_COMPONENTS", "NAME", "1", "TEXT", "Y"},
-                     {"VEDUV", "LUMEN_VIEW_COMPONENTS", "FLAG_QUAD", "2", "INTEGER", "Y"}};
+    Rows expected = result_rows("Dictionary");
     EXPECT_EQ(connection_.rows(sql), expected);
     // SQLite lets NULL into a primary key other than the INTEGER one that names the row id.
     connection_.execute("CREATE TABLE CFG.LATER (B TEXT PRIMARY KEY)");
@@ -189,19 +177,11 @@ TEST_F(Statements, DictionaryViewListsTablesAndViewsOfEveryFileInUpperCase)
 
 TEST_F(Statements, ErrorsCarryTheirStateAndStayUntilTheNextCall)
 {
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"SELEC 1", "42000", ""},
-        {"SELECT NOPE FROM VEDUV.LUMEN_COMPONENTS", "42S22", ""},
-        {"DELETE FROM VEDUV.LUMEN_COMPONENTS; DELETE FROM VEDUV.LUMEN_COMPONENTS", "42000", ""},
-        {"INSERT INTO VEDUV.LUMEN_VIEW_COMPONENTS (NAME) VALUES ('x')", "42000",
-         "cannot modify LUMEN_VIEW_COMPONENTS because it is a view"},
-        {"SELECT * FROM VEDUV.NOWHERE", "42S02", ""},
-    };
-    for (const auto& [sql, state, message] : cases) {
-        SCOPED_TRACE(sql);
-        EXPECT_EQ(statement_.exec(sql), SQL_ERROR);
-        EXPECT_EQ(statement_.state(), state);
-        EXPECT_NE(statement_.diagnostic_text().find(message), std::string::npos) << statement_.diagnostic_text();
+    for (const Words& c : cases("Errors")) {
+        SCOPED_TRACE(c[0]);
+        EXPECT_EQ(statement_.exec(c[0]), SQL_ERROR);
+        EXPECT_EQ(statement_.state(), c[1]);
+        EXPECT_NE(statement_.diagnostic_text().find(word(c, 2)), std::string::npos) << statement_.diagnostic_text();
     }
     // The records stay until the next call on the handle, however often they are read.
     for (int reading = 0; reading < 2; ++reading) {
@@ -223,24 +203,12 @@ TEST_F(Statements, ErrorsCarryTheirStateAndStayUntilTheNextCall)
 
 TEST_F(Statements, SearchedChangesWithoutRowsAnswerNoDataAlsoThroughTriggers)
 {
-    // Only searched updates and deletes answer SQL_NO_DATA; through a view the rows changed by
-    // its triggers count.
-    const std::tuple<const char*, SQLRETURN, SQLLEN> cases[] = {
-        {"UPDATE VEDUV.LUMEN_COMPONENTS SET X = 2 WHERE NAME = 'NONE'", SQL_NO_DATA, 0},
-        {"DELETE FROM VEDUV.LUMEN_COMPONENTS WHERE NAME = 'NONE'", SQL_NO_DATA, 0},
-        {"UPDATE VEDUV.LUMEN_COMPONENTS SET X = 2", SQL_SUCCESS, 2},
-        {"INSERT INTO VEDUV.LUMEN_COMPONENTS SELECT * FROM VEDUV.LUMEN_COMPONENTS WHERE 0", SQL_SUCCESS, 0},
-        {"INSERT INTO CFG.CM_VIEW_DATA_MAGNET (CURRENT, NAME) VALUES (12.5, 'QF1')", SQL_SUCCESS, 1},
-        {"UPDATE CFG.CM_VIEW_DATA_MAGNET SET CURRENT = NULL WHERE PUBLIC_ID = 1", SQL_SUCCESS, 1},
-        {"UPDATE CFG.CM_VIEW_DATA_MAGNET SET CURRENT = 1 WHERE PUBLIC_ID = 99", SQL_NO_DATA, 0},
-        {"DELETE FROM CFG.CM_VIEW_DATA_MAGNET WHERE PUBLIC_ID = 99", SQL_NO_DATA, 0},
-    };
-    for (const auto& [sql, rc, rows] : cases) {
-        SCOPED_TRACE(sql);
-        EXPECT_EQ(statement_.exec(sql), rc);
+    for (const Words& c : cases("Changes")) {
+        SCOPED_TRACE(c[0]);
+        EXPECT_EQ(statement_.exec(c[0]), number(c, 1));
         SQLLEN counted = -2;
         SQLRowCount(statement_.handle(), &counted);
-        EXPECT_EQ(counted, rows);
+        EXPECT_EQ(counted, number(c, 2));
     }
     EXPECT_EQ(connection_.rows("SELECT * FROM CFG.CM_VIEW_DATA_MAGNET"), (Rows{{"1", std::nullopt, "QF1"}}));
     EXPECT_EQ(statement_.exec("DELETE FROM CFG.CM_VIEW_DATA_MAGNET WHERE PUBLIC_ID = 1"), SQL_SUCCESS);
@@ -309,86 +277,60 @@ TEST_F(Statements, CatalogueFunctionsAnswerWithResultSetsOfEveryFile)
                      "CREATE INDEX CFG.MAGNET_CURRENT ON CM_DATA_MAGNET (CURRENT DESC)",
                      "CREATE TABLE CFG.CM_MAGNET_NOTE (MAGNET INTEGER REFERENCES CM_DATA_MAGNET ON DELETE CASCADE, "
                      "NOTE TEXT)"});
-    const auto null = std::nullopt;
-    const std::tuple<const char*, std::function<SQLRETURN(SQLHSTMT)>, Rows> cases[] = {
+    const std::pair<const char*, std::function<SQLRETURN(SQLHSTMT)>> calls[] = {
         {"tables of one schema, tables before views",
-         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM\\_%"), SQL_NTS, nullptr, 0); },
-         {{null, "CFG", "CM_DATA_MAGNET", "TABLE", null},
-          {null, "CFG", "CM_MAGNET_NOTE", "TABLE", null},
-          {null, "CFG", "CM_VIEW_DATA_MAGNET", "VIEW", null}}},
+         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM\\_%"), SQL_NTS, nullptr, 0); }},
         {"views of every schema",
-         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, nullptr, 0, arg("'VIEW'"), SQL_NTS); },
-         {{null, "CFG", "CM_VIEW_DATA_MAGNET", "VIEW", null}, {null, "VEDUV", "LUMEN_VIEW_COMPONENTS", "VIEW", null}}},
+         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, nullptr, 0, arg("'VIEW'"), SQL_NTS); }},
         {"table of the main file by pattern",
          [](SQLHSTMT s) {
              return SQLTables(s, nullptr, 0, nullptr, 0, arg("local%"), SQL_NTS, arg("TABLE, VIEW"), SQL_NTS);
-         },
-         {{null, "MAIN", "LOCAL_ONLY", "TABLE", null}}},
+         }},
         {"all schemas",
-         [](SQLHSTMT s) { return SQLTables(s, arg(""), 0, arg(SQL_ALL_SCHEMAS), SQL_NTS, arg(""), 0, nullptr, 0); },
-         {{null, "CFG", null, null, null}, {null, "MAIN", null, null, null}, {null, "VEDUV", null, null, null}}},
+         [](SQLHSTMT s) { return SQLTables(s, arg(""), 0, arg(SQL_ALL_SCHEMAS), SQL_NTS, arg(""), 0, nullptr, 0); }},
         {"all table types",
-         [](SQLHSTMT s) { return SQLTables(s, arg(""), 0, arg(""), 0, arg(""), 0, arg(SQL_ALL_TABLE_TYPES), SQL_NTS); },
-         {{null, null, null, "TABLE", null}, {null, null, null, "VIEW", null}}},
+         [](SQLHSTMT s) {
+             return SQLTables(s, arg(""), 0, arg(""), 0, arg(""), 0, arg(SQL_ALL_TABLE_TYPES), SQL_NTS);
+         }},
         {"a quote in a pattern",
-         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, arg("O'%"), SQL_NTS, nullptr, 0); },
-         {}},
+         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, arg("O'%"), SQL_NTS, nullptr, 0); }},
         {"all catalogues: there are none",
-         [](SQLHSTMT s) { return SQLTables(s, arg(SQL_ALL_CATALOGS), SQL_NTS, arg(""), 0, arg(""), 0, nullptr, 0); },
-         {}},
+         [](SQLHSTMT s) { return SQLTables(s, arg(SQL_ALL_CATALOGS), SQL_NTS, arg(""), 0, arg(""), 0, nullptr, 0); }},
         {"columns: text, timestamp and a NOT NULL column, names as created",
-         [](SQLHSTMT s) { return SQLColumns(s, nullptr, 0, nullptr, 0, arg("%"), SQL_NTS, arg("%NAME"), SQL_NTS); },
-         {{null, "CFG", "CM_DATA_MAGNET", "NAME", "12", "VARCHAR2", "30", "30", null, null, "1", null, null, "12",
-           null, "30", "3", "YES"},
-          {null, "CFG", "CM_VIEW_DATA_MAGNET", "NAME", "12", "VARCHAR2", "30", "30", null, null, "1", null, null,
-           "12", null, "30", "3", "YES"},
-          {null, "VEDUV", "LUMEN_VIEW_COMPONENTS", "name", "12", "TEXT", "255", "255", null, null, "1", null, null,
-           "12", null, "255", "1", "YES"},
-          {null, "VEDUV", "lumen_components", "name", "12", "TEXT", "255", "255", null, null, "0", null, null, "12",
-           null, "255", "1", "NO"},
-          {null, "VEDUV", "lumen_components", "REAL_NAME", "12", "TEXT", "255", "255", null, null, "1", null, null,
-           "12", null, "255", "2", "YES"}}},
+         [](SQLHSTMT s) { return SQLColumns(s, nullptr, 0, nullptr, 0, arg("%"), SQL_NTS, arg("%NAME"), SQL_NTS); }},
         {"timestamp column",
          [](SQLHSTMT s) {
-             return SQLColumns(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, arg("SHOT"), SQL_NTS);
-         },
-         {{null, "CFG", "CM_DATA_MAGNET", "SHOT", "93", "TIMESTAMP(9)", "29", "16", "9", null, "1", null, null, "9",
-           "3", null, "5", "YES"}}},
+             return SQLColumns(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, arg("SHOT"),
+                               SQL_NTS);
+         }},
         {"primary key",
-         [](SQLHSTMT s) { return SQLPrimaryKeys(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("cm_data_magnet"), SQL_NTS); },
-         {{null, "CFG", "CM_DATA_MAGNET", "PUBLIC_ID", "1", null}}},
+         [](SQLHSTMT s) { return SQLPrimaryKeys(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("cm_data_magnet"), SQL_NTS); }},
         {"indexes, unique ones first",
          [](SQLHSTMT s) {
              return SQLStatistics(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, SQL_INDEX_ALL,
                                   SQL_QUICK);
-         },
-         {{null, "CFG", "CM_DATA_MAGNET", "0", "CFG", "MAGNET_NAME", "3", "1", "NAME", "A", null, null, null},
-          {null, "CFG", "CM_DATA_MAGNET", "1", "CFG", "MAGNET_CURRENT", "3", "1", "CURRENT", "D", null, null, null}}},
+         }},
         {"unique indexes only",
          [](SQLHSTMT s) {
              return SQLStatistics(s, nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS, SQL_INDEX_UNIQUE,
                                   SQL_QUICK);
-         },
-         {{null, "CFG", "CM_DATA_MAGNET", "0", "CFG", "MAGNET_NAME", "3", "1", "NAME", "A", null, null, null}}},
+         }},
         {"foreign key to the parent's primary key",
          [](SQLHSTMT s) {
              return SQLForeignKeys(s, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, arg("CFG"), SQL_NTS,
                                    arg("CM_MAGNET_NOTE"), SQL_NTS);
-         },
-         {{null, "CFG", "CM_DATA_MAGNET", "PUBLIC_ID", null, "CFG", "CM_MAGNET_NOTE", "MAGNET", "1", "3", "0", null,
-           null, "7"}}},
+         }},
         {"row versions: SQLite keeps none",
          [](SQLHSTMT s) {
              return SQLSpecialColumns(s, SQL_ROWVER, nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS,
                                       SQL_SCOPE_SESSION, SQL_NULLABLE);
-         },
-         {}},
+         }},
     };
-    for (const auto& [name, call, expected] : cases) {
+    for (const auto& [name, call] : calls) {
         SCOPED_TRACE(name);
         RawStatement statement(connection_);
         ASSERT_EQ(call(statement.handle()), SQL_SUCCESS) << statement.diagnostic_text();
-        EXPECT_EQ(statement.fetch_all(), expected);
+        EXPECT_EQ(statement.fetch_all(), result_rows(name));
     }
 }
 

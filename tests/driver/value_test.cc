@@ -2,6 +2,7 @@
 // cuts; long and wide values in pieces; block cursors; column descriptions; input parameters and
 // parameter arrays; and the session timestamp format (TIMESTAMP(6) and TIMESTAMP(9) read and
 // written in it, or in the Oracle-like default without it).
+#include "DriverCases.h"
 #include "LiteSource.h"
 #include "RawOdbc.h"
 
@@ -17,48 +18,12 @@
 namespace qix::test {
 namespace {
 
-using Rows = std::vector<std::vector<std::optional<std::string>>>;
-
-// The one row every conversion reads: each column's name, declared type and value. DATE holds a
-// date with a time of day as Oracle's does; TIME a time of day.
-struct ValueColumn {
-    const char* name;
-    const char* type;
-    const char* value;
-};
-constexpr ValueColumn kValueColumns[] = {
-    {"I", "INTEGER", "42"},
-    {"D", "DOUBLE", "2.5"},
-    {"T", "TEXT", "' 17 '"},
-    {"B", "BLOB", "x'00FF10'"},
-    {"BIG", "INTEGER", "5000000000"},
-    {"N", "INTEGER", "NULL"},
-    {"W", "TEXT", "'abc'"},
-    {"NEG", "INTEGER", "-3"},
-    {"HALF", "DOUBLE", "0.5"},
-    {"ONE", "INTEGER", "1"},
-    {"DAY", "DATE", "'2024-03-05'"},
-    {"SEEN", "DATE", "'2024-03-05 14:07:09'"},
-    {"AT", "TIME", "'10:11:12'"},
-    {"LATE", "TIME", "'23:59:59.5'"},
-    {"NOTE", "TEXT", "'2024-03-05 14:07:09.250'"},
-    {"SHOT", "TIMESTAMP(9)", "'2024-03-05 00:07:09.123456789'"},
-    {"PRICE", "NUMBER(10,2)", "12.34"},
-    {"AMOUNT", "NUMBER", "-2.5"},
-    {"ONE_DIGIT", "NUMBER(5,1)", "2.25"},
-    {"HUGE", "INTEGER", "9007199254740993"},
-    {"CENTS", "NUMBER(10,2)", "0.05"},
-    {"MANY", "NUMBER", "123456789012345678"},
-    {"TINY", "NUMBER(5,1)", "-0.04"},
-    {"LEAST", "INTEGER", "-9223372036854775807"},
-};
-
 // The column number of a value column; one past the last for any other name.
 SQLUSMALLINT column_of(std::string_view name)
 {
-    const auto named = [name](const ValueColumn& column) { return column.name == name; };
-    return static_cast<SQLUSMALLINT>(std::find_if(std::begin(kValueColumns), std::end(kValueColumns), named) -
-                                     std::begin(kValueColumns) + 1);
+    const auto& columns = cases("ValueColumns");
+    const auto named = [name](const Words& column) { return column[0] == name; };
+    return static_cast<SQLUSMALLINT>(std::find_if(columns.begin(), columns.end(), named) - columns.begin() + 1);
 }
 
 // Text of 26 letters repeated: a long value whose pieces show where they came from.
@@ -160,10 +125,10 @@ protected:
     void SetUp() override
     {
         std::string create = "CREATE TABLE CFG.V (", insert = "INSERT INTO CFG.V VALUES (";
-        for (const auto& [name, type, value] : kValueColumns) {
+        for (const Words& column : cases("ValueColumns")) {
             const char* comma = create.ends_with("(") ? "" : ", ";
-            create += comma + std::string(name) + " " + type;
-            insert += comma + std::string(value);
+            create += comma + column[0] + " " + column[1];
+            insert += comma + column[2];
         }
         // The long text and blob are 2,500 and 10,000 letters; the clef (U+1D11E) needs a
         // surrogate pair; CAST of bytes gives text that is no UTF-8.
@@ -239,96 +204,25 @@ protected:
     SQLLEN indicator_ = 0;
 };
 
-// A read of a value column: the state it reports and, when it succeeds, the value as shown() and
-// the indicator.
-struct Conversion {
-    const char* column;
-    SQLSMALLINT c_type;
-    std::string state;
-    const char* value = "";
-    SQLLEN indicator = 0;
-};
-
 TEST_F(Values, ConvertIntoEveryCTypeOrTellWhyNotReadOrBound)
 {
-    // Numbers, and why not; texts without spurious zeros, binary data in hex and the bytes of a text.
-    std::vector<Conversion> cases = {
-        {"I", SQL_C_SLONG, "", "42", 4},
-        {"NEG", SQL_C_SSHORT, "", "-3", 2},
-        {"I", SQL_C_USHORT, "", "42", 2},
-        {"BIG", SQL_C_SBIGINT, "", "5000000000", 8},
-        {"HUGE", SQL_C_SBIGINT, "", "9007199254740993", 8},
-        {"I", SQL_C_DOUBLE, "", "42", 8},
-        {"D", SQL_C_DOUBLE, "", "2.5", 8},
-        {"ONE", SQL_C_BIT, "", "1", 1},
-        {"T", SQL_C_SLONG, "", "17", 4},
-        {"D", SQL_C_SLONG, "01S07", "2", 4},
-        {"HALF", SQL_C_BIT, "01S07", "0", 1},
-        {"BIG", SQL_C_SLONG, "22003"},
-        {"NEG", SQL_C_USHORT, "22003"},
-        {"I", SQL_C_BIT, "22003"},
-        {"W", SQL_C_DOUBLE, "22018"},
-        {"B", SQL_C_SLONG, "07006"},
-        {"T", SQL_C_GUID, "HY003"},
-        {"NONE", SQL_C_CHAR, "07009"},
-        {"N", SQL_C_SLONG, "22002"},
-        {"T", SQL_C_CHAR, "", " 17 ", 4},
-        {"W", SQL_C_CHAR, "", "abc", 3},
-        {"D", SQL_C_CHAR, "", "2.5", 3},
-        {"BIG", SQL_C_CHAR, "", "5000000000", 10},
-        {"NEG", SQL_C_CHAR, "", "-3", 2},
-        {"B", SQL_C_CHAR, "", "00FF10", 6},
-        {"B", SQL_C_BINARY, "", "00FF10", 3},
-        {"I", SQL_C_BINARY, "", "3432", 2},
-        {"PRICE", SQL_C_WCHAR, "", "12.34", 10},
-    };
-    // Dates and times, with the part a structure has no room for reported.
-    cases.insert(cases.end(), {
-                                  {"DAY", SQL_C_TYPE_TIMESTAMP, "", "2024-03-05 00:00:00.000000000", 16},
-                                  {"NOTE", SQL_C_TYPE_TIMESTAMP, "", "2024-03-05 14:07:09.250000000", 16},
-                                  {"SHOT", SQL_C_TYPE_TIMESTAMP, "", "2024-03-05 00:07:09.123456789", 16},
-                                  {"DAY", SQL_C_TYPE_DATE, "", "2024-03-05", 6},
-                                  {"SEEN", SQL_C_TYPE_DATE, "01S07", "2024-03-05", 6},
-                                  {"NOTE", SQL_C_TYPE_DATE, "01S07", "2024-03-05", 6},
-                                  {"SEEN", SQL_C_TYPE_TIME, "", "14:07:09", 6},
-                                  {"AT", SQL_C_TYPE_TIME, "", "10:11:12", 6},
-                                  {"LATE", SQL_C_TYPE_TIME, "01S07", "23:59:59", 6},
-                                  {"W", SQL_C_TYPE_DATE, "22018"},
-                              });
-    // Exact numbers with the scale of their column, or their own without one.
-    cases.insert(cases.end(), {
-                                  {"PRICE", SQL_C_NUMERIC, "", "1234e-2", 19},
-                                  {"AMOUNT", SQL_C_NUMERIC, "", "-25e-1", 19},
-                                  {"ONE_DIGIT", SQL_C_NUMERIC, "01S07", "22e-1", 19},
-                                  {"HUGE", SQL_C_NUMERIC, "", "9007199254740993e0", 19},
-                                  {"CENTS", SQL_C_NUMERIC, "", "5e-2", 19},
-                                  {"MANY", SQL_C_NUMERIC, "", "123456789012345678e0", 19},
-                                  {"TINY", SQL_C_NUMERIC, "01S07", "0e-1", 19},
-                                  {"LEAST", SQL_C_NUMERIC, "", "-9223372036854775807e0", 19},
-                              });
-    for (SQLSMALLINT c_type : {SQL_C_CHAR, SQL_C_DOUBLE, SQL_C_SLONG, SQL_C_SSHORT, SQL_C_USHORT, SQL_C_SBIGINT,
-                               SQL_C_BIT, SQL_C_BINARY, SQL_C_DEFAULT})
-        cases.push_back({"N", c_type, "", "NULL", SQL_NULL_DATA});
-    for (const Conversion& c : cases) {
-        SCOPED_TRACE(std::string(c.column) + " as C type " + std::to_string(c.c_type));
-        SQLLEN* indicator = c.state == "22002" ? nullptr : &indicator_;
+    for (const Words& c : cases("Conversions")) {
+        SCOPED_TRACE(c[0] + " as " + c[1]);
+        const auto c_type = static_cast<SQLSMALLINT>(number(c, 1));
+        const std::string state = word(c, 2);
+        SQLLEN* indicator = state == "22002" ? nullptr : &indicator_;
         // An empty state is a success, class 01 a warning, any other an error.
-        const SQLRETURN rc = c.state.empty()             ? SQL_SUCCESS
-                             : c.state.starts_with("01") ? SQL_SUCCESS_WITH_INFO
-                                                         : SQL_ERROR;
-        const Read expected{rc, c.state, c.value, c.indicator};
-        EXPECT_EQ(get(column_of(c.column), c.c_type, c.c_type, indicator), expected);
-        EXPECT_EQ(bound(column_of(c.column), c.c_type, c.c_type, indicator), expected) << "bound";
+        const SQLRETURN rc = state.empty() ? SQL_SUCCESS : state.starts_with("01") ? SQL_SUCCESS_WITH_INFO : SQL_ERROR;
+        const Read expected{rc, state, word(c, 3), number(c, 4)};
+        EXPECT_EQ(get(column_of(c[0]), c_type, c_type, indicator), expected);
+        EXPECT_EQ(bound(column_of(c[0]), c_type, c_type, indicator), expected) << "bound";
     }
-    // SQL_C_DEFAULT gives the C type of the column's SQL type.
-    for (const auto& [column, c_type] : {std::pair<const char*, SQLSMALLINT>{"HUGE", SQL_C_SBIGINT},
-                                         {"D", SQL_C_DOUBLE},
-                                         {"DAY", SQL_C_TYPE_TIMESTAMP},
-                                         {"AT", SQL_C_TYPE_TIME}}) {
-        SCOPED_TRACE(column);
-        const Read expected = get(column_of(column), c_type, c_type, &indicator_);
-        EXPECT_EQ(get(column_of(column), SQL_C_DEFAULT, c_type, &indicator_), expected);
-        EXPECT_EQ(bound(column_of(column), SQL_C_DEFAULT, c_type, &indicator_), expected) << "bound";
+    for (const Words& c : cases("DefaultCTypes")) {
+        SCOPED_TRACE(c[0]);
+        const auto c_type = static_cast<SQLSMALLINT>(number(c, 1));
+        const Read expected = get(column_of(c[0]), c_type, c_type, &indicator_);
+        EXPECT_EQ(get(column_of(c[0]), SQL_C_DEFAULT, c_type, &indicator_), expected);
+        EXPECT_EQ(bound(column_of(c[0]), SQL_C_DEFAULT, c_type, &indicator_), expected) << "bound";
     }
     EXPECT_EQ(connection_.rows("SELECT 1.0, 0.1, 123456789.125, 1e-7, 2e20"),
               (Rows{{"1", "0.1", "123456789.125", "1e-07", "2e+20"}}));
@@ -487,29 +381,13 @@ TEST_F(Values, ColumnsAreDescribedByTheirDeclarationAndConstraints)
                      "B BLOB NOT NULL, CURRENT_A BINARY_DOUBLE, GAIN BINARY_FLOAT, IMAGE RAW(16))",
                      "CREATE TABLE CFG.K (CODE TEXT PRIMARY KEY)", "CREATE VIEW CFG.DV AS SELECT NAME FROM D"});
     using Description = std::tuple<SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLSMALLINT>; // type, size, digits, nullable
-    const std::pair<const char*, Description> cases[] = {
-        {"ID FROM CFG.D", {SQL_BIGINT, 19, 0, SQL_NO_NULLS}},
-        {"NAME FROM CFG.D", {SQL_VARCHAR, 255, 0, SQL_NO_NULLS}},
-        {"NOTE FROM CFG.D", {SQL_VARCHAR, 30, 0, SQL_NULLABLE}},
-        {"DAY FROM CFG.D", {SQL_TYPE_TIMESTAMP, 19, 0, SQL_NULLABLE}},
-        {"SEEN FROM CFG.D", {SQL_TYPE_TIMESTAMP, 23, 3, SQL_NULLABLE}},
-        {"PRICE FROM CFG.D", {SQL_NUMERIC, 10, 2, SQL_NULLABLE}},
-        {"AMOUNT FROM CFG.D", {SQL_NUMERIC, 38, 0, SQL_NULLABLE}},
-        {"RATIO FROM CFG.D", {SQL_DOUBLE, 15, 0, SQL_NULLABLE}},
-        {"AT FROM CFG.D", {SQL_TYPE_TIME, 8, 0, SQL_NULLABLE}},
-        {"SMALL FROM CFG.D", {SQL_SMALLINT, 5, 0, SQL_NULLABLE}},
-        {"B FROM CFG.D", {SQL_VARBINARY, 255, 0, SQL_NO_NULLS}},
-        {"CURRENT_A FROM CFG.D", {SQL_DOUBLE, 15, 0, SQL_NULLABLE}},
-        {"GAIN FROM CFG.D", {SQL_DOUBLE, 15, 0, SQL_NULLABLE}},
-        {"IMAGE FROM CFG.D", {SQL_VARBINARY, 16, 0, SQL_NULLABLE}},
-        {"CODE FROM CFG.K", {SQL_VARCHAR, 255, 0, SQL_NULLABLE}},
-        {"NAME FROM CFG.DV", {SQL_VARCHAR, 255, 0, SQL_NO_NULLS}},
-        {"ID + 1 FROM CFG.D", {SQL_VARCHAR, 255, 0, SQL_NULLABLE_UNKNOWN}},
-    };
-    for (const auto& [select, expected] : cases) {
+    for (const Words& c : cases("Descriptions")) {
+        const std::string select = "SELECT " + c[0] + " FROM " + c[1];
         SCOPED_TRACE(select);
         RawStatement statement(connection_);
-        ASSERT_EQ(statement.prepare(std::string("SELECT ") + select), SQL_SUCCESS);
+        ASSERT_EQ(statement.prepare(select), SQL_SUCCESS);
+        const Description expected{static_cast<SQLSMALLINT>(number(c, 2)), static_cast<SQLULEN>(number(c, 3)),
+                                   static_cast<SQLSMALLINT>(number(c, 4)), static_cast<SQLSMALLINT>(number(c, 5))};
         Description described{};
         auto& [type, size, digits, nullable] = described;
         ASSERT_EQ(SQLDescribeCol(statement.handle(), 1, nullptr, 0, nullptr, &type, &size, &digits, &nullable),
@@ -794,17 +672,11 @@ TEST_F(Values, TheSessionFormatOfOneConnectionRendersEveryTimestampColumn)
 
 TEST_F(Values, TheSessionRefusesFormatsItCannotHonour)
 {
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"NLS_TIMESTAMP_FORMAT = 'YYYY-MM-DD HH:MI:SS'", "HY024", "at 'HH:MI:SS'"},
-        {"NLS_TIMESTAMP_FORMAT = 'DD-MON-YYYY'", "HY024", ""},
-        {"NLS_DATE_FORMAT = 'YYYY'", "42000", "NLS_DATE_FORMAT"},
-        {"NLS_TIMESTAMP_FORMAT = 'YYYY''MM'", "HY024", "at ''MM'"},
-        {"NLS_TIMESTAMP_FORMAT = YYYY", "42000", ""}};
-    for (const auto& [setting, state, text] : cases) {
-        SCOPED_TRACE(setting);
-        EXPECT_EQ(statement_.exec(std::string("ALTER SESSION SET ") + setting), SQL_ERROR);
-        EXPECT_EQ(statement_.state(), state);
-        EXPECT_NE(statement_.diagnostic_text().find(text), std::string::npos) << statement_.diagnostic_text();
+    for (const Words& c : cases("RefusedFormats")) {
+        SCOPED_TRACE(c[0]);
+        EXPECT_EQ(statement_.exec("ALTER SESSION SET " + c[0]), SQL_ERROR);
+        EXPECT_EQ(statement_.state(), c[1]);
+        EXPECT_NE(statement_.diagnostic_text().find(word(c, 2)), std::string::npos) << statement_.diagnostic_text();
     }
     // A refused format leaves the session as it was.
     EXPECT_EQ(items(connection_)[1][0], "01-JAN-24 12.00.00.500000 AM");
