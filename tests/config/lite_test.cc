@@ -40,35 +40,25 @@ std::vector<std::string> schema_statements()
     return statements;
 }
 
+const ConfigurationDataValue kNull = null_value{};
+
+// A row of MAGNET with one value per field, the fields in name order.
+ConfigurationData magnet_row(int id, const ConfigurationDataValueList& values)
+{
+    static const char* const kFields[] = {"CALIBRATED", "CURRENT", "INSTALLED", "NOTES",
+                                          "NUMBER",     "RANK",    "REVIEWED",  "SECTION"};
+    ConfigurationData row{id, {}};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        row.fields_.emplace(kFields[i], values[i]);
+    return row;
+}
+
 const std::vector<ConfigurationData>& magnet_rows()
 {
-    static const std::vector<ConfigurationData> rows = {{1,
-                                                         {{"CALIBRATED", at(kMarchNanos)},
-                                                          {"CURRENT", 2.5},
-                                                          {"INSTALLED", at(kFirstMicro2024)},
-                                                          {"NOTES", "blob one"s},
-                                                          {"NUMBER", 7},
-                                                          {"RANK", 3},
-                                                          {"REVIEWED", at(kReviewed)},
-                                                          {"SECTION", "L2"s}}},
-                                                        {1,
-                                                         {{"CALIBRATED", null_value{}},
-                                                          {"CURRENT", -1e-07},
-                                                          {"INSTALLED", at(kLastMicro1969)},
-                                                          {"NOTES", null_value{}},
-                                                          {"NUMBER", 8},
-                                                          {"RANK", null_value{}},
-                                                          {"REVIEWED", null_value{}},
-                                                          {"SECTION", "L2"s}}},
-                                                        {2,
-                                                         {{"CALIBRATED", at(kLatest)},
-                                                          {"CURRENT", null_value{}},
-                                                          {"INSTALLED", null_value{}},
-                                                          {"NOTES", null_value{}},
-                                                          {"NUMBER", null_value{}},
-                                                          {"RANK", 0},
-                                                          {"REVIEWED", null_value{}},
-                                                          {"SECTION", null_value{}}}}};
+    static const std::vector<ConfigurationData> rows = {
+        magnet_row(1, {at(kMarchNanos), 2.5, at(kFirstMicro2024), "blob one"s, 7, 3, at(kReviewed), "L2"s}),
+        magnet_row(1, {kNull, -1e-07, at(kLastMicro1969), kNull, 8, kNull, kNull, "L2"s}),
+        magnet_row(2, {at(kLatest), kNull, kNull, kNull, kNull, 0, kNull, kNull})};
     return rows;
 }
 
@@ -155,11 +145,13 @@ TEST_F(ConfigLite, ReadsItemsWithExactTimestamps)
     EXPECT_EQ(ci_.read_items("NOSUCH", ""), std::vector<ConfigurationItem>{});
     EXPECT_EQ(ci_.read_item("MAGNET", "Q1"), items[0]);
     EXPECT_EQ(ci_.read_item("MAGNET", "NOPE"), ConfigurationItem{});
+    // Quotes in the values of item look-ups select nothing more.
+    EXPECT_EQ(ci_.read_item("MAGNET", "Q1' OR '1'='1"), ConfigurationItem{});
+    EXPECT_EQ(ci_.read_items("MAGNET", "NORTH' OR '1'='1"), std::vector<ConfigurationItem>{});
     EXPECT_EQ(ci_.read_item("MAGNET", 2), items[1]);
     EXPECT_EQ(ci_.read_item("ODD", 0).name_, "ZERO");
     EXPECT_EQ(ci_.read_item("MAGNET", 7), ConfigurationItem{});
     EXPECT_EQ(ci_.read_item("bad-name", -1), ConfigurationItem{});
-    // Type and field names in every call are the reliability tests' part.
     EXPECT_EQ(message_of([&] { (void)ci_.read_item("MAGNET", ""); }), "Item name cannot be empty.");
 }
 
@@ -193,30 +185,73 @@ TEST_F(ConfigLite, ReadsOversizedValuesAsTheColumnsHoldThem)
 {
     source_.execute({"INSERT INTO CFG.MAGNET_T VALUES (9, 1, 'L3', 1, 1.0, 1, '2024-03-05 14:07:09.123456789', NULL, "
                      "NULL, replace(hex(zeroblob(5000)), '0', 'x') || char(0) || 'end')"});
-    const ConfigurationData long_row{9,
-                                     {{"CALIBRATED", null_value{}},
-                                      {"CURRENT", 1.0},
-                                      {"INSTALLED", at(kMarchNanos / 1000 * 1000)},
-                                      {"NOTES", std::string(10000, 'x') + '\0' + "end"},
-                                      {"NUMBER", 1},
-                                      {"RANK", 1},
-                                      {"REVIEWED", null_value{}},
-                                      {"SECTION", "L3"s}}};
+    const auto long_row = magnet_row(
+        9, {kNull, 1.0, at(kMarchNanos / 1000 * 1000), std::string(10000, 'x') + '\0' + "end", 1, 1, kNull, "L3"s});
     EXPECT_EQ(ci_.read_data("MAGNET", 9, -1).first, std::vector<ConfigurationData>{long_row});
 }
 
-// Field names are checked before any statement is built, also for a view without rows; an
-// unknown type code shows when the first row is read.
-TEST_F(ConfigLite, RefusesDataViewsItCannotRead)
+// Names that would end a literal or a statement, comment out or widen the rest of it, or name
+// another object.
+const std::string kBadNames[] = {"",
+                                 "X' OR '1'='1",
+                                 "MAGNET WHERE 1 = 1 --",
+                                 "MAGNET WHERE PUBLIC_ID > ? OR PUBLIC_ID = ?",
+                                 "MAGNET; DELETE FROM CFG.MAGNET_T",
+                                 "MAGNET\nDELETE FROM CFG.MAGNET_T",
+                                 "MAGNET/*",
+                                 "magnet",
+                                 " MAGNET",
+                                 "CFG.CM_VIEW_DATA_MAGNET",
+                                 "{fn USER()}",
+                                 std::string("MAGNET\0'", 8)};
+
+// Type names, and field names given or read from the fields view, are checked before any
+// statement is built, also for a view without rows; an unknown type code shows when the first
+// row is read.
+TEST_F(ConfigLite, RefusesBadNamesBeforeAnyStatement)
 {
+    const ConfigurationDataValueMap values{{"NOTES", "x"s}};
+    // Every call with a type name, as it would be called with a real one.
+    const std::function<void(const std::string&)> calls[] = {
+        [&](const auto& type) { (void)ci_.read_fields(type); },
+        [&](const auto& type) { (void)ci_.read_item(type, 1); },
+        [&](const auto& type) { (void)ci_.read_items(type, "NORTH"); },
+        [&](const auto& type) { (void)ci_.read_item(type, "Q1"); },
+        [&](const auto& type) { (void)ci_.read_data(type, "PUBLIC_ID > ?", {0}); },
+        [&](const auto& type) { (void)ci_.read_data(type, values); },
+        [&](const auto& type) { (void)ci_.read_data(type, 1, -1); },
+        [&](const auto& type) { ci_.add_data(type, values); },
+        [&](const auto& type) { ci_.update_data(type, 1, values); },
+        [&](const auto& type) { ci_.delete_data(type, 1); },
+        [&](const auto& type) { (void)ci_.make_item_name(values, type); },
+    };
+    for (const std::string& name : kBadNames) {
+        SCOPED_TRACE("name [" + name + "]");
+        for (std::size_t i = 0; i < std::size(calls); ++i)
+            EXPECT_EQ(message_of([&] { calls[i](name); }),
+                      name.empty() ? "Type name cannot be empty." : "Invalid field name")
+                << "call " << i;
+        EXPECT_EQ(message_of([&] {
+                      (void)ci_.read_data("MAGNET", {{name, 1}});
+                  }),
+                  "Invalid field name")
+            << "as a field of the equality filter";
+    }
+    // QUIET and LOWER list a field "lower": refused however few of their fields a call names.
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("QUIET", -1, -1)); }), "Invalid field name");
-    EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("LOWER", -1, -1)); }), "Invalid field name");
+    EXPECT_EQ(message_of([&] {
+                  static_cast<void>(ci_.read_data("LOWER", ConfigurationDataValueMap{{"B", "b"s}}));
+              }),
+              "Invalid field name");
     EXPECT_EQ(message_of([&] { ci_.add_data("LOWER", {{"B", "b"s}}); }), "Invalid field name");
     EXPECT_EQ(message_of([&] { ci_.update_data("LOWER", 1, {{"B", "b"s}}); }), "Invalid field name");
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("ODD", -1, -1)); }), "Data type not implemented");
     // A type without fields would send "SELECT PUBLIC_ID,  FROM ...".
     EXPECT_EQ(message_of([&] { static_cast<void>(ci_.read_data("NOSUCH", -1, -1)); }),
               "Type NOSUCH has no fields in schema CFG");
+    EXPECT_EQ(ci_.read_data("MAGNET", -1, -1).first, magnet_rows());
+    EXPECT_EQ((db_.execute_query<std::string>("SELECT B FROM CFG.CM_VIEW_DATA_LOWER")),
+              (std::vector<std::tuple<std::string>>{{"b"}}));
 }
 
 // One stored timestamp that cannot be parsed names its row, field and text; the exception stays
@@ -242,28 +277,27 @@ TEST_F(ConfigLite, UnparsableStoredTimestampNamesItsRow)
     }
 }
 
+// Values travel as parameters, quotes and NUL bytes included.
 TEST_F(ConfigLite, WritesRowsThroughTheDataView)
 {
-    ConfigurationData expected{3,
-                               {{"CALIBRATED", at(kFirstMicro2024)},
-                                {"CURRENT", 0.25},
-                                {"INSTALLED", at(kLastMicro1969)},
-                                {"NOTES", "n"s},
-                                {"NUMBER", 11},
-                                {"RANK", null_value{}},
-                                {"REVIEWED", null_value{}},
-                                {"SECTION", "L9"s}}};
+    const std::string quoted = "O'Brien'); DELETE FROM CFG.MAGNET_T; --";
+    const std::string with_nul = "nul\0inside '\"; DROP TABLE CFG.MAGNET_T; --"s;
+    auto expected = magnet_row(3, {at(kFirstMicro2024), 0.25, at(kLastMicro1969), with_nul, 11, kNull, kNull, quoted});
     auto added = expected.fields_;
     added["NOT_A_FIELD"] = 5; // a key that names no field is left out
     ci_.add_data("MAGNET", added);
-    EXPECT_EQ(ci_.read_data("MAGNET", 3, -1).first, std::vector<ConfigurationData>{expected});
+    EXPECT_EQ(ci_.read_data("MAGNET", {{"SECTION", quoted}}).first, std::vector<ConfigurationData>{expected});
     ci_.update_data("MAGNET", 3,
-                    {{"CURRENT", null_value{}}, {"NUMBER", 12}, {"REVIEWED", at(kMarchNanos)}, {"NOT_A_FIELD", 1}});
-    expected.fields_["CURRENT"] = null_value{};
-    expected.fields_["NUMBER"] = 12;
-    // A time point travels as text with six fraction digits.
-    expected.fields_["REVIEWED"] = at(kMarchNanos / 1000 * 1000);
-    EXPECT_EQ(ci_.read_data("MAGNET", 3, -1).first, std::vector<ConfigurationData>{expected});
+                    {{"CURRENT", kNull},
+                     {"NUMBER", 12},
+                     {"REVIEWED", at(kMarchNanos)},
+                     {"NOT_A_FIELD", 1},
+                     {"NOTES", quoted},
+                     {"SECTION", with_nul}});
+    expected = magnet_row(3, {at(kFirstMicro2024), kNull, at(kLastMicro1969), quoted, 12, kNull,
+                              at(kMarchNanos / 1000 * 1000), with_nul}); // a time point travels with six digits
+    EXPECT_EQ(ci_.read_data("MAGNET", "SECTION = ? AND NOTES = ?", {with_nul, quoted}).first,
+              std::vector<ConfigurationData>{expected});
     ci_.update_data("MAGNET", 99, {{"NUMBER", 1}});
     ci_.delete_data("MAGNET", 99);
     ci_.delete_data("MAGNET", 3);

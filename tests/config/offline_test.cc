@@ -187,11 +187,19 @@ TEST(ItemNames, RefuseFieldsOfNoneOrSeveralTypes)
 
 TEST(ConfigurationInterfaceSchema, RefusesBadSchemaNamesBeforeAnyStatement)
 {
-    // Hostile schema names are the reliability tests' part; a well-formed name gets as far as
-    // the connection attempt.
+    // A well-formed name gets as far as the connection attempt.
     Database db("qix_config_no_such_dsn", "", "");
-    for (const std::string& name : {"1CFG"s, "CFG.X"s, "C-FG"s, "_CFG"s, "CFG "s})
-        EXPECT_EQ(message_of([&] { CI ci(db, name); }), "Invalid schema name: " + name);
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "Schema name cannot be empty."},
+        {"1CFG", "Invalid schema name: 1CFG"},
+        {"CFG.X", "Invalid schema name: CFG.X"},
+        {"C-FG", "Invalid schema name: C-FG"},
+        {"_CFG", "Invalid schema name: _CFG"},
+        {"CFG ", "Invalid schema name: CFG "},
+        {"CFG'; DROP TABLE CFG.X; --", "Invalid schema name: CFG'; DROP TABLE CFG.X; --"},
+        {"CFG\0X"s, "Invalid schema name: CFG"}}; // a message is C text: it ends at a NUL byte
+    for (const auto& [name, message] : cases)
+        EXPECT_EQ(message_of([&] { CI ci(db, name); }), message);
     EXPECT_FALSE(db.is_connected());
     EXPECT_NE(message_of([&] { CI ci(db, "Cfg_1$#"); }).find("qix_config_no_such_dsn"), std::string::npos);
 }
