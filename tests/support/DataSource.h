@@ -43,8 +43,6 @@ public:
     SqliteOdbcSource(const SqliteOdbcSource&) = delete;
     SqliteOdbcSource& operator=(const SqliteOdbcSource&) = delete;
     [[nodiscard]] const std::string& dsn() const noexcept { return dsn_; }
-    [[nodiscard]] std::filesystem::path database_file() const { return dir_ / "test.db"; }
-    [[nodiscard]] const TempDir& dir() const noexcept { return dir_; }
 
 private:
     TempDir dir_;
@@ -72,7 +70,6 @@ public:
     PostgresSource& operator=(const PostgresSource&) = delete;
     [[nodiscard]] const std::string& dsn() const noexcept { return dsn_; }
     [[nodiscard]] const std::string& user() const noexcept { return server_.user; }
-    [[nodiscard]] const std::string& database() const noexcept { return database_; }
 
 private:
     PostgresServer server_;
