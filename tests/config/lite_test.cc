@@ -203,7 +203,7 @@ const std::string kBadNames[] = {"",
                                  " MAGNET",
                                  "CFG.CM_VIEW_DATA_MAGNET",
                                  "{fn USER()}",
-                                 std::string("MAGNET\0'", 8)};
+                                 "MAGNET\0'"s};
 
 // Type names, and field names given or read from the fields view, are checked before any
 // statement is built, also for a view without rows; an unknown type code shows when the first
