@@ -164,30 +164,6 @@ inline void check_facility_loads(sql::Database& db)
     EXPECT_EQ(list, span);
 }
 
-/// Names built to end a string literal or a statement, comment out the rest of it, or start a
-/// second one. Each is refused or neutralised, and the sentinel table shows that no other
-/// statement ran.
-inline const std::vector<std::string> kHostileNames = {
-    "LUMEN'; DROP TABLE VEDUV.SENTINEL; --",
-    "LUMEN\"; DROP TABLE VEDUV.SENTINEL; --",
-    "LUMEN_VIEW_COMPONENTS; DROP TABLE VEDUV.SENTINEL",
-    "X' OR '1'='1",
-    "X' UNION SELECT 'ID' FROM VEDUV.SENTINEL --",
-    "LUMEN/*",
-    "*/ DROP TABLE VEDUV.SENTINEL /*",
-    "LUMEN -- comment",
-    "LUMEN\nDROP TABLE VEDUV.SENTINEL",
-    "X\\'; DROP TABLE VEDUV.SENTINEL; --",
-    std::string("X\0'; DROP TABLE VEDUV.SENTINEL; --", 34),
-    "X'||(SELECT COUNT(*) FROM VEDUV.SENTINEL)||'",
-    "{fn USER()}",
-    "?",
-    "LU MEN",
-    " LUMEN ",
-    "\t",
-    "",
-};
-
 /// Rows in VEDUV.SENTINEL, read through the library. Throws when the table is gone.
 inline int sentinel_rows(sql::Database& db)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers the test programs share: the message of a thrown qix::Error, whole files, child
-// processes, a temporary working directory and time points by their ticks.
+// processes, a temporary working directory, time points by their ticks and hostile names.
 
 #include <qix/sql/ConfigurationTypes.h>
 #include <qix/util/exceptions.h>
@@ -16,6 +16,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace qix::test {
 
@@ -75,5 +76,28 @@ private:
 
 /// The time point `ticks` nanoseconds after the epoch.
 inline sql::time_point at(std::int64_t ticks) { return sql::time_point(std::chrono::nanoseconds(ticks)); }
+
+/// Names built to end a string literal or a statement, comment out the rest of it, or start a
+/// second one (which would drop the sentinel table VEDUV.SENTINEL).
+inline const std::vector<std::string> kHostileNames = {
+    "LUMEN'; DROP TABLE VEDUV.SENTINEL; --",
+    "LUMEN\"; DROP TABLE VEDUV.SENTINEL; --",
+    "LUMEN_VIEW_COMPONENTS; DROP TABLE VEDUV.SENTINEL",
+    "X' OR '1'='1",
+    "X' UNION SELECT 'ID' FROM VEDUV.SENTINEL --",
+    "LUMEN/*",
+    "*/ DROP TABLE VEDUV.SENTINEL /*",
+    "LUMEN -- comment",
+    "LUMEN\nDROP TABLE VEDUV.SENTINEL",
+    "X\\'; DROP TABLE VEDUV.SENTINEL; --",
+    std::string("X\0'; DROP TABLE VEDUV.SENTINEL; --", 34),
+    "X'||(SELECT COUNT(*) FROM VEDUV.SENTINEL)||'",
+    "{fn USER()}",
+    "?",
+    "LU MEN",
+    " LUMEN ",
+    "\t",
+    "",
+};
 
 } // namespace qix::test
