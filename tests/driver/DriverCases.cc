@@ -32,7 +32,9 @@ const std::map<std::string, long long, std::less<>> kConstants = {
     QIX_CONSTANT(SQL_TYPE_TIMESTAMP),   QIX_CONSTANT(SQL_NO_NULLS),
     QIX_CONSTANT(SQL_NULLABLE),         QIX_CONSTANT(SQL_NULLABLE_UNKNOWN),
     QIX_CONSTANT(SQL_NULL_DATA),        QIX_CONSTANT(SQL_SUCCESS),
-    QIX_CONSTANT(SQL_NO_DATA)};
+    QIX_CONSTANT(SQL_NO_DATA),          QIX_CONSTANT(SQL_INDEX_ALL),
+    QIX_CONSTANT(SQL_INDEX_UNIQUE),     QIX_CONSTANT(SQL_QUICK),
+    QIX_CONSTANT(SQL_ROWVER),           QIX_CONSTANT(SQL_SCOPE_SESSION)};
 #undef QIX_CONSTANT
 
 std::map<std::string, std::vector<Words>, std::less<>> read_sections()
@@ -68,15 +70,15 @@ const std::vector<Words>& cases(const std::string& section)
     return found->second;
 }
 
-Rows result_rows(const std::string& section)
+Rows result_rows(std::span<const Words> rows)
 {
-    Rows rows;
-    for (const Words& row : cases(section)) {
-        auto& values = rows.emplace_back();
+    Rows result;
+    for (const Words& row : rows) {
+        auto& values = result.emplace_back();
         for (const std::string& word : row)
             values.push_back(word == "-" ? std::nullopt : std::optional(word));
     }
-    return rows;
+    return result;
 }
 
 std::string word(const Words& row, std::size_t i) { return i < row.size() && row[i] != "-" ? row[i] : ""; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@ using Words = std::vector<std::string>;
 /// The rows of one "[section]" of driver_cases.txt, each split into its words ("-" kept as it is).
 const std::vector<Words>& cases(const std::string& section);
 
-/// The rows of a section as a result set: "-" is NULL.
-Rows result_rows(const std::string& section);
+/// Rows of a section as a result set: "-" is NULL.
+Rows result_rows(std::span<const Words> rows);
 
 /// Word `i` of a row; empty when the row is shorter or the word is "-".
 std::string word(const Words& row, std::size_t i);

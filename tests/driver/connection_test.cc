@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 namespace qix::test {
@@ -166,7 +166,7 @@ TEST_F(Statements, DictionaryViewListsTablesAndViewsOfEveryFileInUpperCase)
     const std::string sql =
         "SELECT OWNER, TABLE_NAME, COLUMN_NAME, COLUMN_ID, DATA_TYPE, NULLABLE FROM ALL_TAB_COLUMNS "
         "WHERE TABLE_NAME <> 'CM_VIEW_DATA_MAGNET' ORDER BY OWNER, TABLE_NAME, COLUMN_ID";
-    Rows expected = result_rows("Dictionary");
+    Rows expected = result_rows(cases("Dictionary"));
     EXPECT_EQ(connection_.rows(sql), expected);
     // SQLite lets NULL into a primary key other than the INTEGER one that names the row id.
     connection_.execute("CREATE TABLE CFG.LATER (B TEXT PRIMARY KEY)");
@@ -271,66 +271,41 @@ TEST_F(Statements, DisconnectFinalizesOpenStatements)
 // Catalogue arguments as the application passes them: nullptr for "any", text otherwise.
 SQLCHAR* arg(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
 
+// Calls the catalogue function of a "$" row of driver_cases.txt with its arguments.
+SQLRETURN call_catalogue(SQLHSTMT s, const Words& call)
+{
+    const Words args(call.begin() + 2, call.end());
+    const auto t = [&](std::size_t i) { return args[i] == "-" ? nullptr : arg(args[i].c_str()); };
+    const auto n = [&](std::size_t i) { return static_cast<SQLUSMALLINT>(number(args, i)); };
+    const std::string& name = call[1];
+    if (name == "SQLTables")
+        return SQLTables(s, t(0), SQL_NTS, t(1), SQL_NTS, t(2), SQL_NTS, t(3), SQL_NTS);
+    if (name == "SQLColumns")
+        return SQLColumns(s, t(0), SQL_NTS, t(1), SQL_NTS, t(2), SQL_NTS, t(3), SQL_NTS);
+    if (name == "SQLPrimaryKeys")
+        return SQLPrimaryKeys(s, t(0), SQL_NTS, t(1), SQL_NTS, t(2), SQL_NTS);
+    if (name == "SQLStatistics")
+        return SQLStatistics(s, t(0), SQL_NTS, t(1), SQL_NTS, t(2), SQL_NTS, n(3), n(4));
+    if (name == "SQLForeignKeys")
+        return SQLForeignKeys(s, t(0), SQL_NTS, t(1), SQL_NTS, t(2), SQL_NTS, t(3), SQL_NTS, t(4), SQL_NTS, t(5),
+                              SQL_NTS);
+    return SQLSpecialColumns(s, n(0), t(1), SQL_NTS, t(2), SQL_NTS, t(3), SQL_NTS, n(4), n(5));
+}
+
 TEST_F(Statements, CatalogueFunctionsAnswerWithResultSetsOfEveryFile)
 {
     source_.execute({"CREATE UNIQUE INDEX CFG.MAGNET_NAME ON CM_DATA_MAGNET (NAME)",
                      "CREATE INDEX CFG.MAGNET_CURRENT ON CM_DATA_MAGNET (CURRENT DESC)",
                      "CREATE TABLE CFG.CM_MAGNET_NOTE (MAGNET INTEGER REFERENCES CM_DATA_MAGNET ON DELETE CASCADE, "
                      "NOTE TEXT)"});
-    const std::pair<const char*, std::function<SQLRETURN(SQLHSTMT)>> calls[] = {
-        {"tables of one schema, tables before views",
-         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM\\_%"), SQL_NTS, nullptr, 0); }},
-        {"views of every schema",
-         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, nullptr, 0, arg("'VIEW'"), SQL_NTS); }},
-        {"table of the main file by pattern",
-         [](SQLHSTMT s) {
-             return SQLTables(s, nullptr, 0, nullptr, 0, arg("local%"), SQL_NTS, arg("TABLE, VIEW"), SQL_NTS);
-         }},
-        {"all schemas",
-         [](SQLHSTMT s) { return SQLTables(s, arg(""), 0, arg(SQL_ALL_SCHEMAS), SQL_NTS, arg(""), 0, nullptr, 0); }},
-        {"all table types",
-         [](SQLHSTMT s) {
-             return SQLTables(s, arg(""), 0, arg(""), 0, arg(""), 0, arg(SQL_ALL_TABLE_TYPES), SQL_NTS);
-         }},
-        {"a quote in a pattern",
-         [](SQLHSTMT s) { return SQLTables(s, nullptr, 0, nullptr, 0, arg("O'%"), SQL_NTS, nullptr, 0); }},
-        {"all catalogues: there are none",
-         [](SQLHSTMT s) { return SQLTables(s, arg(SQL_ALL_CATALOGS), SQL_NTS, arg(""), 0, arg(""), 0, nullptr, 0); }},
-        {"columns: text, timestamp and a NOT NULL column, names as created",
-         [](SQLHSTMT s) { return SQLColumns(s, nullptr, 0, nullptr, 0, arg("%"), SQL_NTS, arg("%NAME"), SQL_NTS); }},
-        {"timestamp column",
-         [](SQLHSTMT s) {
-             return SQLColumns(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, arg("SHOT"),
-                               SQL_NTS);
-         }},
-        {"primary key",
-         [](SQLHSTMT s) { return SQLPrimaryKeys(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("cm_data_magnet"), SQL_NTS); }},
-        {"indexes, unique ones first",
-         [](SQLHSTMT s) {
-             return SQLStatistics(s, nullptr, 0, arg("CFG"), SQL_NTS, arg("CM_DATA_MAGNET"), SQL_NTS, SQL_INDEX_ALL,
-                                  SQL_QUICK);
-         }},
-        {"unique indexes only",
-         [](SQLHSTMT s) {
-             return SQLStatistics(s, nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS, SQL_INDEX_UNIQUE,
-                                  SQL_QUICK);
-         }},
-        {"foreign key to the parent's primary key",
-         [](SQLHSTMT s) {
-             return SQLForeignKeys(s, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, arg("CFG"), SQL_NTS,
-                                   arg("CM_MAGNET_NOTE"), SQL_NTS);
-         }},
-        {"row versions: SQLite keeps none",
-         [](SQLHSTMT s) {
-             return SQLSpecialColumns(s, SQL_ROWVER, nullptr, 0, nullptr, 0, arg("CM_DATA_MAGNET"), SQL_NTS,
-                                      SQL_SCOPE_SESSION, SQL_NULLABLE);
-         }},
-    };
-    for (const auto& [name, call] : calls) {
-        SCOPED_TRACE(name);
+    const auto& rows = cases("Catalogue");
+    for (auto call = rows.begin(); call != rows.end();) {
+        const auto end = std::find_if(call + 1, rows.end(), [](const Words& row) { return row[0] == "$"; });
+        SCOPED_TRACE(::testing::PrintToString(*call));
         RawStatement statement(connection_);
-        ASSERT_EQ(call(statement.handle()), SQL_SUCCESS) << statement.diagnostic_text();
-        EXPECT_EQ(statement.fetch_all(), result_rows(name));
+        ASSERT_EQ(call_catalogue(statement.handle(), *call), SQL_SUCCESS) << statement.diagnostic_text();
+        EXPECT_EQ(statement.fetch_all(), result_rows({call + 1, end}));
+        call = end;
     }
 }
 
