@@ -81,6 +81,14 @@ Rows result_rows(std::span<const Words> rows)
     return result;
 }
 
+std::vector<std::string> statements(const std::string& section)
+{
+    std::vector<std::string> first_words;
+    for (const Words& row : cases(section))
+        first_words.push_back(row.at(0));
+    return first_words;
+}
+
 std::string word(const Words& row, std::size_t i) { return i < row.size() && row[i] != "-" ? row[i] : ""; }
 
 long long number(const Words& row, std::size_t i)

@@ -17,6 +17,9 @@ const std::vector<Words>& cases(const std::string& section);
 /// Rows of a section as a result set: "-" is NULL.
 Rows result_rows(std::span<const Words> rows);
 
+/// The first word of every row of a section: its statements, one a line.
+std::vector<std::string> statements(const std::string& section);
+
 /// Word `i` of a row; empty when the row is shorter or the word is "-".
 std::string word(const Words& row, std::size_t i);
 

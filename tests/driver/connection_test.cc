@@ -121,28 +121,12 @@ TEST(Connect, CreatesMissingFilesWhenTheDataSourceOrTheConnectionStringSaysCreat
 constexpr const char* kEndless =
     "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) FROM c";
 
-// Two schema files with a table, a view of it, a table of the main file, and a configuration
-// data view made writable with INSTEAD OF triggers (docs/lite-driver.md).
+// The tables of StatementsTables in driver_cases.txt: two schema files with a table, a view of
+// it, a table of the main file, and a configuration data view made writable with INSTEAD OF
+// triggers (docs/lite-driver.md).
 class Statements : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        source_.execute({
-            "CREATE TABLE VEDUV.lumen_components (name TEXT NOT NULL, REAL_NAME TEXT, X DOUBLE, FLAG_QUAD INTEGER)",
-            "INSERT INTO VEDUV.LUMEN_COMPONENTS VALUES ('QF1', 'Q.F.1', 1.5, 1), ('BPM1', NULL, NULL, 0)",
-            "CREATE VIEW VEDUV.LUMEN_VIEW_COMPONENTS AS SELECT NAME, FLAG_QUAD FROM lumen_components",
-            "CREATE TABLE LOCAL_ONLY (A INTEGER)",
-            "CREATE TABLE CFG.CM_DATA_MAGNET (PUBLIC_ID INTEGER PRIMARY KEY, CURRENT DOUBLE, NAME VARCHAR2(30), "
-            "LAST_SEEN TIMESTAMP, SHOT TIMESTAMP(9))",
-            "CREATE VIEW CFG.CM_VIEW_DATA_MAGNET AS SELECT PUBLIC_ID, CURRENT, NAME FROM CM_DATA_MAGNET",
-            "CREATE TRIGGER CFG.MAGNET_INSERT INSTEAD OF INSERT ON CM_VIEW_DATA_MAGNET BEGIN "
-            "INSERT INTO CM_DATA_MAGNET (CURRENT, NAME) VALUES (NEW.CURRENT, NEW.NAME); END",
-            "CREATE TRIGGER CFG.MAGNET_UPDATE INSTEAD OF UPDATE ON CM_VIEW_DATA_MAGNET BEGIN UPDATE CM_DATA_MAGNET "
-            "SET CURRENT = NEW.CURRENT, NAME = NEW.NAME WHERE PUBLIC_ID = OLD.PUBLIC_ID; END",
-            "CREATE TRIGGER CFG.MAGNET_DELETE INSTEAD OF DELETE ON CM_VIEW_DATA_MAGNET BEGIN "
-            "DELETE FROM CM_DATA_MAGNET WHERE PUBLIC_ID = OLD.PUBLIC_ID; END",
-        });
-    }
+    void SetUp() override { source_.execute(statements("StatementsTables")); }
     LiteSource source_{{"VEDUV", "CFG"}};
     RawConnection connection_{source_.dsn()};
     RawStatement statement_{connection_};

@@ -130,20 +130,8 @@ protected:
             create += comma + column[0] + " " + column[1];
             insert += comma + column[2];
         }
-        // The long text and blob are 2,500 and 10,000 letters; the clef (U+1D11E) needs a
-        // surrogate pair; CAST of bytes gives text that is no UTF-8.
-        const std::string long_text =
-            "substr(replace(printf('%.*c', 385, 'x'), 'x', 'ABCDEFGHIJKLMNOPQRSTUVWXYZ'), 1, ";
-        source_.execute({create + ")", insert + ")", "CREATE TABLE L (ID INTEGER, T TEXT, B BLOB)",
-                         "INSERT INTO L VALUES (1, 'h\u00e9llo \u2713 \U0001D11E', NULL), (2, 'ab\U0001D11Ec', NULL), "
-                         "(3, CAST(x'61FF62E282' AS TEXT) || 'x', NULL), (4, 2.5, NULL), (5, NULL, NULL), (6, " +
-                             long_text + "2500), CAST(" + long_text + "10000) AS BLOB))",
-                         "CREATE TABLE CFG.P (X)",
-                         "CREATE TABLE CFG.ITEMS (ID INTEGER, LAST_SEEN TIMESTAMP, SHOT TIMESTAMP(9), "
-                         "DAY TIMESTAMP(0), NOTE TEXT)",
-                         "INSERT INTO CFG.ITEMS VALUES (1, '2024-03-05 14:07:09.123456', "
-                         "'2024-03-05 00:07:09.123456789', '1999-12-31 23:59:59', '2024-03-05 14:07:09'), "
-                         "(2, '2024-01-01 00:00:00.5', NULL, NULL, NULL)"});
+        source_.execute({create + ")", insert + ")"});
+        source_.execute(statements("ValuesTables"));
     }
     // Runs `sql` on `statement` afresh and moves to its first row.
     static void first_row(const RawStatement& statement, const std::string& sql)
@@ -376,10 +364,6 @@ TEST_F(Values, RowWiseRowsetsMarkAFailingRowThenEndAtMaxRows)
 // into a TEXT primary key; a view's column has the constraints of its table's.
 TEST_F(Values, ColumnsAreDescribedByTheirDeclarationAndConstraints)
 {
-    source_.execute({"CREATE TABLE CFG.D (ID INTEGER PRIMARY KEY, NAME TEXT NOT NULL, NOTE VARCHAR2(30), DAY DATE, "
-                     "SEEN TIMESTAMP(3), PRICE NUMBER(10,2), AMOUNT NUMBER, RATIO DOUBLE, AT TIME, SMALL SMALLINT, "
-                     "B BLOB NOT NULL, CURRENT_A BINARY_DOUBLE, GAIN BINARY_FLOAT, IMAGE RAW(16))",
-                     "CREATE TABLE CFG.K (CODE TEXT PRIMARY KEY)", "CREATE VIEW CFG.DV AS SELECT NAME FROM D"});
     using Description = std::tuple<SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLSMALLINT>; // type, size, digits, nullable
     for (const Words& c : cases("Descriptions")) {
         const std::string select = "SELECT " + c[0] + " FROM " + c[1];
