@@ -12,30 +12,21 @@
 namespace qix::test {
 namespace {
 
-// The constants the tables name, by their own names.
-#define QIX_CONSTANT(name)                                                                                             \
-    {                                                                                                                  \
-#name, name                                                                                                    \
-    }
+// The constants the tables name, by their own names (laid out by hand).
+#define NAMED(name) std::pair(#name, name)
+// clang-format off
 const std::map<std::string, long long, std::less<>> kConstants = {
-    QIX_CONSTANT(SQL_C_CHAR),           QIX_CONSTANT(SQL_C_WCHAR),
-    QIX_CONSTANT(SQL_C_BINARY),         QIX_CONSTANT(SQL_C_SSHORT),
-    QIX_CONSTANT(SQL_C_USHORT),         QIX_CONSTANT(SQL_C_SLONG),
-    QIX_CONSTANT(SQL_C_SBIGINT),        QIX_CONSTANT(SQL_C_BIT),
-    QIX_CONSTANT(SQL_C_DOUBLE),         QIX_CONSTANT(SQL_C_NUMERIC),
-    QIX_CONSTANT(SQL_C_TYPE_DATE),      QIX_CONSTANT(SQL_C_TYPE_TIME),
-    QIX_CONSTANT(SQL_C_TYPE_TIMESTAMP), QIX_CONSTANT(SQL_C_GUID),
-    QIX_CONSTANT(SQL_C_DEFAULT),        QIX_CONSTANT(SQL_BIGINT),
-    QIX_CONSTANT(SQL_SMALLINT),         QIX_CONSTANT(SQL_VARCHAR),
-    QIX_CONSTANT(SQL_VARBINARY),        QIX_CONSTANT(SQL_NUMERIC),
-    QIX_CONSTANT(SQL_DOUBLE),           QIX_CONSTANT(SQL_TYPE_TIME),
-    QIX_CONSTANT(SQL_TYPE_TIMESTAMP),   QIX_CONSTANT(SQL_NO_NULLS),
-    QIX_CONSTANT(SQL_NULLABLE),         QIX_CONSTANT(SQL_NULLABLE_UNKNOWN),
-    QIX_CONSTANT(SQL_NULL_DATA),        QIX_CONSTANT(SQL_SUCCESS),
-    QIX_CONSTANT(SQL_NO_DATA),          QIX_CONSTANT(SQL_INDEX_ALL),
-    QIX_CONSTANT(SQL_INDEX_UNIQUE),     QIX_CONSTANT(SQL_QUICK),
-    QIX_CONSTANT(SQL_ROWVER),           QIX_CONSTANT(SQL_SCOPE_SESSION)};
-#undef QIX_CONSTANT
+    NAMED(SQL_C_CHAR), NAMED(SQL_C_WCHAR), NAMED(SQL_C_BINARY), NAMED(SQL_C_SSHORT),
+    NAMED(SQL_C_USHORT), NAMED(SQL_C_SLONG), NAMED(SQL_C_SBIGINT), NAMED(SQL_C_BIT),
+    NAMED(SQL_C_DOUBLE), NAMED(SQL_C_NUMERIC), NAMED(SQL_C_TYPE_DATE), NAMED(SQL_C_TYPE_TIME),
+    NAMED(SQL_C_TYPE_TIMESTAMP), NAMED(SQL_C_GUID), NAMED(SQL_C_DEFAULT), NAMED(SQL_BIGINT),
+    NAMED(SQL_SMALLINT), NAMED(SQL_VARCHAR), NAMED(SQL_VARBINARY), NAMED(SQL_NUMERIC),
+    NAMED(SQL_DOUBLE), NAMED(SQL_TYPE_TIME), NAMED(SQL_TYPE_TIMESTAMP), NAMED(SQL_NO_NULLS),
+    NAMED(SQL_NULLABLE), NAMED(SQL_NULLABLE_UNKNOWN), NAMED(SQL_NULL_DATA), NAMED(SQL_SUCCESS),
+    NAMED(SQL_NO_DATA), NAMED(SQL_INDEX_ALL), NAMED(SQL_INDEX_UNIQUE), NAMED(SQL_QUICK),
+    NAMED(SQL_ROWVER), NAMED(SQL_SCOPE_SESSION)};
+// clang-format on
+#undef NAMED
 
 std::map<std::string, std::vector<Words>, std::less<>> read_sections()
 {

@@ -299,17 +299,15 @@ TEST_F(Statements, CatalogueResultSetsAreDescribedAndBoundLikeAnyOther)
     SQLSMALLINT count = 0;
     ASSERT_EQ(SQLNumResultCols(statement_.handle(), &count), SQL_SUCCESS);
     EXPECT_EQ(count, 6);
-    for (const auto& [column, name, type] :
-         {std::tuple<SQLUSMALLINT, std::string, SQLSMALLINT>{3, "TABLE_NAME", SQL_VARCHAR},
-          {4, "COLUMN_NAME", SQL_VARCHAR},
-          {5, "KEY_SEQ", SQL_SMALLINT}}) {
-        SQLCHAR text[64];
-        SQLSMALLINT data_type = 0;
-        ASSERT_EQ(SQLDescribeCol(statement_.handle(), column, text, sizeof text, nullptr, &data_type, nullptr, nullptr,
-                                 nullptr),
-                  SQL_SUCCESS);
-        EXPECT_EQ(std::pair(std::string(reinterpret_cast<char*>(text)), data_type), std::pair(name, type));
+    std::vector<std::pair<std::string, SQLSMALLINT>> described;
+    for (const SQLUSMALLINT column : {3, 4, 5}) {
+        SQLCHAR name[64] = {};
+        SQLSMALLINT type = 0;
+        SQLDescribeCol(statement_.handle(), column, name, sizeof name, nullptr, &type, nullptr, nullptr, nullptr);
+        described.emplace_back(reinterpret_cast<char*>(name), type);
     }
+    EXPECT_EQ(described, (std::vector<std::pair<std::string, SQLSMALLINT>>{
+                             {"TABLE_NAME", SQL_VARCHAR}, {"COLUMN_NAME", SQL_VARCHAR}, {"KEY_SEQ", SQL_SMALLINT}}));
     char column_name[32];
     SQLLEN name_length = 0;
     SQLSMALLINT key_seq = 0;
@@ -337,9 +335,8 @@ TEST_F(Statements, TypeListNamesEveryTypeAColumnCanHaveLargestTimestampFirst)
     const Rows timestamps = statement_.fetch_all();
     ASSERT_FALSE(timestamps.empty());
     // Clients read the first row's size and MAXIMUM_SCALE to decide how many fraction digits they send.
-    EXPECT_EQ(std::tuple(timestamps[0][0], timestamps[0][2], timestamps[0][14]),
-              std::tuple(std::optional<std::string>("TIMESTAMP"), std::optional<std::string>("29"),
-                         std::optional<std::string>("9")));
+    EXPECT_EQ((std::vector{timestamps[0][0], timestamps[0][2], timestamps[0][14]}),
+              (std::vector<std::optional<std::string>>{"TIMESTAMP", "29", "9"}));
 
     ASSERT_EQ(SQLGetTypeInfo(statement_.handle(), SQL_ALL_TYPES), SQL_SUCCESS);
     const Rows types = statement_.fetch_all();

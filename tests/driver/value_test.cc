@@ -71,6 +71,12 @@ std::string shown(SQLSMALLINT c_type, const unsigned char* buffer, SQLLEN indica
         return value;
     };
     char text[64] = {};
+    const auto print = [&text](const char* format, auto... values) {
+        std::snprintf(text, sizeof text, format, values...);
+        return std::string(text);
+    };
+    const auto day = as(SQL_TIMESTAMP_STRUCT{}); // a date's fields are a timestamp's first ones
+    const auto time = as(SQL_TIME_STRUCT{});
     switch (c_type) {
     case SQL_C_CHAR: return reinterpret_cast<const char*>(buffer);
     case SQL_C_WCHAR:
@@ -88,22 +94,11 @@ std::string shown(SQLSMALLINT c_type, const unsigned char* buffer, SQLLEN indica
     case SQL_C_BIT: return std::to_string(as(SQLCHAR{}));
     case SQL_C_DOUBLE:
         return {text, std::to_chars(text, text + sizeof text, as(SQLDOUBLE{}), std::chars_format::fixed).ptr};
-    case SQL_C_TYPE_DATE: {
-        const auto date = as(SQL_DATE_STRUCT{});
-        std::snprintf(text, sizeof text, "%04d-%02u-%02u", date.year, date.month, date.day);
-        return text;
-    }
-    case SQL_C_TYPE_TIME: {
-        const auto time = as(SQL_TIME_STRUCT{});
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u", time.hour, time.minute, time.second);
-        return text;
-    }
-    case SQL_C_TYPE_TIMESTAMP: {
-        const auto t = as(SQL_TIMESTAMP_STRUCT{});
-        std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u.%09u", t.year, t.month, t.day, t.hour, t.minute,
-                      t.second, static_cast<unsigned>(t.fraction));
-        return text;
-    }
+    case SQL_C_TYPE_DATE: return print("%04d-%02u-%02u", day.year, day.month, day.day);
+    case SQL_C_TYPE_TIME: return print("%02u:%02u:%02u", time.hour, time.minute, time.second);
+    case SQL_C_TYPE_TIMESTAMP:
+        return print("%04d-%02u-%02u %02u:%02u:%02u.%09u", day.year, day.month, day.day, day.hour, day.minute,
+                     day.second, static_cast<unsigned>(day.fraction));
     case SQL_C_NUMERIC: {
         const auto number = as(SQL_NUMERIC_STRUCT{});
         unsigned long long mantissa = 0;
@@ -141,45 +136,33 @@ protected:
         ASSERT_EQ(statement.exec(sql), SQL_SUCCESS) << statement.diagnostic_text();
         ASSERT_EQ(SQLFetch(statement.handle()), SQL_SUCCESS) << statement.diagnostic_text();
     }
-    // An indicator no read leaves as it is.
-    static void unset(SQLLEN* indicator)
+    enum class Via { get_data, bound_column };
+    // Reads a value column with SQLGetData (after which a second read has nothing left) or bound
+    // to a buffer (by the outcome of the bind when it fails, else of the fetch), shown as `shown_as`.
+    Read read(Via via, SQLUSMALLINT column, SQLSMALLINT c_type, SQLSMALLINT shown_as, SQLLEN* indicator)
     {
+        const SQLHSTMT handle = statement_.handle();
+        SQLFreeStmt(handle, SQL_CLOSE);
+        SQLFreeStmt(handle, SQL_UNBIND);
+        alignas(8) unsigned char buffer[64] = {};
         if (indicator != nullptr)
-            *indicator = -7;
-    }
-    Read outcome(SQLRETURN rc, SQLSMALLINT shown_as, const unsigned char* buffer, const SQLLEN* indicator) const
-    {
-        const SQLLEN length = indicator != nullptr ? *indicator : 0;
-        if (!SQL_SUCCEEDED(rc))
-            return {rc, statement_.state(), "", 0};
-        return {rc, statement_.state(), shown(shown_as, buffer, length), length};
-    }
-    // Reads a value column with SQLGetData, shown as `shown_as`; a second read has nothing left.
-    Read get(SQLUSMALLINT column, SQLSMALLINT c_type, SQLSMALLINT shown_as, SQLLEN* indicator)
-    {
-        first_row(statement_, "SELECT * FROM CFG.V");
-        alignas(8) unsigned char buffer[64] = {};
-        unset(indicator);
-        const SQLRETURN rc = SQLGetData(statement_.handle(), column, c_type, buffer, sizeof buffer, indicator);
-        Read read = outcome(rc, shown_as, buffer, indicator);
-        if (SQL_SUCCEEDED(rc)) {
-            EXPECT_EQ(SQLGetData(statement_.handle(), column, c_type, buffer, sizeof buffer, indicator), SQL_NO_DATA);
-        }
-        return read;
-    }
-    // Reads a value column bound to a buffer, by the outcome of the bind when it fails, else of the fetch.
-    Read bound(SQLUSMALLINT column, SQLSMALLINT c_type, SQLSMALLINT shown_as, SQLLEN* indicator)
-    {
-        SQLFreeStmt(statement_.handle(), SQL_CLOSE);
-        SQLFreeStmt(statement_.handle(), SQL_UNBIND);
-        alignas(8) unsigned char buffer[64] = {};
-        unset(indicator);
-        SQLRETURN rc = SQLBindCol(statement_.handle(), column, c_type, buffer, sizeof buffer, indicator);
+            *indicator = -7; // a value no read leaves as it is
+        SQLRETURN rc = via == Via::bound_column ? SQLBindCol(handle, column, c_type, buffer, sizeof buffer, indicator)
+                                                : SQL_SUCCESS;
         if (SQL_SUCCEEDED(rc)) {
             EXPECT_EQ(statement_.exec("SELECT * FROM CFG.V"), SQL_SUCCESS);
-            rc = SQLFetch(statement_.handle());
+            rc = SQLFetch(handle);
         }
-        return outcome(rc, shown_as, buffer, indicator);
+        if (via == Via::get_data) {
+            EXPECT_EQ(rc, SQL_SUCCESS) << statement_.diagnostic_text();
+            rc = SQLGetData(handle, column, c_type, buffer, sizeof buffer, indicator);
+        }
+        const SQLLEN length = indicator != nullptr && SQL_SUCCEEDED(rc) ? *indicator : 0;
+        const Read read{rc, statement_.state(), SQL_SUCCEEDED(rc) ? shown(shown_as, buffer, length) : "", length};
+        if (via == Via::get_data && SQL_SUCCEEDED(rc)) {
+            EXPECT_EQ(SQLGetData(handle, column, c_type, buffer, sizeof buffer, indicator), SQL_NO_DATA);
+        }
+        return read;
     }
     Rows items(const RawConnection& connection) const
     {
@@ -202,15 +185,15 @@ TEST_F(Values, ConvertIntoEveryCTypeOrTellWhyNotReadOrBound)
         // An empty state is a success, class 01 a warning, any other an error.
         const SQLRETURN rc = state.empty() ? SQL_SUCCESS : state.starts_with("01") ? SQL_SUCCESS_WITH_INFO : SQL_ERROR;
         const Read expected{rc, state, word(c, 3), number(c, 4)};
-        EXPECT_EQ(get(column_of(c[0]), c_type, c_type, indicator), expected);
-        EXPECT_EQ(bound(column_of(c[0]), c_type, c_type, indicator), expected) << "bound";
+        EXPECT_EQ(read(Via::get_data, column_of(c[0]), c_type, c_type, indicator), expected);
+        EXPECT_EQ(read(Via::bound_column, column_of(c[0]), c_type, c_type, indicator), expected) << "bound";
     }
     for (const Words& c : cases("DefaultCTypes")) {
         SCOPED_TRACE(c[0]);
         const auto c_type = static_cast<SQLSMALLINT>(number(c, 1));
-        const Read expected = get(column_of(c[0]), c_type, c_type, &indicator_);
-        EXPECT_EQ(get(column_of(c[0]), SQL_C_DEFAULT, c_type, &indicator_), expected);
-        EXPECT_EQ(bound(column_of(c[0]), SQL_C_DEFAULT, c_type, &indicator_), expected) << "bound";
+        const Read expected = read(Via::get_data, column_of(c[0]), c_type, c_type, &indicator_);
+        EXPECT_EQ(read(Via::get_data, column_of(c[0]), SQL_C_DEFAULT, c_type, &indicator_), expected);
+        EXPECT_EQ(read(Via::bound_column, column_of(c[0]), SQL_C_DEFAULT, c_type, &indicator_), expected) << "bound";
     }
     EXPECT_EQ(connection_.rows("SELECT 1.0, 0.1, 123456789.125, 1e-7, 2e20"),
               (Rows{{"1", "0.1", "123456789.125", "1e-07", "2e+20"}}));
