@@ -57,6 +57,11 @@ struct ConfigDir {
     }
 };
 
+std::map<std::string, std::string> pg_attributes(const PostgresServer& server, const std::string& database)
+{
+    return {{"Servername", server.host}, {"Port", server.port}, {"Database", database}, {"Username", server.user}};
+}
+
 } // namespace
 
 TempDir::TempDir() : path_(make_temp_dir()) {}
@@ -119,15 +124,6 @@ PostgresServer PostgresServer::from_environment()
     };
     return {get("QIX_TEST_PG_HOST"), get("QIX_TEST_PG_PORT"), get("QIX_TEST_PG_USER")};
 }
-
-namespace {
-
-std::map<std::string, std::string> pg_attributes(const PostgresServer& server, const std::string& database)
-{
-    return {{"Servername", server.host}, {"Port", server.port}, {"Database", database}, {"Username", server.user}};
-}
-
-} // namespace
 
 PostgresSource::PostgresSource(const std::map<std::string, std::string>& extra_attributes)
     : server_(PostgresServer::from_environment()), database_("qt_" + unique_suffix())
